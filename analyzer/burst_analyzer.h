@@ -1,0 +1,39 @@
+#pragma once
+
+#include "burst_schedule.h"
+
+#include <cstdint>
+#include <iosfwd>
+
+/// Measures one step of the recording: correlates each channel with a unit
+/// phasor at the step's actual frequency over the signal window (frames
+/// 0 .. duration - 1 of every repetition) and the background window
+/// (interval - 2 duration .. interval - duration - 1), summed over the
+/// repetitions and scaled so that the generator's own burst reads 1.
+///
+/// Frames are read in fixed blocks, with the results of reading each sample
+/// on its own: where the data end, the last values read stand for every
+/// later frame of the step (a lone byte replaces only the low byte), and
+/// the stream's end-of-file state is set exactly when a 2-byte read would
+/// have set it.
+struct BurstAnalyzer {
+    static constexpr int blockFrames = 8192;
+
+    unsigned char block[blockFrames * 4];
+
+    /// Reads numAvg * interval frames of the current step from `in` and
+    /// writes the ten measured values, tab-separated, then ends the line.
+    /// Reports nothing about the stream; the caller tests it.
+    void measureStep(const BurstSchedule& schedule, std::istream& in, std::ostream& report);
+
+    /// Reads and discards `frames` frames, stopping early, as every later
+    /// read would change nothing, once the data have ended.
+    void skipFrames(std::int64_t frames, std::istream& in);
+};
+
+/// The ten values of one step, in report column order.
+struct BurstMeasurement {
+    double abs1, abs2, dB1, dB2, dBDiff, phase1, phase2, phaseDiff, bkg1, bkg2;
+
+    void print(std::ostream& report) const;
+};

@@ -1,0 +1,110 @@
+#include "command_line.h"
+
+#include "exit_codes.h"
+#include "number_text.h"
+#include "report_format.h"
+
+#include <cctype>
+#include <cstdint>
+#include <ostream>
+
+namespace {
+
+// The 32-bit WAV size fields hold the data byte count plus 36.
+constexpr std::int64_t sizeFieldLimit = std::int64_t(1) << 32;
+
+bool burstsFitEveryStep(BurstSchedule walk)
+{
+    walk.begin();
+    for (; walk.hasMore(); walk.next())
+        if (!walk.burstFits)
+            return false;
+    return true;
+}
+
+std::int64_t dataBytesWide(const BurstSchedule& schedule)
+{
+    return (std::int64_t(schedule.delay)
+            + std::int64_t(schedule.numAvg) * schedule.numSteps * schedule.interval) * 4;
+}
+
+// Writes the line that names a refused value, or nothing when every value
+// is within the supported range; returns whether the settings are accepted.
+bool checkSettings(const BurstSchedule& schedule, std::ostream& errors)
+{
+    if (!(schedule.startFreq > 0.0)) {
+        errors << "Start frequency ";
+        writeReal(errors, schedule.startFreq);
+        errors << " refused: it must be above 0 Hz." << std::endl;
+        return false;
+    }
+    if (!burstsFitEveryStep(schedule)) {
+        errors << "Start frequency ";
+        writeReal(errors, schedule.startFreq);
+        errors << " refused: a burst would need more than 2147483647 cycles or frames." << std::endl;
+        return false;
+    }
+    if (schedule.numAvg < 0) {
+        errors << "numAvg " << schedule.numAvg << " refused: it must not be negative." << std::endl;
+        return false;
+    }
+    if (schedule.delay < 0) {
+        errors << "delay " << schedule.delay << " refused: it must not be negative." << std::endl;
+        return false;
+    }
+    if (dataBytesWide(schedule) + 36 >= sizeFieldLimit) {
+        errors << "numAvg " << schedule.numAvg << " with delay " << schedule.delay
+               << " refused: the data would take " << dataBytesWide(schedule)
+               << " bytes, more than the " << sizeFieldLimit - 37
+               << " that the WAV size fields can describe." << std::endl;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void writeUsage(std::ostream& errors, const char* synopsis)
+{
+    errors << "Useage: " << synopsis << "\nBuilt " << __DATE__ << "." << std::endl;
+}
+
+bool argumentCountValid(int argc)
+{
+    return argc >= 2 && argc <= 6;
+}
+
+int readArguments(int argc, const char* const* argv, const char* synopsis,
+                  BurstSchedule& schedule, std::ostream& errors)
+{
+    if (!argumentCountValid(argc)) {
+        writeUsage(errors, synopsis);
+        return exitUsage;
+    }
+    if (argc > 5 && std::toupper(static_cast<unsigned char>(argv[5][0])) == 'P')
+        schedule.setMode(false);
+    if (argc > 4)
+        schedule.startFreq = parseReal(argv[4]);
+    if (argc > 3)
+        schedule.numAvg = parseInteger(argv[3]);
+    if (argc > 2)
+        schedule.delay = parseInteger(argv[2]);
+    if (!checkSettings(schedule, errors)) {
+        writeUsage(errors, synopsis);
+        return exitUsage;
+    }
+    return exitOk;
+}
+
+bool argumentsAccepted(int argc, const char* const* argv)
+{
+    BurstSchedule scratch;
+    std::ostream silent(nullptr);
+    return readArguments(argc, argv, "", scratch, silent) == exitOk;
+}
+
+void writeRunHeader(std::ostream& report, int argc, const char* const* argv)
+{
+    report << "executable:\t" << argv[0] << "\n arguments:\t" << argc - 1
+           << "\n file name:\t" << argv[1] << std::endl;
+}

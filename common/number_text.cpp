@@ -1,0 +1,118 @@
+#include "number_text.h"
+
+#include "bits.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+const char* skipBlanks(const char* text)
+{
+    while (isBlank(*text))
+        ++text;
+    return text;
+}
+
+// Significant digits kept for the conversion. Beyond 800 digits the value
+// can only matter through whether any later digit is non-zero, so one sticky
+// digit stands for all of them and the rounding stays correct.
+constexpr int keptDigits = 800;
+// An exponent beyond this already over- or underflows every double.
+constexpr long exponentLimit = 100000;
+
+} // namespace
+
+std::int32_t parseInteger(const char* text)
+{
+    text = skipBlanks(text);
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    std::uint32_t value = 0;
+    for (; isDigit(*text); ++text)
+        value = value * 10u + static_cast<std::uint32_t>(*text - '0');
+    if (negative)
+        value = 0u - value;
+    return signedFromBits(value);
+}
+
+double parseReal(const char* text)
+{
+    text = skipBlanks(text);
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+
+    // Collect the significant digits and the position of the decimal point.
+    char digits[keptDigits + 2];
+    int kept = 0;
+    bool sticky = false;
+    bool anyDigit = false;
+    long pointShift = 0;  // decimal exponent of the last kept digit's place
+    bool afterPoint = false;
+    for (;; ++text) {
+        if (*text == '.' && !afterPoint) {
+            afterPoint = true;
+            continue;
+        }
+        if (!isDigit(*text))
+            break;
+        anyDigit = true;
+        if (kept == 0 && *text == '0') {
+            if (afterPoint)
+                --pointShift;
+            continue;
+        }
+        if (kept < keptDigits) {
+            digits[kept++] = *text;
+            if (afterPoint)
+                --pointShift;
+        } else {
+            sticky = sticky || *text != '0';
+            if (!afterPoint && pointShift < exponentLimit)
+                ++pointShift;
+        }
+    }
+    if (!anyDigit || kept == 0)
+        return negative ? -0.0 : 0.0;
+
+    long exponent = 0;
+    if (*text == 'e' || *text == 'E' || *text == 'd' || *text == 'D') {
+        const char* mark = text + 1;
+        bool negativeExponent = *mark == '-';
+        if (*mark == '-' || *mark == '+')
+            ++mark;
+        if (isDigit(*mark)) {
+            for (; isDigit(*mark); ++mark)
+                if (exponent < exponentLimit)
+                    exponent = exponent * 10 + (*mark - '0');
+            if (negativeExponent)
+                exponent = -exponent;
+        }
+    }
+    if (sticky)
+        digits[kept++] = '1';
+    exponent += pointShift - (sticky ? 1 : 0);
+
+    // Rewritten as plain digits and an e exponent, the text holds no decimal
+    // point, so the conversion does not depend on the locale.
+    char rewritten[keptDigits + 32];
+    int length = 0;
+    if (negative)
+        rewritten[length++] = '-';
+    for (int i = 0; i < kept; ++i)
+        rewritten[length++] = digits[i];
+    std::snprintf(rewritten + length, sizeof rewritten - static_cast<std::size_t>(length), "e%ld", exponent);
+    return std::strtod(rewritten, nullptr);
+}

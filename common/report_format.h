@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+
+/// Room for any real in the report format, with its terminating zero.
+constexpr std::size_t realTextSize = 32;
+
+/// Writes `value` into `text` as the reports print reals: six significant
+/// digits in the %g style, the exponent with a sign and exactly three digits
+/// (1.5e-005, 1e+100), and inf, -inf or nan for non-finite values (nan
+/// whatever its sign bit). Returns the length written.
+std::size_t formatReal(double value, char (&text)[realTextSize]);
+
+/// Writes `value` to `out` in the format of formatReal.
+void writeReal(std::ostream& out, double value);

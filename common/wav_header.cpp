@@ -1,0 +1,224 @@
+#include "wav_header.h"
+
+#include "bits.h"
+
+#include <cstring>
+#include <istream>
+#include <ostream>
+
+namespace {
+
+void putCode(unsigned char* bytes, const char (&code)[4])
+{
+    std::memcpy(bytes, code, 4);
+}
+
+void getCode(const unsigned char* bytes, char (&code)[4])
+{
+    std::memcpy(code, bytes, 4);
+}
+
+void put16(unsigned char* bytes, std::int16_t value)
+{
+    auto bits = static_cast<std::uint16_t>(value);
+    bytes[0] = static_cast<unsigned char>(bits & 0xFFu);
+    bytes[1] = static_cast<unsigned char>(bits >> 8);
+}
+
+void put32(unsigned char* bytes, std::int32_t value)
+{
+    auto bits = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>((bits >> (8 * i)) & 0xFFu);
+}
+
+std::int16_t get16(const unsigned char* bytes)
+{
+    return signedFromBits16(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+}
+
+std::int32_t get32(const unsigned char* bytes)
+{
+    std::uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = (bits << 8) | bytes[i];
+    return signedFromBits(bits);
+}
+
+// A code is printed like a C string in a five-byte buffer: a zero byte ends
+// it early, and nothing past the fourth byte is ever printed.
+void writeCode(std::ostream& report, const char (&code)[4])
+{
+    char text[5] = {code[0], code[1], code[2], code[3], 0};
+    report << text;
+}
+
+bool codeIs(const char (&code)[4], const char* expected)
+{
+    return std::memcmp(code, expected, 4) == 0;
+}
+
+void setCode(char (&code)[4], const char* text)
+{
+    std::memcpy(code, text, 4);
+}
+
+// Reads one record as one block over its current bytes, so that a short
+// read replaces only the bytes it obtained.
+template <typename Record>
+void readRecord(std::istream& in, Record& record)
+{
+    unsigned char bytes[Record::size];
+    record.toBytes(bytes);
+    in.read(reinterpret_cast<char*>(bytes), Record::size);
+    record.fromBytes(bytes);
+}
+
+template <typename Record>
+void writeRecord(std::ostream& out, const Record& record)
+{
+    unsigned char bytes[Record::size];
+    record.toBytes(bytes);
+    out.write(reinterpret_cast<const char*>(bytes), Record::size);
+}
+
+} // namespace
+
+ChunkHeader ChunkHeader::forData(std::int32_t dataBytes)
+{
+    ChunkHeader header;
+    setCode(header.chunkID, "data");
+    header.chunkSize = dataBytes;
+    return header;
+}
+
+void ChunkHeader::toBytes(unsigned char* bytes) const
+{
+    putCode(bytes, chunkID);
+    put32(bytes + 4, chunkSize);
+}
+
+void ChunkHeader::fromBytes(const unsigned char* bytes)
+{
+    getCode(bytes, chunkID);
+    chunkSize = get32(bytes + 4);
+}
+
+void ChunkHeader::dump(std::ostream& report) const
+{
+    report << "   chunkID:\t";
+    writeCode(report, chunkID);
+    report << std::endl;
+    report << " chunkSize:\t" << chunkSize << std::endl;
+}
+
+RiffHeader RiffHeader::forData(std::int32_t dataBytes)
+{
+    RiffHeader header;
+    setCode(header.chunk.chunkID, "RIFF");
+    // Formed in 32 bits like the data count; accepted settings stay below 2^32.
+    header.chunk.chunkSize = signedFromBits(static_cast<std::uint32_t>(dataBytes) + 36u);
+    setCode(header.format, "WAVE");
+    return header;
+}
+
+void RiffHeader::toBytes(unsigned char* bytes) const
+{
+    chunk.toBytes(bytes);
+    putCode(bytes + 8, format);
+}
+
+void RiffHeader::fromBytes(const unsigned char* bytes)
+{
+    chunk.fromBytes(bytes);
+    getCode(bytes + 8, format);
+}
+
+void RiffHeader::dump(std::ostream& report) const
+{
+    chunk.dump(report);
+    report << "    format:\t";
+    writeCode(report, format);
+    report << std::endl;
+}
+
+FmtChunk FmtChunk::stereo16()
+{
+    FmtChunk fmt;
+    setCode(fmt.chunk.chunkID, "fmt ");
+    fmt.chunk.chunkSize = 16;
+    fmt.fmtCode = 1;
+    fmt.numChan = 2;
+    fmt.sampRate = 44100;
+    fmt.byteRate = 176400;
+    fmt.blockAlign = 4;
+    fmt.bitsSamp = 16;
+    return fmt;
+}
+
+void FmtChunk::toBytes(unsigned char* bytes) const
+{
+    chunk.toBytes(bytes);
+    put16(bytes + 8, fmtCode);
+    put16(bytes + 10, numChan);
+    put32(bytes + 12, sampRate);
+    put32(bytes + 16, byteRate);
+    put16(bytes + 20, blockAlign);
+    put16(bytes + 22, bitsSamp);
+}
+
+void FmtChunk::fromBytes(const unsigned char* bytes)
+{
+    chunk.fromBytes(bytes);
+    fmtCode = get16(bytes + 8);
+    numChan = get16(bytes + 10);
+    sampRate = get32(bytes + 12);
+    byteRate = get32(bytes + 16);
+    blockAlign = get16(bytes + 20);
+    bitsSamp = get16(bytes + 22);
+}
+
+void FmtChunk::dump(std::ostream& report) const
+{
+    chunk.dump(report);
+    report << "   fmtCode:\t" << fmtCode << "\n   numChan:\t" << numChan
+           << "\n  sampRate:\t" << sampRate << "\n  byteRate:\t" << byteRate
+           << "\nblockAlign:\t" << blockAlign << "\n  bitsSamp:\t" << bitsSamp << std::endl;
+}
+
+WavHeader WavHeader::forData(std::int32_t dataBytes)
+{
+    return WavHeader{RiffHeader::forData(dataBytes), FmtChunk::stereo16(), ChunkHeader::forData(dataBytes)};
+}
+
+void WavHeader::write(std::ostream& out) const
+{
+    writeRecord(out, riff);
+    writeRecord(out, fmt);
+    writeRecord(out, data);
+}
+
+void WavHeader::read(std::istream& in)
+{
+    readRecord(in, riff);
+    readRecord(in, fmt);
+    readRecord(in, data);
+}
+
+void WavHeader::dump(std::ostream& report) const
+{
+    riff.dump(report);
+    fmt.dump(report);
+    data.dump(report);
+}
+
+bool WavHeader::describesGeneratorFormat() const
+{
+    const FmtChunk expected = FmtChunk::stereo16();
+    return codeIs(riff.chunk.chunkID, "RIFF") && codeIs(riff.format, "WAVE")
+        && codeIs(fmt.chunk.chunkID, "fmt ") && fmt.chunk.chunkSize == expected.chunk.chunkSize
+        && fmt.fmtCode == expected.fmtCode && fmt.numChan == expected.numChan
+        && fmt.sampRate == expected.sampRate && fmt.byteRate == expected.byteRate
+        && fmt.blockAlign == expected.blockAlign && fmt.bitsSamp == expected.bitsSamp
+        && codeIs(data.chunkID, "data");
+}

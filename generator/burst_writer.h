@@ -1,0 +1,32 @@
+#pragma once
+
+#include "burst_schedule.h"
+
+#include <cstdint>
+#include <iosfwd>
+
+/// Writes the generator's sample frames through one fixed block, so that
+/// the stream receives large writes whatever the file's length. Every frame
+/// carries the same 16-bit little-endian value on both channels.
+struct BurstWriter {
+    static constexpr int blockFrames = 4096;
+
+    /// Frames of the block in use; frames from `dirtyFrames` on are zero.
+    unsigned char block[blockFrames * 4] = {};
+    int dirtyFrames = 0;
+
+    /// Writes `frames` silent frames (nothing when `frames` is 0 or less).
+    void writeSilence(std::int64_t frames, std::ostream& out);
+
+    /// Writes every repetition of the schedule's current step: `interval`
+    /// frames each, the burst 12000 * (cos x - cos 2x) with x = i * omega,
+    /// truncated toward zero, over frames 0 .. duration - 1, zero after it.
+    /// Failures show in the stream's state; nothing is printed.
+    void writeStep(const BurstSchedule& schedule, std::ostream& out);
+
+    /// The burst's sample at frame `i` of a repetition.
+    static std::int16_t burstSample(std::int32_t i, double omega);
+
+private:
+    void clearFrom(int frame);
+};

@@ -1,0 +1,56 @@
+#include "generator.h"
+
+#include "burst_schedule.h"
+#include "burst_writer.h"
+#include "command_line.h"
+#include "exit_codes.h"
+#include "wav_header.h"
+
+#include <fstream>
+#include <ostream>
+
+int runGenerator(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
+{
+    BurstSchedule schedule;
+    int code = readArguments(argc, argv, generatorSynopsis, schedule, errors);
+    if (code != exitOk)
+        return code;
+    const char* fileName = argv[1];
+    const WavHeader header = WavHeader::forData(schedule.dataBytes());
+
+    std::ofstream out(fileName, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out) {
+        errors << "Failed to open output file: " << fileName << std::endl;
+        return exitOpen;
+    }
+    header.write(out);
+    if (!out) {
+        errors << "Failed to write header info to disk." << std::endl;
+        return exitHeader;
+    }
+
+    writeRunHeader(report, argc, argv);
+    schedule.printSettings(report);
+    report << "numCyc\tduration\tnomFreq\tactFreq " << std::endl;
+
+    BurstWriter writer;
+    writer.writeSilence(schedule.delay, out);
+    for (schedule.begin(); schedule.hasMore(); schedule.next()) {
+        if (!out) {
+            errors << "Failed to write tone bursts to disk." << std::endl;
+            return exitSteps;
+        }
+        writer.writeStep(schedule, out);
+        schedule.printRow(report);
+        report << std::endl;
+    }
+
+    // A write that fails in the last step, or only when the buffered tail
+    // reaches the file at closing, has met no test yet.
+    out.close();
+    if (!out) {
+        errors << "Failed to write tone bursts to disk." << std::endl;
+        return exitSteps;
+    }
+    return exitOk;
+}
