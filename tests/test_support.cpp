@@ -1,0 +1,134 @@
+#include "test_support.h"
+
+#include "analyzer.h"
+#include "generator.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+const char* const ravgenPath = RAVGEN_PATH;
+const char* const ravanPath = RAVAN_PATH;
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/toneburst-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr)
+        std::abort();
+    path = name.data();
+}
+
+TempDir::~TempDir()
+{
+    std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+namespace {
+
+std::vector<const char*> argvOf(const char* program, const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv{program};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    return argv;
+}
+
+std::string quoted(const std::string& text)
+{
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+} // namespace
+
+RunResult runGeneratorWith(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv = argvOf("ravgen", args);
+    std::ostringstream report, errors;
+    RunResult result;
+    result.code = runGenerator(static_cast<int>(argv.size()), argv.data(), report, errors);
+    result.report = report.str();
+    result.errors = errors.str();
+    return result;
+}
+
+RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{"rec.wav"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<const char*> argv = argvOf("ravan", all);
+    std::istringstream in(recording);
+    std::ostringstream report, errors;
+    RunResult result;
+    result.code = runAnalyzer(static_cast<int>(argv.size()), argv.data(), in, report, errors);
+    result.report = report.str();
+    result.errors = errors.str();
+    return result;
+}
+
+RunResult runProcess(const std::string& program, const std::vector<std::string>& args)
+{
+    TempDir capture;
+    std::string command = quoted(program);
+    for (const std::string& arg : args)
+        command += " " + quoted(arg);
+    command += " >" + capture.file("out") + " 2>" + capture.file("err");
+    int status = std::system(command.c_str());
+    RunResult result;
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+    result.report = readFile(capture.file("out"));
+    result.errors = readFile(capture.file("err"));
+    return result;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::int16_t sampleAt(const std::string& wav, std::int64_t frame, int channel)
+{
+    std::size_t offset = static_cast<std::size_t>(44 + 4 * frame + 2 * channel);
+    auto low = static_cast<unsigned char>(wav.at(offset));
+    auto high = static_cast<unsigned char>(wav.at(offset + 1));
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+}
+
+std::vector<std::vector<std::string>> reportRows(const std::string& report)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(report);
+    std::string line;
+    bool afterHeader = false;
+    while (std::getline(lines, line)) {
+        if (!afterHeader) {
+            afterHeader = line.rfind("numCyc\t", 0) == 0;
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        std::string cell;
+        while (std::getline(cells, cell, '\t'))
+            fields.push_back(cell);
+        rows.push_back(fields);
+    }
+    return rows;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// A fresh directory under the system's temporary folder, removed with its
+/// files when the value goes out of scope.
+struct TempDir {
+    std::string path;
+
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+/// What a program's flow or process left behind.
+struct RunResult {
+    int code = 0;
+    std::string report;
+    std::string errors;
+};
+
+/// Runs a main flow in-process with `args` after the program name.
+RunResult runGeneratorWith(const std::vector<std::string>& args);
+RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args);
+
+/// Runs a built program as a process; `code` is its 8-bit exit status.
+RunResult runProcess(const std::string& program, const std::vector<std::string>& args);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+/// The 16-bit sample of `channel` (0 or 1) in frame `frame` after byte 44.
+std::int16_t sampleAt(const std::string& wav, std::int64_t frame, int channel);
+
+/// The report's rows: the lines after the column header, split at tabs.
+std::vector<std::vector<std::string>> reportRows(const std::string& report);
+
+/// Paths of the built programs.
+extern const char* const ravgenPath;
+extern const char* const ravanPath;
