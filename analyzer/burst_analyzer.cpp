@@ -36,12 +36,33 @@ std::int16_t withLowByte(std::int16_t value, unsigned char low)
     return signedFromBits16(bits);
 }
 
-// Adds the frames [from, to) of one repetition that lie in [windowBegin,
-// windowEnd). Frames below `readFrames` (relative to `blockStart`) come from
-// the block; later ones repeat `held`.
+// The phasor of frame n: from the step's table, which covers every
+// interval the schedule sets, or worked out afresh beyond it.
+struct PhasorTable {
+    const double* cosines;
+    const double* sines;
+    std::int64_t size;
+    double omega;
+
+    void at(std::int64_t n, double& c, double& s) const
+    {
+        if (n < size) {
+            c = cosines[n];
+            s = sines[n];
+            return;
+        }
+        double theta = omega * static_cast<double>(n);
+        c = std::cos(theta);
+        s = std::sin(theta);
+    }
+};
+
+// Adds the frames of one repetition in [blockStart, blockEnd) that lie in
+// [windowBegin, windowEnd). Frames below `readFrames` (relative to
+// `blockStart`) come from the block; later ones repeat `held`.
 void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std::int64_t windowEnd,
                 std::int64_t blockStart, std::int64_t blockEnd, std::int64_t readFrames,
-                const unsigned char* block, const FrameValues& held, double omega)
+                const unsigned char* block, const FrameValues& held, const PhasorTable& phasors)
 {
     std::int64_t first = std::max(windowBegin, blockStart);
     std::int64_t last = std::min(windowEnd, blockEnd);
@@ -53,10 +74,8 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
             s1 = sampleAt(block + 4 * offset);
             s2 = sampleAt(block + 4 * offset + 2);
         }
-        // The phase is formed from the frame index, not accumulated.
-        double theta = omega * static_cast<double>(n);
-        double c = std::cos(theta);
-        double s = std::sin(theta);
+        double c, s;
+        phasors.at(n, c, s);
         sum1.re += s1 * c;
         sum1.im += s1 * s;
         sum2.re += s2 * c;
@@ -79,6 +98,9 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     const std::int64_t duration = schedule.duration;
     const std::int64_t backgroundBegin = interval - 2 * duration;
     const std::int64_t backgroundEnd = interval - duration;
+    preparePhasors(0, duration, schedule.omega);
+    preparePhasors(backgroundBegin, backgroundEnd, schedule.omega);
+    const PhasorTable phasors{phasorCos, phasorSin, maxInterval, schedule.omega};
 
     for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
         for (std::int64_t start = 0; start < interval; start += blockFrames) {
@@ -109,9 +131,9 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                 break;
             }
             std::int64_t end = start + count;
-            accumulate(signal1, signal2, 0, duration, start, end, readFrames, block, held, schedule.omega);
+            accumulate(signal1, signal2, 0, duration, start, end, readFrames, block, held, phasors);
             accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block,
-                       held, schedule.omega);
+                       held, phasors);
         }
     }
 
@@ -132,6 +154,17 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     m.bkg1 = 20.0 * std::log10(magnitude(background1));
     m.bkg2 = 20.0 * std::log10(magnitude(background2));
     m.print(report);
+}
+
+void BurstAnalyzer::preparePhasors(std::int64_t begin, std::int64_t end, double omega)
+{
+    end = std::min<std::int64_t>(end, maxInterval);
+    for (std::int64_t n = std::max<std::int64_t>(begin, 0); n < end; ++n) {
+        // The phase is formed from the frame index, not accumulated.
+        double theta = omega * static_cast<double>(n);
+        phasorCos[n] = std::cos(theta);
+        phasorSin[n] = std::sin(theta);
+    }
 }
 
 void BurstAnalyzer::skipFrames(std::int64_t frames, std::istream& in)

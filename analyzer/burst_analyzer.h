@@ -17,9 +17,15 @@
 /// the stream's end-of-file state is set exactly when a 2-byte read would
 /// have set it.
 struct BurstAnalyzer {
-    static constexpr int blockFrames = 8192;
+    static constexpr int blockFrames = 32768;
+    /// The longest interval a schedule uses; every window frame lies below it.
+    static constexpr int maxInterval = 44100;
 
     unsigned char block[blockFrames * 4];
+    /// cos and sin of omega * n for the current step's window frames, worked
+    /// out once per step and used by every repetition.
+    double phasorCos[maxInterval];
+    double phasorSin[maxInterval];
 
     /// Reads numAvg * interval frames of the current step from `in` and
     /// writes the ten measured values, tab-separated, then ends the line.
@@ -29,6 +35,9 @@ struct BurstAnalyzer {
     /// Reads and discards `frames` frames, stopping early, as every later
     /// read would change nothing, once the data have ended.
     void skipFrames(std::int64_t frames, std::istream& in);
+
+private:
+    void preparePhasors(std::int64_t begin, std::int64_t end, double omega);
 };
 
 /// The ten values of one step, in report column order.

@@ -9,7 +9,7 @@
 /// the stream receives large writes whatever the file's length. Every frame
 /// carries the same 16-bit little-endian value on both channels.
 struct BurstWriter {
-    static constexpr int blockFrames = 4096;
+    static constexpr int blockFrames = 32768;
 
     /// Frames of the block in use; frames from `dirtyFrames` on are zero.
     unsigned char block[blockFrames * 4] = {};
