@@ -1,0 +1,49 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+
+/// A second-order filter section from the textbook audio-EQ formulas, run
+/// in double precision (direct form I). The default passes the signal
+/// unchanged.
+struct Biquad {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+
+    static Biquad lowPass(double cornerHz, double q);
+    static Biquad highPass(double cornerHz, double q);
+    static Biquad peaking(double centreHz, double q, double gainDb);
+    /// A first-order low-pass (bilinear transform), as a section with b2 = a2 = 0.
+    static Biquad firstOrderLowPass(double cornerHz);
+
+    /// The steady-state response at `frequencyHz`.
+    std::complex<double> response(double frequencyHz) const;
+};
+
+/// What one channel of the simulated audio path does to its signal, in order:
+/// gain (a negative gain inverts), filter, whole-frame delay.
+struct ChannelPath {
+    double gain = 1.0;
+    Biquad filter;
+    int delayFrames = 0;
+
+    /// The steady-state response at `frequencyHz`, delay included.
+    std::complex<double> response(double frequencyHz) const;
+};
+
+/// A known audio path that turns a file written by the generator into the
+/// recording that path would give: per-channel processing, then white noise
+/// from a fixed seed, clipping and truncation to 16 bits, extra frames ahead
+/// of the lead-in and truncation of the recording. The header is copied.
+struct SimulatedPath {
+    ChannelPath channels[2];
+    double noiseRms = 0.0;          ///< white Gaussian noise, in sample units
+    std::uint32_t noiseSeed = 1;
+    int extraFramesBefore = 0;      ///< frames of noise (or silence) ahead of the data
+    std::int64_t keepBytes = -1;    ///< cut the recording to this length when not negative
+
+    std::string record(const std::string& generated) const;
+};
+
+/// The burst's fundamental level in sample units (the generator's 12000).
+constexpr double burstAmplitude = 12000.0;
