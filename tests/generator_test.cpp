@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <sys/wait.h>
 
 namespace {
 
@@ -217,4 +218,28 @@ TEST(GeneratorProcess, ExitCodesAsStatuses)
     EXPECT_EQ(readFile(dir.file("x.wav")).size(), 44u + 4u * (100u + 72u * 44100u));
     RunResult inProcess = runGeneratorWith({dir.file("x.wav"), "100", "1", "1000", "polar"});
     EXPECT_EQ(ok.report.substr(ok.report.find('\n')), inProcess.report.substr(inProcess.report.find('\n')));
+}
+
+TEST(GeneratorProcess, FileSystemFillingUpPartWayIsAlwaysReported)
+{
+    // A file size limit makes the writes fail from a chosen byte on, as a
+    // file system that fills up would; SIGXFSZ is ignored so that the write
+    // returns its error. The captured streams go through pipes, which the
+    // limit does not reach.
+    TempDir dir;
+    const std::string path = dir.file("limited.wav");
+    struct Case {
+        long long limit;
+        int status;
+    } cases[] = {{0, 252},       {44, 252},       {1000, 252},     {100000, 252},
+                 {17816000, 252}, {17816443, 252}, {17816444, 0}};
+    for (const Case& c : cases) {
+        std::string command = "set -o pipefail; trap '' XFSZ; prlimit --fsize=" + std::to_string(c.limit) + " "
+            + ravgenPath + " " + path + " 2>&1 >/dev/null | cat > " + dir.file("err");
+        int status = std::system(("bash -c \"" + command + "\"").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.limit;
+        EXPECT_EQ(readFile(dir.file("err")), c.status == 0 ? "" : "Failed to write tone bursts to disk.\n")
+            << c.limit;
+        EXPECT_EQ(static_cast<long long>(readFile(path).size()), std::min(c.limit, 17816444LL)) << c.limit;
+    }
 }

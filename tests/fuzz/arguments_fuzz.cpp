@@ -1,0 +1,36 @@
+// Feeds arbitrary argument strings to both programs' argument handling:
+// the input is split at zero bytes into at most six words after the
+// program name.
+#include "burst_schedule.h"
+#include "command_line.h"
+#include "number_text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::string> words{""};
+    for (std::size_t i = 0; i < size && words.size() <= 6; ++i) {
+        if (data[i] == 0)
+            words.emplace_back();
+        else
+            words.back() += static_cast<char>(data[i]);
+    }
+    for (const std::string& word : words) {
+        parseInteger(word.c_str());
+        parseReal(word.c_str());
+    }
+    std::vector<const char*> argv{"ravgen"};
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    for (const char* synopsis : {generatorSynopsis, analyzerSynopsis}) {
+        BurstSchedule schedule;
+        std::ostringstream errors;
+        readArguments(static_cast<int>(argv.size()), argv.data(), synopsis, schedule, errors);
+    }
+    return 0;
+}
