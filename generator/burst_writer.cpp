@@ -1,17 +1,9 @@
 #include "burst_writer.h"
 
-#include <algorithm>
-#include <cmath>
-#include <ostream>
+#include "tone_burst.h"
 
-std::int16_t BurstWriter::burstSample(std::int32_t i, double omega)
-{
-    double x = i * omega;
-    double value = 12000.0 * (std::cos(x) - std::cos(2.0 * x));
-    // The fundamental minus its second harmonic lies within -24000 .. 13500,
-    // so truncation toward zero always fits 16 bits.
-    return static_cast<std::int16_t>(static_cast<int>(value));
-}
+#include <algorithm>
+#include <ostream>
 
 void BurstWriter::clearFrom(int frame)
 {
@@ -38,7 +30,7 @@ void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
             int burstFrames = static_cast<int>(
                 std::clamp<std::int64_t>(std::int64_t(schedule.duration) - start, 0, count));
             for (int j = 0; j < burstFrames; ++j) {
-                auto bits = static_cast<std::uint16_t>(burstSample(start + j, schedule.omega));
+                auto bits = static_cast<std::uint16_t>(toneBurstSample(start + j, schedule.omega));
                 unsigned char low = static_cast<unsigned char>(bits & 0xFFu);
                 unsigned char high = static_cast<unsigned char>(bits >> 8);
                 unsigned char* frame = block + 4 * j;

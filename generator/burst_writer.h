@@ -24,9 +24,6 @@ struct BurstWriter {
     /// Failures show in the stream's state; nothing is printed.
     void writeStep(const BurstSchedule& schedule, std::ostream& out);
 
-    /// The burst's sample at frame `i` of a repetition.
-    static std::int16_t burstSample(std::int32_t i, double omega);
-
 private:
     void clearFrom(int frame);
 };

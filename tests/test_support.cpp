@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "analyzer.h"
+#include "delay_finder.h"
 #include "generator.h"
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 const char* const ravgenPath = RAVGEN_PATH;
 const char* const ravanPath = RAVAN_PATH;
+const char* const ravdelayPath = RAVDELAY_PATH;
 
 TempDir::TempDir()
 {
@@ -61,18 +63,35 @@ RunResult runGeneratorWith(const std::vector<std::string>& args)
     return result;
 }
 
-RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args)
+namespace {
+
+using RecordingFlow = int (*)(int, const char* const*, std::istream&, std::ostream&, std::ostream&);
+
+RunResult runOnRecording(RecordingFlow flow, const char* program, const std::string& recording,
+                         const std::vector<std::string>& args)
 {
     std::vector<std::string> all{"rec.wav"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<const char*> argv = argvOf("ravan", all);
+    std::vector<const char*> argv = argvOf(program, all);
     std::istringstream in(recording);
     std::ostringstream report, errors;
     RunResult result;
-    result.code = runAnalyzer(static_cast<int>(argv.size()), argv.data(), in, report, errors);
+    result.code = flow(static_cast<int>(argv.size()), argv.data(), in, report, errors);
     result.report = report.str();
     result.errors = errors.str();
     return result;
+}
+
+} // namespace
+
+RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args)
+{
+    return runOnRecording(runAnalyzer, "ravan", recording, args);
+}
+
+RunResult runDelayFinderOn(const std::string& recording, const std::vector<std::string>& args)
+{
+    return runOnRecording(runDelayFinder, "ravdelay", recording, args);
 }
 
 RunResult runProcess(const std::string& program, const std::vector<std::string>& args)

@@ -27,6 +27,7 @@ struct RunResult {
 /// Runs a main flow in-process with `args` after the program name.
 RunResult runGeneratorWith(const std::vector<std::string>& args);
 RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args);
+RunResult runDelayFinderOn(const std::string& recording, const std::vector<std::string>& args);
 
 /// Runs a built program as a process; `code` is its 8-bit exit status.
 RunResult runProcess(const std::string& program, const std::vector<std::string>& args);
@@ -43,3 +44,4 @@ std::vector<std::vector<std::string>> reportRows(const std::string& report);
 /// Paths of the built programs.
 extern const char* const ravgenPath;
 extern const char* const ravanPath;
+extern const char* const ravdelayPath;

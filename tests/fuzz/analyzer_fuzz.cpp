@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the analyzer's main flow as a recording. The
-// first byte picks one of a handful of command lines; the rest is the file.
+// Feeds arbitrary bytes as a recording to the analyzer's and the delay
+// finder's main flows. The first byte picks one of a handful of command
+// lines; the rest is the file.
 #include "analyzer.h"
+#include "delay_finder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,8 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int argc = 0;
     while (argc < 6 && argv[argc] != nullptr)
         ++argc;
-    std::istringstream recording(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::istringstream recording(bytes);
     std::ostringstream report, errors;
     runAnalyzer(argc, argv, recording, report, errors);
+    std::istringstream again(bytes);
+    runDelayFinder(argc, argv, again, report, errors);
     return 0;
 }

@@ -1,0 +1,123 @@
+#include "delay_finder.h"
+
+#include "bits.h"
+#include "burst_schedule.h"
+#include "command_line.h"
+#include "exit_codes.h"
+#include "onset_search.h"
+#include "report_format.h"
+#include "tone_burst.h"
+#include "wav_header.h"
+
+#include <algorithm>
+#include <cmath>
+#include <istream>
+#include <ostream>
+
+namespace {
+
+constexpr const char* delayFinderSynopsis = "ravdelay recording.wav [delay [numAvg [startFreq [sweep|polar]]]]";
+
+// Everything the search needs, held by the flow for the whole run.
+struct DelayFinder {
+    static constexpr int blockFrames = 8192;
+
+    std::int16_t burst[OnsetSearch::maxLength];
+    double phasorCos[OnsetSearch::maxLength];
+    double phasorSin[OnsetSearch::maxLength];
+    OnsetSearch channels[2];
+    unsigned char block[blockFrames * 4];
+
+    // Reads frames until both channels have found the burst, or one has and
+    // the other has had a whole interval more to show it, or the data end.
+    void search(std::istream& in, std::int32_t interval)
+    {
+        std::int64_t frame = 0;
+        while (!(channels[0].found() && channels[1].found())) {
+            std::int64_t giveUpAt = -1;
+            for (const OnsetSearch& channel : channels)
+                if (channel.found())
+                    giveUpAt = channel.onset() + interval;
+            if (giveUpAt >= 0 && frame >= giveUpAt)
+                break;
+            in.read(reinterpret_cast<char*>(block), sizeof block);
+            std::int64_t frames = in.gcount() / 4;
+            for (std::int64_t i = 0; i < frames; ++i, ++frame)
+                for (int c = 0; c < 2; ++c)
+                    channels[c].push(signedFromBits16(
+                        static_cast<std::uint16_t>(block[4 * i + 2 * c] | (block[4 * i + 2 * c + 1] << 8))));
+            if (frames * 4 < static_cast<std::int64_t>(sizeof block))
+                break;
+        }
+        for (OnsetSearch& channel : channels)
+            channel.finish();
+    }
+};
+
+void printChannel(std::ostream& report, int number, const OnsetSearch& channel)
+{
+    report << "channel " << number << ":\t";
+    if (!channel.found()) {
+        report << "none" << std::endl;
+        return;
+    }
+    report << channel.onset() << '\t' << (channel.polarity() > 0 ? "+1" : "-1") << '\t';
+    writeReal(report, channel.levelAboveNoise());
+    report << std::endl;
+}
+
+} // namespace
+
+int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ostream& report,
+                   std::ostream& errors)
+{
+    BurstSchedule schedule;
+    int code = readArguments(argc, argv, delayFinderSynopsis, schedule, errors);
+    if (code != exitOk)
+        return code;
+    if (in.fail()) {
+        errors << "Failed to open input file: " << argv[1] << std::endl;
+        return exitOpen;
+    }
+    WavHeader header;
+    header.read(in);
+    if (in.eof()) {
+        errors << "Failed to read header info from disk." << std::endl;
+        return exitHeader;
+    }
+    writeRunHeader(report, argc, argv);
+    if (!header.describesGeneratorFormat())
+        errors << "Warning: the header does not describe 16-bit stereo PCM at 44100 Hz; "
+                  "the samples are read as such from byte 44."
+               << std::endl;
+    schedule.printSettings(report);
+
+    schedule.begin();
+    DelayFinder finder;
+    int length = static_cast<int>(std::min<std::int64_t>(
+        {std::int64_t(schedule.duration), std::int64_t(schedule.interval), OnsetSearch::maxLength}));
+    for (int i = 0; i < length; ++i) {
+        finder.burst[i] = toneBurstSample(i, schedule.omega);
+        finder.phasorCos[i] = std::cos(schedule.omega * i);
+        finder.phasorSin[i] = std::sin(schedule.omega * i);
+    }
+    for (OnsetSearch& channel : finder.channels)
+        channel.start(finder.burst, finder.phasorCos, finder.phasorSin, schedule.numAvg > 0 ? length : 0,
+                      schedule.sampRate / schedule.actFreq);
+    finder.search(in, schedule.interval);
+
+    printChannel(report, 1, finder.channels[0]);
+    printChannel(report, 2, finder.channels[1]);
+    const OnsetSearch* earliest = nullptr;
+    for (const OnsetSearch& channel : finder.channels)
+        if (channel.found() && (earliest == nullptr || channel.onset() < earliest->onset()))
+            earliest = &channel;
+    if (earliest == nullptr) {
+        errors << "No tone burst found in either channel: the recording holds no burst of the first step's "
+                  "shape above its noise."
+               << std::endl;
+        return exitNotFound;
+    }
+    report << "delay:\t" << earliest->onset() << std::endl;
+    return exitOk;
+}

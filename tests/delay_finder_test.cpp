@@ -1,0 +1,158 @@
+#include "simulated_path.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The generator's file for `args`, cut after its first three intervals:
+// all that the search needs to read.
+const std::string& generatedStart(const std::vector<std::string>& args)
+{
+    static std::map<std::vector<std::string>, std::string> cache;
+    auto found = cache.find(args);
+    if (found != cache.end())
+        return found->second;
+    TempDir dir;
+    std::vector<std::string> all{dir.file("g.wav")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(runGeneratorWith(all).code, 0);
+    std::string file = readFile(dir.file("g.wav"));
+    long delay = args.empty() ? 22050 : std::atol(args[0].c_str());
+    long interval = args.size() > 3 ? 44100 : 22050;
+    file.resize(std::min(file.size(), static_cast<std::size_t>(44 + 4 * (delay + 3 * interval))));
+    return cache.emplace(args, file).first->second;
+}
+
+long generatorDelay(const std::vector<std::string>& args)
+{
+    return args.empty() ? 22050 : std::atol(args[0].c_str());
+}
+
+// The value after "delay:\t" on the report's last line, or -1.
+long foundDelay(const RunResult& run)
+{
+    std::size_t at = run.report.rfind("delay:\t");
+    return at == std::string::npos ? -1 : std::atol(run.report.c_str() + at + 7);
+}
+
+const std::vector<std::vector<std::string>> argumentSets = {
+    {},                                // default sweep
+    {"22050", "1", "20000"},           // falling sweep
+    {"22050", "1", "1000", "polar"},
+    {"0", "1", "7000", "polar"},
+    {"22050", "3"},
+    {"0"},
+};
+
+struct Variant {
+    int latency;
+    double gainDb;
+    int polarity;
+};
+
+const Variant variants[] = {
+    {0, 0, 1}, {1, -40, -1}, {4410, 6, 1}, {88200, -20, -1}, {123, -40, 1}, {37, 6, -1},
+};
+
+SimulatedPath pathFor(const Variant& v, std::uint32_t seed)
+{
+    SimulatedPath path;
+    double gain = v.polarity * std::pow(10.0, v.gainDb / 20);
+    for (ChannelPath& channel : path.channels)
+        channel.gain = gain;
+    path.extraFramesBefore = v.latency;
+    // White noise 40 dB below the recorded burst's peak of 24000 * gain.
+    path.noiseRms = 24000 * std::fabs(gain) / 100;
+    path.noiseSeed = seed;
+    return path;
+}
+
+} // namespace
+
+TEST(DelayFinder, FindsTheExactFrameThroughGainPolarityLatencyAndNoise)
+{
+    std::uint32_t seed = 1;
+    for (const auto& args : argumentSets)
+        for (const Variant& v : variants) {
+            SimulatedPath path = pathFor(v, ++seed);
+            RunResult run = runDelayFinderOn(path.record(generatedStart(args)), args);
+            std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
+                + " latency " + std::to_string(v.latency) + " gain " + std::to_string(v.gainDb);
+            ASSERT_EQ(run.code, 0) << label << run.errors;
+            EXPECT_EQ(foundDelay(run), generatorDelay(args) + v.latency) << label;
+            std::string polarity = v.polarity > 0 ? "\t+1\t" : "\t-1\t";
+            EXPECT_NE(run.report.find("channel 1:\t" + std::to_string(foundDelay(run)) + polarity), std::string::npos)
+                << label << "\n" << run.report;
+        }
+}
+
+TEST(DelayFinder, FindsFilteredBurstsWithinThePathsOwnDelay)
+{
+    const Biquad filters[] = {Biquad::lowPass(2000, std::sqrt(0.5)), Biquad::firstOrderLowPass(5000)};
+    for (const auto& args : argumentSets)
+        for (const Biquad& filter : filters) {
+            SimulatedPath path = pathFor({1000, 0, 1}, 99);
+            path.channels[0].filter = path.channels[1].filter = filter;
+            RunResult run = runDelayFinderOn(path.record(generatedStart(args)), args);
+            EXPECT_EQ(run.code, 0) << run.errors;
+            long late = foundDelay(run) - (generatorDelay(args) + 1000);
+            std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
+                + (&filter == &filters[0] ? " low-pass 2 kHz" : " first-order 5 kHz");
+            // A falling sweep's first burst (20 kHz) reaches the output of
+            // the 2 kHz low-pass almost only as its aliased harmonic, whose
+            // match can land a frame early; hence a window both ways.
+            std::printf("%s: %+ld frames\n", label.c_str(), late);
+            EXPECT_LE(std::labs(late), 6) << label;
+        }
+}
+
+TEST(DelayFinder, ReportsEachChannelAndTakesTheEarlier)
+{
+    SimulatedPath path;
+    path.channels[1].delayFrames = 250;
+    path.channels[1].gain = 0.5;
+    RunResult run = runDelayFinderOn(path.record(generatedStart({})), {});
+    ASSERT_EQ(run.code, 0);
+    std::string tail = run.report.substr(run.report.find("channel 1:"));
+    EXPECT_EQ(tail, "channel 1:\t22050\t+1\tinf\nchannel 2:\t22300\t+1\tinf\ndelay:\t22050\n");
+    EXPECT_EQ(run.report.substr(0, 11), "executable:");
+
+    SimulatedPath oneDead;
+    oneDead.channels[0].gain = 0;
+    oneDead.noiseRms = 30;
+    RunResult dead = runDelayFinderOn(oneDead.record(generatedStart({})), {});
+    ASSERT_EQ(dead.code, 0);
+    EXPECT_NE(dead.report.find("channel 1:\tnone\n"), std::string::npos);
+    EXPECT_NE(dead.report.find("delay:\t22050\n"), std::string::npos);
+    // 12000 rms-ish burst over noise of 30: about 50 dB.
+    double level = std::strtod(dead.report.c_str() + dead.report.rfind("+1\t") + 3, nullptr);
+    EXPECT_NEAR(level, 50, 3);
+}
+
+TEST(DelayFinder, FailuresEndWithTheirCodes)
+{
+    SimulatedPath noiseOnly;
+    noiseOnly.channels[0].gain = noiseOnly.channels[1].gain = 0;
+    noiseOnly.noiseRms = 1000;
+    RunResult noise = runDelayFinderOn(noiseOnly.record(generatedStart({})), {});
+    EXPECT_EQ(noise.code, -5);
+    EXPECT_NE(noise.errors.find("No tone burst found"), std::string::npos);
+    EXPECT_NE(noise.report.find("channel 1:\tnone\nchannel 2:\tnone\n"), std::string::npos);
+
+    EXPECT_EQ(runDelayFinderOn(generatedStart({"100", "0"}), {"100", "0"}).code, -5);
+    EXPECT_EQ(runDelayFinderOn(generatedStart({}).substr(0, 40), {}).code, -3);
+    EXPECT_EQ(runDelayFinderOn(generatedStart({}), {"0", "1", "0"}).code, -1);
+    TempDir dir;
+    RunResult missing = runProcess(ravdelayPath, {dir.file("none.wav")});
+    EXPECT_EQ(missing.code, 254);
+    EXPECT_EQ(missing.errors, "Failed to open input file: " + dir.file("none.wav") + "\n");
+    EXPECT_EQ(runProcess(ravdelayPath, {}).code, 255);
+}
