@@ -4,6 +4,7 @@
 #include "burst_schedule.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "recording_start.h"
 #include "wav_header.h"
 
 #include <istream>
@@ -13,26 +14,14 @@ int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostrea
                 std::ostream& errors)
 {
     BurstSchedule schedule;
-    int code = readArguments(argc, argv, analyzerSynopsis, schedule, errors);
+    WavHeader header;
+    int code = readRecordingStart(argc, argv, analyzerSynopsis, in, schedule, header, errors);
     if (code != exitOk)
         return code;
-    if (in.fail()) {
-        errors << "Failed to open input file: " << argv[1] << std::endl;
-        return exitOpen;
-    }
-    WavHeader header;
-    header.read(in);
-    if (in.eof()) {
-        errors << "Failed to read header info from disk." << std::endl;
-        return exitHeader;
-    }
 
     writeRunHeader(report, argc, argv);
     header.dump(report);
-    if (!header.describesGeneratorFormat())
-        errors << "Warning: the header does not describe 16-bit stereo PCM at 44100 Hz; "
-                  "the samples are read as such from byte 44."
-               << std::endl;
+    warnAboutForeignHeader(header, errors);
     schedule.printSettings(report);
     report << "numCyc\tduration\tnomFreq\tactFreq\tabs 1\tabs 2\tdB 1\tdB 2\tdB diff"
               "\tphase 1\tphase 2\tphase diff\tbkg 1\tbkg 2"

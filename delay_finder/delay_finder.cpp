@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "exit_codes.h"
 #include "onset_search.h"
+#include "recording_start.h"
 #include "report_format.h"
 #include "tone_burst.h"
 #include "wav_header.h"
@@ -72,24 +73,12 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
                    std::ostream& errors)
 {
     BurstSchedule schedule;
-    int code = readArguments(argc, argv, delayFinderSynopsis, schedule, errors);
+    WavHeader header;
+    int code = readRecordingStart(argc, argv, delayFinderSynopsis, in, schedule, header, errors);
     if (code != exitOk)
         return code;
-    if (in.fail()) {
-        errors << "Failed to open input file: " << argv[1] << std::endl;
-        return exitOpen;
-    }
-    WavHeader header;
-    header.read(in);
-    if (in.eof()) {
-        errors << "Failed to read header info from disk." << std::endl;
-        return exitHeader;
-    }
     writeRunHeader(report, argc, argv);
-    if (!header.describesGeneratorFormat())
-        errors << "Warning: the header does not describe 16-bit stereo PCM at 44100 Hz; "
-                  "the samples are read as such from byte 44."
-               << std::endl;
+    warnAboutForeignHeader(header, errors);
     schedule.printSettings(report);
 
     schedule.begin();

@@ -1,0 +1,34 @@
+#include "recording_start.h"
+
+#include "command_line.h"
+#include "exit_codes.h"
+
+#include <istream>
+#include <ostream>
+
+int readRecordingStart(int argc, const char* const* argv, const char* synopsis, std::istream& in,
+                       BurstSchedule& schedule, WavHeader& header, std::ostream& errors)
+{
+    int code = readArguments(argc, argv, synopsis, schedule, errors);
+    if (code != exitOk)
+        return code;
+    if (in.fail()) {
+        errors << "Failed to open input file: " << argv[1] << std::endl;
+        return exitOpen;
+    }
+    header.read(in);
+    // Only the end of the file is tested, once, after all three records.
+    if (in.eof()) {
+        errors << "Failed to read header info from disk." << std::endl;
+        return exitHeader;
+    }
+    return exitOk;
+}
+
+void warnAboutForeignHeader(const WavHeader& header, std::ostream& errors)
+{
+    if (!header.describesGeneratorFormat())
+        errors << "Warning: the header does not describe 16-bit stereo PCM at 44100 Hz; "
+                  "the samples are read as such from byte 44."
+               << std::endl;
+}
