@@ -55,10 +55,18 @@ struct DelayFinder {
     }
 };
 
-void printChannel(std::ostream& report, int number, const OnsetSearch& channel)
+// A burst counts when it was found after quiet frames, or when the file
+// itself has no lead-in: a recording that begins inside a burst may have
+// missed the first step, and a later burst would give a wrong answer.
+bool counts(const OnsetSearch& channel, std::int32_t leadIn)
+{
+    return channel.found() && (leadIn == 0 || channel.quietBefore());
+}
+
+void printChannel(std::ostream& report, int number, const OnsetSearch& channel, std::int32_t leadIn)
 {
     report << "channel " << number << ":\t";
-    if (!channel.found()) {
+    if (!counts(channel, leadIn)) {
         report << "none" << std::endl;
         return;
     }
@@ -95,15 +103,16 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
                       schedule.sampRate / schedule.actFreq);
     finder.search(in, schedule.interval);
 
-    printChannel(report, 1, finder.channels[0]);
-    printChannel(report, 2, finder.channels[1]);
+    printChannel(report, 1, finder.channels[0], schedule.delay);
+    printChannel(report, 2, finder.channels[1], schedule.delay);
     const OnsetSearch* earliest = nullptr;
     for (const OnsetSearch& channel : finder.channels)
-        if (channel.found() && (earliest == nullptr || channel.onset() < earliest->onset()))
+        if (counts(channel, schedule.delay) && (earliest == nullptr || channel.onset() < earliest->onset()))
             earliest = &channel;
     if (earliest == nullptr) {
         errors << "No tone burst found in either channel: the recording holds no burst of the first step's "
-                  "shape above its noise."
+                  "shape after a quiet lead-in. Check the wiring and the level, and start recording before "
+                  "playback."
                << std::endl;
         return exitNotFound;
     }

@@ -44,6 +44,16 @@ void OnsetSearch::push(std::int16_t sample)
     samples[slot] = sample;
     totalEnergy += std::int64_t(sample) * sample;
     ++pushed;
+    // Frames that a detection from now on would count as noise, in blocks.
+    std::int64_t settled = pushed - length - noiseGuard - 1;
+    if (settled >= 0) {
+        std::int64_t value = samples[settled & ringMask];
+        blockEnergy += value * value;
+        if ((settled + 1) % quietBlock == 0) {
+            loudestBefore = std::max(loudestBefore, blockEnergy);
+            blockEnergy = 0;
+        }
+    }
     if (pushed >= length)
         evaluate(pushed - length);
 }
@@ -70,6 +80,7 @@ void OnsetSearch::evaluate(std::int64_t lag)
         // burst: that stretch is the noise the level is measured against.
         noiseFrames = std::max<std::int64_t>(0, lag - noiseGuard);
         noiseEnergy = energyBefore(noiseFrames);
+        loudestLeadIn = loudestBefore;
     }
     if (lag <= refineEnd - fineReach) {
         // The burst's two components, the fundamental and its second
@@ -113,6 +124,18 @@ void OnsetSearch::finish()
 {
     if (state == State::refining)
         chooseFineLag(pushed - length);
+}
+
+bool OnsetSearch::quietBefore() const
+{
+    if (noiseFrames <= 0)
+        return false;
+    // Powers compared per frame; 6 dB is a factor of 4. Both the whole
+    // stretch and its loudest block must stay that far below the burst.
+    double burstPower = static_cast<double>(energyBefore(bestLag + length) - energyBefore(bestLag)) / length;
+    double noisePower = static_cast<double>(noiseEnergy) / static_cast<double>(noiseFrames);
+    double loudestBlockPower = static_cast<double>(loudestLeadIn) / quietBlock;
+    return 4.0 * noisePower <= burstPower && 4.0 * loudestBlockPower <= burstPower;
 }
 
 int OnsetSearch::polarity() const

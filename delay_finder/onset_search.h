@@ -23,6 +23,7 @@ struct OnsetSearch {
     static constexpr int minReach = 3;
     static constexpr int maxReach = 1024;
     static constexpr int noiseGuard = 16;       ///< frames left out before the detection
+    static constexpr int quietBlock = 32;
 
     enum class State { searching, refining, found };
 
@@ -43,6 +44,9 @@ struct OnsetSearch {
     std::int64_t refineEnd = 0;
     std::int64_t noiseFrames = 0;   ///< frames before the detection, less the guard
     std::int64_t noiseEnergy = 0;
+    std::int64_t blockEnergy = 0;     ///< of the block being filled, among the frames before a detection
+    std::int64_t loudestBefore = 0;   ///< energy of the loudest whole block before a detection
+    std::int64_t loudestLeadIn = 0;   ///< the same, fixed at the detection
     double envelopePeak = -1.0;
     std::int64_t envelopeLag = 0;
     std::int64_t bestLag = 0;
@@ -57,6 +61,12 @@ struct OnsetSearch {
     void push(std::int16_t sample);
 
     bool found() const { return state == State::found; }
+
+    /// True when the frames before the detection were quiet: some were
+    /// seen, and neither their mean power nor that of their loudest block
+    /// of `quietBlock` frames comes within 6 dB of the burst's. A recording
+    /// that begins inside a step fails this.
+    bool quietBefore() const;
 
     /// Ends a refinement cut short by the end of the data.
     void finish();

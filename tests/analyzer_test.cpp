@@ -355,6 +355,20 @@ TEST(Analyzer, HeldSamplesAfterAPartialFrameFeedTheWholeStep)
     EXPECT_EQ(rows[0][5], "0");
 }
 
+TEST(Analyzer, BurstsBeyondTheIntervalAreScaledWithoutOverflow)
+{
+    // At 0.001 Hz a burst is 44100000 frames, cut at the interval; with 242
+    // repetitions the scale's integer product exceeds 32 bits.
+    std::string file = defaultSweep().substr(0, 44 + 4 * 22050 * 3);
+    RunResult run = runAnalyzerOn(file, {"0", "242", "0.001"});
+    EXPECT_EQ(run.code, -4);
+    auto rows = reportRows(run.report);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1], "44100000");
+    EXPECT_EQ(rows[0][12], "-inf");  // the background window is empty
+    EXPECT_NE(rows[0][4], "nan");
+}
+
 TEST(AnalyzerProcess, OpenFailureAndStatuses)
 {
     TempDir dir;

@@ -148,6 +148,13 @@ TEST(DelayFinder, FailuresEndWithTheirCodes)
     EXPECT_NE(noise.report.find("channel 1:\tnone\nchannel 2:\tnone\n"), std::string::npos);
 
     EXPECT_EQ(runDelayFinderOn(generatedStart({"100", "0"}), {"100", "0"}).code, -5);
+
+    // Recording started inside the second step's burst: no quiet lead-in.
+    std::string late = generatedStart({"22050", "1", "1000", "polar"});
+    late.erase(44, static_cast<std::size_t>(4 * (22050 + 44100 + 20)));
+    RunResult started = runDelayFinderOn(late, {"22050", "1", "1000", "polar"});
+    EXPECT_EQ(started.code, -5);
+    EXPECT_NE(started.errors.find("after a quiet lead-in"), std::string::npos);
     EXPECT_EQ(runDelayFinderOn(generatedStart({}).substr(0, 40), {}).code, -3);
     EXPECT_EQ(runDelayFinderOn(generatedStart({}), {"0", "1", "0"}).code, -1);
     TempDir dir;
