@@ -30,7 +30,9 @@ int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostrea
     BurstAnalyzer analyzer;
     analyzer.skipFrames(schedule.delay, in);
     for (schedule.begin(); schedule.hasMore(); schedule.next()) {
-        if (in.eof()) {
+        // A read error leaves the stream bad, not at its end; it ends the
+        // run the same way rather than measuring silence to the last step.
+        if (in.eof() || in.bad()) {
             errors << "Failed to read tone bursts from disk." << std::endl;
             return exitSteps;
         }

@@ -17,8 +17,10 @@ int readRecordingStart(int argc, const char* const* argv, const char* synopsis, 
         return exitOpen;
     }
     header.read(in);
-    // Only the end of the file is tested, once, after all three records.
-    if (in.eof()) {
+    // Tested once, after all three records. A read error (a directory, a
+    // failing disk) leaves the stream bad rather than at its end, and is no
+    // more a header than the end of the file is.
+    if (in.eof() || in.bad()) {
         errors << "Failed to read header info from disk." << std::endl;
         return exitHeader;
     }

@@ -102,6 +102,10 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
         channel.start(finder.burst, finder.phasorCos, finder.phasorSin, schedule.numAvg > 0 ? length : 0,
                       schedule.sampRate / schedule.actFreq);
     finder.search(in, schedule.interval);
+    if (in.bad()) {
+        errors << "Failed to read tone bursts from disk." << std::endl;
+        return exitSteps;
+    }
 
     printChannel(report, 1, finder.channels[0], schedule.delay);
     printChannel(report, 2, finder.channels[1], schedule.delay);

@@ -1,3 +1,4 @@
+#include "analyzer.h"
 #include "burst_schedule.h"
 #include "report_format.h"
 #include "test_support.h"
@@ -369,6 +370,54 @@ TEST(Analyzer, BurstsBeyondTheIntervalAreScaledWithoutOverflow)
     EXPECT_NE(rows[0][4], "nan");
 }
 
+namespace {
+
+// Delivers `bytes`, then fails the next read as a disk error would: the
+// stream becomes bad without reaching its end.
+class FailingBuffer : public std::streambuf {
+public:
+    explicit FailingBuffer(std::string bytes) : data(std::move(bytes))
+    {
+        setg(data.data(), data.data(), data.data() + data.size());
+    }
+
+protected:
+    int_type underflow() override { throw std::ios_base::failure("read error"); }
+
+private:
+    std::string data;
+};
+
+RunResult analyzeFailingAfter(std::size_t bytes, const std::vector<std::string>& args)
+{
+    FailingBuffer buffer(defaultSweep().substr(0, bytes));
+    std::istream in(&buffer);
+    std::vector<const char*> argv{"ravan", "rec.wav"};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    std::ostringstream report, errors;
+    RunResult run;
+    run.code = runAnalyzer(static_cast<int>(argv.size()), argv.data(), in, report, errors);
+    run.report = report.str();
+    run.errors = errors.str();
+    return run;
+}
+
+} // namespace
+
+TEST(Analyzer, ReadErrorsEndTheRunLikeTheEndOfTheData)
+{
+    RunResult inHeader = analyzeFailingAfter(20, {});
+    EXPECT_EQ(inHeader.code, -3);
+    EXPECT_EQ(inHeader.errors, "Failed to read header info from disk.\n");
+    EXPECT_EQ(inHeader.report, "");
+
+    RunResult inStep = analyzeFailingAfter(44 + 4 * (22050 + 22050 + 100), {});
+    EXPECT_EQ(inStep.code, -4);
+    EXPECT_EQ(inStep.errors, "Failed to read tone bursts from disk.\n");
+    EXPECT_EQ(reportRows(inStep.report).size(), 2u);
+}
+
 TEST(AnalyzerProcess, OpenFailureAndStatuses)
 {
     TempDir dir;
@@ -380,6 +429,9 @@ TEST(AnalyzerProcess, OpenFailureAndStatuses)
     EXPECT_EQ(runProcess(ravanPath, {dir.file("none.wav"), "0", "0", "-5"}).code, 255);
     writeFile(dir.file("short.wav"), "RIFF");
     EXPECT_EQ(runProcess(ravanPath, {dir.file("short.wav")}).code, 253);
+    RunResult directory = runProcess(ravanPath, {dir.path});
+    EXPECT_EQ(directory.code, 253);
+    EXPECT_EQ(directory.errors, "Failed to read header info from disk.\n");
     writeFile(dir.file("sweep.wav"), defaultSweep());
     RunResult run = runProcess(ravanPath, {dir.file("sweep.wav")});
     EXPECT_EQ(run.code, 0);
