@@ -33,7 +33,7 @@ const std::string& defaultSweep()
     return generatedFile({});
 }
 
-// The rows as the description computes them: every sample read with its own
+// The rows computed the plain way: every sample read with its own
 // 2-byte read from a stream whose end-of-file and fail states are kept by
 // hand. Deliberately naive, to hold the block-wise reader against it.
 struct NaiveStream {
