@@ -25,11 +25,6 @@ struct FrameValues {
     std::int16_t s2 = 0;
 };
 
-std::int16_t sampleAt(const unsigned char* bytes)
-{
-    return signedFromBits16(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
-}
-
 std::int16_t withLowByte(std::int16_t value, unsigned char low)
 {
     auto bits = static_cast<std::uint16_t>((static_cast<std::uint16_t>(value) & 0xFF00u) | low);
@@ -71,8 +66,8 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
         double s1 = held.s1;
         double s2 = held.s2;
         if (offset < readFrames) {
-            s1 = sampleAt(block + 4 * offset);
-            s2 = sampleAt(block + 4 * offset + 2);
+            s1 = littleEndian16(block + 4 * offset);
+            s2 = littleEndian16(block + 4 * offset + 2);
         }
         double c, s;
         phasors.at(n, c, s);
@@ -111,8 +106,8 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
             std::int64_t obtained = in.gcount();
             std::int64_t readFrames = obtained / 4;
             if (readFrames > 0) {
-                held.s1 = sampleAt(block + 4 * (readFrames - 1));
-                held.s2 = sampleAt(block + 4 * (readFrames - 1) + 2);
+                held.s1 = littleEndian16(block + 4 * (readFrames - 1));
+                held.s2 = littleEndian16(block + 4 * (readFrames - 1) + 2);
             }
             // A frame cut short keeps what its reads obtained.
             const unsigned char* partial = block + 4 * readFrames;
@@ -121,10 +116,10 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                 held.s1 = withLowByte(held.s1, partial[0]);
                 break;
             case 2:
-                held.s1 = sampleAt(partial);
+                held.s1 = littleEndian16(partial);
                 break;
             case 3:
-                held.s1 = sampleAt(partial);
+                held.s1 = littleEndian16(partial);
                 held.s2 = withLowByte(held.s2, partial[2]);
                 break;
             default:

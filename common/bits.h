@@ -16,3 +16,9 @@ inline std::int16_t signedFromBits16(std::uint16_t bits)
 {
     return static_cast<std::int16_t>(bits <= 0x7FFFu ? bits : static_cast<int>(bits) - 0x10000);
 }
+
+/// The signed 16-bit little-endian value at `bytes`: a WAV field or sample.
+inline std::int16_t littleEndian16(const unsigned char* bytes)
+{
+    return signedFromBits16(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+}

@@ -32,11 +32,6 @@ void put32(unsigned char* bytes, std::int32_t value)
         bytes[i] = static_cast<unsigned char>((bits >> (8 * i)) & 0xFFu);
 }
 
-std::int16_t get16(const unsigned char* bytes)
-{
-    return signedFromBits16(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
-}
-
 std::int32_t get32(const unsigned char* bytes)
 {
     std::uint32_t bits = 0;
@@ -170,12 +165,12 @@ void FmtChunk::toBytes(unsigned char* bytes) const
 void FmtChunk::fromBytes(const unsigned char* bytes)
 {
     chunk.fromBytes(bytes);
-    fmtCode = get16(bytes + 8);
-    numChan = get16(bytes + 10);
+    fmtCode = littleEndian16(bytes + 8);
+    numChan = littleEndian16(bytes + 10);
     sampRate = get32(bytes + 12);
     byteRate = get32(bytes + 16);
-    blockAlign = get16(bytes + 20);
-    bitsSamp = get16(bytes + 22);
+    blockAlign = littleEndian16(bytes + 20);
+    bitsSamp = littleEndian16(bytes + 22);
 }
 
 void FmtChunk::dump(std::ostream& report) const

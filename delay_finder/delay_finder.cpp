@@ -45,8 +45,7 @@ struct DelayFinder {
             std::int64_t frames = in.gcount() / 4;
             for (std::int64_t i = 0; i < frames; ++i, ++frame)
                 for (int c = 0; c < 2; ++c)
-                    channels[c].push(signedFromBits16(
-                        static_cast<std::uint16_t>(block[4 * i + 2 * c] | (block[4 * i + 2 * c + 1] << 8))));
+                    channels[c].push(littleEndian16(block + 4 * i + 2 * c));
             if (frames * 4 < static_cast<std::int64_t>(sizeof block))
                 break;
         }

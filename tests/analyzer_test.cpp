@@ -1,4 +1,3 @@
-#include "analyzer.h"
 #include "burst_schedule.h"
 #include "report_format.h"
 #include "test_support.h"
@@ -112,20 +111,6 @@ std::string rowsOf(const std::string& report)
 {
     std::size_t header = report.find("numCyc\t");
     return report.substr(report.find('\n', header) + 1);
-}
-
-BurstSchedule scheduleFor(const std::vector<std::string>& args)
-{
-    BurstSchedule schedule;
-    if (args.size() > 3 && (args[3][0] == 'p' || args[3][0] == 'P'))
-        schedule.setMode(false);
-    if (args.size() > 2)
-        schedule.startFreq = std::atof(args[2].c_str());
-    if (args.size() > 1)
-        schedule.numAvg = std::atoi(args[1].c_str());
-    if (!args.empty())
-        schedule.delay = std::atoi(args[0].c_str());
-    return schedule;
 }
 
 double number(const std::string& text)
@@ -392,15 +377,7 @@ RunResult analyzeFailingAfter(std::size_t bytes, const std::vector<std::string>&
 {
     FailingBuffer buffer(defaultSweep().substr(0, bytes));
     std::istream in(&buffer);
-    std::vector<const char*> argv{"ravan", "rec.wav"};
-    for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
-    std::ostringstream report, errors;
-    RunResult run;
-    run.code = runAnalyzer(static_cast<int>(argv.size()), argv.data(), in, report, errors);
-    run.report = report.str();
-    run.errors = errors.str();
-    return run;
+    return runAnalyzerOnStream(in, args);
 }
 
 } // namespace

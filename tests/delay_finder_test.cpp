@@ -25,15 +25,14 @@ const std::string& generatedStart(const std::vector<std::string>& args)
     all.insert(all.end(), args.begin(), args.end());
     EXPECT_EQ(runGeneratorWith(all).code, 0);
     std::string file = readFile(dir.file("g.wav"));
-    long delay = args.empty() ? 22050 : std::atol(args[0].c_str());
-    long interval = args.size() > 3 ? 44100 : 22050;
-    file.resize(std::min(file.size(), static_cast<std::size_t>(44 + 4 * (delay + 3 * interval))));
+    BurstSchedule schedule = scheduleFor(args);
+    file.resize(std::min(file.size(), static_cast<std::size_t>(44 + 4 * (schedule.delay + 3 * schedule.interval))));
     return cache.emplace(args, file).first->second;
 }
 
 long generatorDelay(const std::vector<std::string>& args)
 {
-    return args.empty() ? 22050 : std::atol(args[0].c_str());
+    return scheduleFor(args).delay;
 }
 
 // The value after "delay:\t" on the report's last line, or -1.

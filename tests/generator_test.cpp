@@ -157,16 +157,7 @@ TEST(Generator, BlockWiseFileMatchesSampleBySampleConstruction)
         TempDir dir;
         Generated g = generate(dir, c.args);
         ASSERT_EQ(g.run.code, 0);
-        std::vector<const char*> argv{"ravgen", "x.wav"};
-        for (const std::string& arg : c.args)
-            argv.push_back(arg.c_str());
-        BurstSchedule schedule;
-        if (argv.size() > 5 && (argv[5][0] == 'p'))
-            schedule.setMode(false);
-        schedule.startFreq = argv.size() > 4 ? std::atof(argv[4]) : 100.0;
-        schedule.numAvg = std::atoi(argv[3]);
-        schedule.delay = std::atoi(argv[2]);
-        std::string naive = naiveFile(schedule);
+        std::string naive = naiveFile(scheduleFor(c.args));
         ASSERT_EQ(g.wav.size(), naive.size()) << c.args[2];
         EXPECT_EQ(g.wav.compare(44, std::string::npos, naive, 44, std::string::npos), 0) << c.args[2];
     }

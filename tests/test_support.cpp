@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "analyzer.h"
+#include "command_line.h"
 #include "delay_finder.h"
 #include "generator.h"
 
@@ -67,13 +68,12 @@ namespace {
 
 using RecordingFlow = int (*)(int, const char* const*, std::istream&, std::ostream&, std::ostream&);
 
-RunResult runOnRecording(RecordingFlow flow, const char* program, const std::string& recording,
+RunResult runOnRecording(RecordingFlow flow, const char* program, std::istream& in,
                          const std::vector<std::string>& args)
 {
     std::vector<std::string> all{"rec.wav"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<const char*> argv = argvOf(program, all);
-    std::istringstream in(recording);
     std::ostringstream report, errors;
     RunResult result;
     result.code = flow(static_cast<int>(argv.size()), argv.data(), in, report, errors);
@@ -86,12 +86,30 @@ RunResult runOnRecording(RecordingFlow flow, const char* program, const std::str
 
 RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args)
 {
+    std::istringstream in(recording);
+    return runOnRecording(runAnalyzer, "ravan", in, args);
+}
+
+RunResult runAnalyzerOnStream(std::istream& recording, const std::vector<std::string>& args)
+{
     return runOnRecording(runAnalyzer, "ravan", recording, args);
 }
 
 RunResult runDelayFinderOn(const std::string& recording, const std::vector<std::string>& args)
 {
-    return runOnRecording(runDelayFinder, "ravdelay", recording, args);
+    std::istringstream in(recording);
+    return runOnRecording(runDelayFinder, "ravdelay", in, args);
+}
+
+BurstSchedule scheduleFor(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{"rec.wav"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<const char*> argv = argvOf("ravan", all);
+    BurstSchedule schedule;
+    std::ostringstream errors;
+    readArguments(static_cast<int>(argv.size()), argv.data(), analyzerSynopsis, schedule, errors);
+    return schedule;
 }
 
 RunResult runProcess(const std::string& program, const std::vector<std::string>& args)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "burst_schedule.h"
+
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,9 @@ struct TempDir {
     std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+/// The schedule the programs build from `args` after the file name.
+BurstSchedule scheduleFor(const std::vector<std::string>& args);
+
 /// What a program's flow or process left behind.
 struct RunResult {
     int code = 0;
@@ -24,9 +30,11 @@ struct RunResult {
     std::string errors;
 };
 
-/// Runs a main flow in-process with `args` after the program name.
+/// Runs a main flow in-process with `args` after the program name (after
+/// the file name "rec.wav" for the readers of a recording).
 RunResult runGeneratorWith(const std::vector<std::string>& args);
 RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::string>& args);
+RunResult runAnalyzerOnStream(std::istream& recording, const std::vector<std::string>& args);
 RunResult runDelayFinderOn(const std::string& recording, const std::vector<std::string>& args);
 
 /// Runs a built program as a process; `code` is its 8-bit exit status.
