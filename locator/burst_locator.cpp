@@ -1,0 +1,218 @@
+#include "burst_locator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Frames left out between a stretch of silence and the burst after it.
+constexpr double guardFrames = 16;
+// A burst's window must hold at least 6 dB more power than the silence
+// before it, and than any block of the lead-in.
+constexpr double gapRatio = 4;
+constexpr double leadInRatio = 4;
+constexpr double minimumScore = 0.5;
+
+} // namespace
+
+void BurstLocator::start(const StepTable& steps, double inputRate)
+{
+    table = steps;
+    scale = inputRate / 44100.0;
+    shapes.clear();
+    for (const StepInfo& step : table.steps)
+        shapes.emplace_back(step, scale);
+    pushed = 0;
+    // Latency up to 10 s and a clock 0.2 % fast, beyond the whole run.
+    giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * 44100.0) * scale * 1.002) + 65536;
+    for (Channel& channel : channels) {
+        channel.tracks.clear();
+        channel.confirmed = -1;
+        channel.refused = table.bursts() == 0;
+        channel.quietFrom = 0;
+        channel.result = ChannelBursts();
+        channel.ring.reset();
+        if (!channel.refused)
+            channel.detector.start(shapes.front());
+        else
+            channel.detector.enabled = false;
+    }
+}
+
+void BurstLocator::push(const double* interleaved, std::int64_t frames)
+{
+    for (std::int64_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channelCount; ++c)
+            pushOne(channels[c], interleaved[channelCount * i + c]);
+        ++pushed;
+        // Tracks are advanced often enough that the ring still holds every
+        // window they wait for.
+        if (pushed % 1024 == 0)
+            for (Channel& channel : channels)
+                advanceTracks(channel);
+    }
+}
+
+void BurstLocator::pushOne(Channel& channel, double sample)
+{
+    std::int64_t frame = channel.ring.pushed;
+    channel.ring.push(sample);
+    if (channel.confirmed >= 0 || channel.refused || frame > giveUpAt)
+        return;
+    if (!channel.detector.push(channel.ring, frame))
+        return;
+    std::int64_t proposal = channel.detector.proposal;
+    int pending = 0;
+    for (const BurstTrack& track : channel.tracks)
+        if (track.state == BurstTrack::State::pending) {
+            ++pending;
+            if (std::llabs(track.proposal - proposal) < channel.detector.length)
+                return;
+        }
+    if (pending >= maxPending)
+        return;
+    BurstTrack track;
+    track.proposal = proposal;
+    channel.tracks.push_back(track);
+}
+
+bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
+{
+    const StepInfo& step = table.stepOf(track.next);
+    double trackScale = track.scale(scale);
+    BurstShape shape(step, trackScale);
+    double predicted = track.predictStart(table, scale, track.next);
+    int reach = track.reach(table, shape, scale, track.next);
+    std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - reach - 2;
+    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + reach + shape.window() + 2;
+    if (last >= channel.ring.pushed)
+        return false;  // not yet in
+    bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
+    bool hit = false;
+    BurstFit fit;
+    if (held) {
+        fit = fitBurst(channel.ring, shape, predicted, reach);
+        hit = fit.score >= minimumScore && !fit.atEdge;
+        if (hit && track.next == 0 && fit.time < -0.5) {
+            track.cut = true;
+            hit = false;
+        }
+        // The silence before the burst: the second half of the previous
+        // repetition, where the schedule leaves room for one.
+        double before = table.interval * trackScale / 2;
+        if (hit && track.next > 0 && table.interval > 2 * table.stepOf(track.next - 1).duration + 64) {
+            StretchPower gap = channel.ring.powerOver(static_cast<std::int64_t>(fit.time - before),
+                                                      static_cast<std::int64_t>(fit.time - guardFrames));
+            hit = gap.frames == 0 || fit.power >= gapRatio * gap.variance;
+        }
+    }
+    if (hit) {
+        if (track.hits.empty()) {
+            track.firstStart = fit.time;
+            track.firstPower = fit.power;
+        }
+        BurstHit found;
+        found.burst = track.next;
+        found.played = table.playedOffset(track.next) + shape.span / (2 * trackScale);
+        found.time = fit.time + shape.span / 2;
+        found.amplitude = fit.amplitude;
+        found.score = fit.score;
+        found.power = fit.power;
+        track.addHit(found);
+    } else {
+        ++track.missesInRow;
+    }
+    ++track.next;
+    return true;
+}
+
+void BurstLocator::confirm(Channel& channel, BurstTrack& track)
+{
+    // The lead-in: from the end of the last proposal that came to nothing
+    // up to the first burst.
+    double from = std::max(channel.quietFrom, track.firstStart - double(table.delay) * scale);
+    StretchPower leadIn = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(from)),
+                                                 static_cast<std::int64_t>(track.firstStart - guardFrames));
+    StretchPower whole = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(channel.quietFrom)),
+                                                static_cast<std::int64_t>(track.firstStart - guardFrames));
+    double power = track.firstPower;
+    bool quiet = table.delay == 0
+        || (leadInRatio * whole.variance <= power && leadInRatio * whole.loudestBlock <= power);
+    if (!quiet) {
+        track.state = BurstTrack::State::dead;
+        channel.refused = true;
+        channel.result.leadInLoud = true;
+        return;
+    }
+    track.state = BurstTrack::State::confirmed;
+    channel.confirmed = static_cast<int>(&track - channel.tracks.data());
+    channel.result.found = true;
+    channel.result.firstStart = track.firstStart;
+    channel.result.firstPower = track.firstPower;
+    channel.result.leadIn = leadIn;
+    for (BurstTrack& other : channel.tracks)
+        if (&other != &track)
+            other.state = BurstTrack::State::dead;
+}
+
+void BurstLocator::advanceTracks(Channel& channel)
+{
+    std::int64_t total = table.bursts();
+    for (BurstTrack& track : channel.tracks) {
+        while (track.state != BurstTrack::State::dead && track.next < total && evaluate(channel, track)) {
+            if (track.state != BurstTrack::State::pending)
+                continue;
+            if (track.cut) {
+                channel.result.startsInsideBurst = true;
+                track.state = BurstTrack::State::dead;
+            } else if (track.missesInRow >= 2 || (track.hits.empty() && track.missesInRow > 0)) {
+                track.state = BurstTrack::State::dead;
+                channel.quietFrom = std::max(channel.quietFrom,
+                                             double(track.proposal) + 2.0 * channel.detector.length);
+            } else if (static_cast<std::int64_t>(track.hits.size()) >= std::min<std::int64_t>(confirmations, total)) {
+                confirm(channel, track);
+                if (channel.refused)
+                    return;
+            }
+        }
+    }
+    // Drop dead tracks, keeping the confirmed one's index valid.
+    if (channel.confirmed < 0) {
+        channel.tracks.erase(std::remove_if(channel.tracks.begin(), channel.tracks.end(),
+                                            [](const BurstTrack& t) { return t.state == BurstTrack::State::dead; }),
+                             channel.tracks.end());
+    }
+}
+
+bool BurstLocator::done() const
+{
+    if (pushed > giveUpAt)
+        return true;
+    for (const Channel& channel : channels) {
+        if (channel.refused)
+            continue;
+        if (channel.confirmed < 0)
+            return false;
+        if (channel.tracks[static_cast<std::size_t>(channel.confirmed)].next < table.bursts())
+            return false;
+    }
+    return true;
+}
+
+void BurstLocator::finish()
+{
+    for (Channel& channel : channels) {
+        advanceTracks(channel);
+        // A short recording may end before a proposal is confirmed: one
+        // that missed nothing still counts.
+        if (channel.confirmed < 0 && !channel.refused)
+            for (BurstTrack& track : channel.tracks)
+                if (track.state == BurstTrack::State::pending && !track.hits.empty() && track.missesInRow == 0
+                    && !track.cut) {
+                    confirm(channel, track);
+                    break;
+                }
+        if (channel.confirmed >= 0)
+            channel.result.hits = channel.tracks[static_cast<std::size_t>(channel.confirmed)].hits;
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "burst_track.h"
+#include "frame_ring.h"
+#include "onset_detector.h"
+#include "step_table.h"
+
+#include <cstdint>
+#include <vector>
+
+/// What the locator found in one channel.
+struct ChannelBursts {
+    bool found = false;              ///< a track was confirmed
+    bool startsInsideBurst = false;  ///< the recording began inside a burst of the first step's shape
+    bool leadInLoud = false;         ///< a confirmed track was refused: its lead-in was not quiet
+    std::vector<BurstHit> hits;      ///< every burst found, in run order
+    double firstStart = 0;           ///< the first burst's start, input frames
+    double firstPower = 0;           ///< its window's power per frame
+    StretchPower leadIn;             ///< the frames before it
+};
+
+/// Finds every burst of a run in a two-channel recording at any sample
+/// rate, streaming: frames are pushed in order and memory stays fixed
+/// whatever the recording's length. Per channel, a detector proposes first
+/// bursts; each proposal is followed through the schedule and kept once
+/// `confirmations` later bursts lie where the schedule puts them, each well
+/// above the silence before it. A confirmed burst must also follow a quiet
+/// lead-in (unless the run has none), so a recording that begins inside a
+/// step is refused rather than read from a later burst.
+struct BurstLocator {
+    static constexpr int channelCount = 2;
+    static constexpr int confirmations = 3;
+    static constexpr int maxPending = 8;
+
+    struct Channel {
+        FrameRing ring;
+        OnsetDetector detector;
+        std::vector<BurstTrack> tracks;
+        int confirmed = -1;
+        bool refused = false;
+        double quietFrom = 0;
+        ChannelBursts result;
+    };
+
+    StepTable table;
+    double scale = 1;              ///< input frames per played frame, nominal
+    std::vector<BurstShape> shapes;  ///< each step's shape at the nominal scale
+    Channel channels[channelCount];
+    std::int64_t pushed = 0;
+    std::int64_t giveUpAt = 0;
+
+    /// Starts a search for the run `table` in a recording of `inputRate`
+    /// frames per second.
+    void start(const StepTable& steps, double inputRate);
+
+    /// Adds `frames` frames of two interleaved channels, in sample units of
+    /// the 16-bit scale (full scale 32768).
+    void push(const double* interleaved, std::int64_t frames);
+
+    /// True when reading on can change nothing: every channel has followed
+    /// its run to the last burst, or was refused, or the search has gone on
+    /// longer than any recording of the run can be.
+    bool done() const;
+
+    /// Ends the search at the end of the data.
+    void finish();
+
+    const ChannelBursts& channel(int c) const { return channels[c].result; }
+
+private:
+    void pushOne(Channel& channel, double sample);
+    void advanceTracks(Channel& channel);
+    bool evaluate(Channel& channel, BurstTrack& track);
+    void confirm(Channel& channel, BurstTrack& track);
+};

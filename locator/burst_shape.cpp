@@ -1,0 +1,130 @@
+#include "burst_shape.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The generator's level, which a unity-gain recording keeps.
+constexpr double driveLevel = 12000.0;
+
+// Sums over the window of the burst started at `time`: the correlation
+// and its first two derivatives with respect to the start time.
+struct Correlation {
+    double value = 0, slope = 0, curvature = 0, shapeEnergy = 0;
+};
+
+Correlation correlateAt(const FrameRing& ring, const BurstShape& shape, double time)
+{
+    Correlation sums;
+    std::int64_t first = static_cast<std::int64_t>(std::ceil(time));
+    std::int64_t last = static_cast<std::int64_t>(std::floor(time + shape.span));
+    double w = shape.omega, w2 = shape.omega2;
+    for (std::int64_t n = first; n <= last; ++n) {
+        double u = double(n) - time;
+        if (u < 0 || u >= shape.span)
+            continue;
+        double x = ring.at(n);
+        double c1 = std::cos(w * u), c2 = std::cos(w2 * u);
+        double s1 = std::sin(w * u), s2 = std::sin(w2 * u);
+        double g = driveLevel * (c1 - shape.harmonic * c2);
+        // d/dtime = -d/du.
+        double dg = -driveLevel * (-w * s1 + shape.harmonic * w2 * s2);
+        double ddg = driveLevel * (-w * w * c1 + shape.harmonic * w2 * w2 * c2);
+        sums.value += x * g;
+        sums.slope += x * dg;
+        sums.curvature += x * ddg;
+        sums.shapeEnergy += g * g;
+    }
+    return sums;
+}
+
+} // namespace
+
+BurstShape::BurstShape(const StepInfo& step, double scale)
+{
+    const double pi = 3.14159265358979;
+    omega = step.omega / scale;
+    double second = 2 * step.omega;
+    if (second > pi)
+        second = 2 * pi - second;
+    omega2 = second / scale;
+    harmonic = second < 0.9 * pi ? 1.0 : 0.0;
+    span = std::min<double>(double(step.duration) * scale, maxWindow);
+    halfPeriod = pi / omega;
+}
+
+double BurstShape::value(double u) const
+{
+    if (u < 0 || u >= span)
+        return 0.0;
+    return driveLevel * (std::cos(omega * u) - harmonic * std::cos(omega2 * u));
+}
+
+BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach)
+{
+    std::int64_t base = static_cast<std::int64_t>(std::floor(predicted));
+    double fraction = predicted - double(base);
+    int length = shape.window();
+    // The shape at whole-frame offsets from `predicted` is the same sequence
+    // for every offset: worked out once.
+    std::vector<double> shapeAt(static_cast<std::size_t>(length));
+    double shapeEnergy = 0;
+    for (int j = 0; j < length; ++j) {
+        shapeAt[j] = shape.value(j - fraction);
+        shapeEnergy += shapeAt[j] * shapeAt[j];
+    }
+    BurstFit fit;
+    if (shapeEnergy <= 0)
+        return fit;
+    double best = -1, bestValue = 0;
+    int bestOffset = 0;
+    for (int offset = -reach; offset <= reach; ++offset) {
+        double sum = 0;
+        std::int64_t start = base + offset;
+        for (int j = 0; j < length; ++j)
+            sum += ring.at(start + j) * shapeAt[j];
+        if (std::fabs(sum) > best) {
+            best = std::fabs(sum);
+            bestValue = sum;
+            bestOffset = offset;
+        }
+    }
+    fit.atEdge = reach > 0 && std::abs(bestOffset) == reach;
+
+    double start = predicted + bestOffset;
+    double time = start;
+    for (int step = 0; step < 4; ++step) {
+        Correlation c = correlateAt(ring, shape, time);
+        if (c.curvature == 0)
+            break;
+        double next = time - c.slope / c.curvature;
+        // The peak lies within a frame of the best whole-frame offset; a
+        // step beyond that is the far side of a rival peak.
+        if (!(std::fabs(next - start) <= 1.0))
+            break;
+        time = next;
+    }
+    Correlation at = correlateAt(ring, shape, time);
+    if (std::fabs(at.value) < std::fabs(bestValue)) {
+        time = start;
+        at = correlateAt(ring, shape, time);
+    }
+    fit.time = time;
+    fit.amplitude = at.shapeEnergy > 0 ? at.value / at.shapeEnergy : 0;
+
+    std::int64_t first = static_cast<std::int64_t>(std::ceil(time));
+    double sum = 0, squares = 0;
+    for (int j = 0; j < length - 1; ++j) {
+        double x = ring.at(first + j);
+        sum += x;
+        squares += x * x;
+    }
+    double frames = length - 1;
+    double mean = sum / frames;
+    fit.power = std::max(0.0, squares / frames - mean * mean);
+    double windowEnergy = squares - sum * mean;
+    fit.score = windowEnergy > 0 && at.shapeEnergy > 0
+        ? std::fabs(at.value) / std::sqrt(windowEnergy * at.shapeEnergy) : 0;
+    return fit;
+}

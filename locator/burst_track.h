@@ -1,0 +1,53 @@
+#pragma once
+
+#include "burst_shape.h"
+#include "step_table.h"
+
+#include <cstdint>
+#include <vector>
+
+/// One burst found where a track expected it. Times are taken at the
+/// middle of the matched window, where a small error in the assumed clock
+/// shifts the match least.
+struct BurstHit {
+    std::int64_t burst = 0;  ///< index in the run (StepTable)
+    double played = 0;       ///< played frames from the first step's start to the window's middle
+    double time = 0;         ///< input frame of the window's middle
+    double amplitude = 0;    ///< gain, negative when inverted
+    double score = 0;        ///< normalised correlation, 0 .. 1
+    double power = 0;        ///< window power per frame
+};
+
+/// A proposed first burst followed through the schedule: each later burst
+/// is looked for where a straight line through the hits so far puts it,
+/// and the track dies when two bursts in a row are missing before it has
+/// been confirmed by `confirmations` hits.
+struct BurstTrack {
+    enum class State { pending, confirmed, dead };
+
+    State state = State::pending;
+    std::int64_t proposal = 0;   ///< the detector's start frame for burst 0
+    std::int64_t next = 0;       ///< the burst looked for next
+    int missesInRow = 0;
+    bool cut = false;            ///< burst 0 began before the recording did
+    double firstStart = 0;       ///< the first hit's start, input frames
+    double firstPower = 0;       ///< the first hit's window power
+    std::vector<BurstHit> hits;
+
+    /// Input frames per played frame so far: the fitted slope once three
+    /// hits are in, else `nominal`.
+    double scale(double nominal) const;
+
+    /// The input frame where burst `burst` should start.
+    double predictStart(const StepTable& table, double nominal, std::int64_t burst) const;
+
+    /// How far from the prediction to search, in input frames.
+    int reach(const StepTable& table, const BurstShape& shape, double nominal, std::int64_t burst) const;
+
+    void addHit(const BurstHit& hit);
+
+private:
+    // Least-squares line through the hits, in sums centred on the first.
+    double count = 0, sumP = 0, sumT = 0, sumPP = 0, sumPT = 0;
+    bool fitted(double& slope, double& intercept) const;
+};

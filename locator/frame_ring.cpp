@@ -1,0 +1,49 @@
+#include "frame_ring.h"
+
+#include <algorithm>
+
+void FrameRing::push(double sample)
+{
+    samples[static_cast<std::size_t>(pushed & (sampleCount - 1))] = sample;
+    openSum += sample;
+    openSquares += sample * sample;
+    ++pushed;
+    if (pushed % blockFrames == 0) {
+        std::size_t block = static_cast<std::size_t>((pushed / blockFrames - 1) & (blockCount - 1));
+        blockSums[block] = openSum;
+        blockSquares[block] = openSquares;
+        openSum = openSquares = 0;
+    }
+}
+
+StretchPower FrameRing::powerOver(std::int64_t from, std::int64_t to) const
+{
+    std::int64_t completed = pushed / blockFrames;
+    std::int64_t first = std::max({(std::max<std::int64_t>(from, 0) + blockFrames - 1) / blockFrames,
+                                   completed - blockCount, std::int64_t(0)});
+    std::int64_t last = std::min(to / blockFrames, completed);  // one past the last block
+    StretchPower power;
+    double sum = 0, squares = 0;
+    for (std::int64_t b = first; b < last; ++b) {
+        std::size_t slot = static_cast<std::size_t>(b & (blockCount - 1));
+        sum += blockSums[slot];
+        squares += blockSquares[slot];
+        double mean = blockSums[slot] / blockFrames;
+        power.loudestBlock = std::max(power.loudestBlock, blockSquares[slot] / blockFrames - mean * mean);
+    }
+    if (last > first) {
+        power.frames = (last - first) * blockFrames;
+        double mean = sum / double(power.frames);
+        power.variance = std::max(0.0, squares / double(power.frames) - mean * mean);
+    }
+    return power;
+}
+
+void FrameRing::reset()
+{
+    std::fill(samples.begin(), samples.end(), 0.0);
+    std::fill(blockSums.begin(), blockSums.end(), 0.0);
+    std::fill(blockSquares.begin(), blockSquares.end(), 0.0);
+    pushed = 0;
+    openSum = openSquares = 0;
+}
