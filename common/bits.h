@@ -22,3 +22,12 @@ inline std::int16_t littleEndian16(const unsigned char* bytes)
 {
     return signedFromBits16(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
+
+/// Writes the low 16 bits of `value` at `bytes`, little-endian: a WAV field
+/// or sample.
+inline void putLittleEndian16(unsigned char* bytes, std::int32_t value)
+{
+    auto bits = static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+    bytes[0] = static_cast<unsigned char>(bits & 0xFF);
+    bytes[1] = static_cast<unsigned char>(bits >> 8);
+}

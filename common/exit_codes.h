@@ -8,5 +8,6 @@ enum ExitCode : int {
     exitOpen = -2,      ///< the WAV file could not be opened
     exitHeader = -3,    ///< the header records could not be written or read
     exitSteps = -4,     ///< the stream failed before a step (or, writing, at the end)
-    exitNotFound = -5,  ///< ravdelay: no burst found in either channel
+    exitNotFound = -5,  ///< ravdelay, ravprep: no burst found in either channel
+    exitMismatch = -7,  ///< ravprep: the recording does not follow the schedule
 };

@@ -1,0 +1,93 @@
+#include "channel_aligner.h"
+
+#include <cmath>
+
+namespace {
+
+// A shift this small changes no 16-bit sample's rounding that matters.
+constexpr double negligibleShift = 1e-6;
+constexpr std::size_t compactAt = 1 << 16;
+
+} // namespace
+
+bool ChannelAligner::start(double startFrame, double ratio)
+{
+    resampling = ratio != 1.0;
+    double whole = std::floor(startFrame);
+    double fraction = startFrame - whole;
+    if (fraction > 1 - negligibleShift) {
+        whole += 1;
+        fraction = 0;
+    }
+    firstInput = static_cast<std::int64_t>(whole);
+    // Converted frame j is the input at firstInput + j * ratio; the wanted
+    // instant lies `fraction` input frames, fraction / ratio converted
+    // frames, later.
+    shifting = fraction > negligibleShift;
+    if (shifting) {
+        shift.start(fraction / ratio);
+        stage.assign(FractionalDelay::taps / 2 - 1, 0.0);
+    }
+    fed = 0;
+    if (resampling && !resampler.start(ratio))
+        return false;
+    // Input frames before the recording's first read as silence.
+    if (firstInput < 0) {
+        std::vector<double> silence(static_cast<std::size_t>(-firstInput), 0.0);
+        convert(silence.data(), silence.size());
+    }
+    return true;
+}
+
+void ChannelAligner::convert(const double* samples, std::size_t count)
+{
+    if (resampling)
+        resampler.process(samples, count, stage);
+    else
+        stage.insert(stage.end(), samples, samples + count);
+    drainStage(false);
+}
+
+void ChannelAligner::feed(const double* samples, std::int64_t count, int stride)
+{
+    std::vector<double> own;
+    own.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i, ++fed)
+        if (fed >= firstInput)
+            own.push_back(samples[i * stride]);
+    if (!own.empty())
+        convert(own.data(), own.size());
+}
+
+void ChannelAligner::drainStage(bool atEnd)
+{
+    if (!shifting) {
+        ready.insert(ready.end(), stage.begin() + static_cast<std::ptrdiff_t>(stageRead), stage.end());
+        stage.clear();
+        stageRead = 0;
+        return;
+    }
+    if (atEnd)
+        stage.insert(stage.end(), FractionalDelay::taps, 0.0);
+    while (stage.size() - stageRead >= FractionalDelay::taps)
+        ready.push_back(shift.at(stage, stageRead++));
+    if (stageRead > compactAt) {
+        stage.erase(stage.begin(), stage.begin() + static_cast<std::ptrdiff_t>(stageRead));
+        stageRead = 0;
+    }
+}
+
+void ChannelAligner::finish()
+{
+    if (resampling)
+        resampler.finish(stage);
+    drainStage(true);
+}
+
+void ChannelAligner::compact()
+{
+    if (readyRead > compactAt) {
+        ready.erase(ready.begin(), ready.begin() + static_cast<std::ptrdiff_t>(readyRead));
+        readyRead = 0;
+    }
+}

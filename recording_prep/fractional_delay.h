@@ -1,0 +1,26 @@
+#pragma once
+
+#include <vector>
+
+/// Moves a stream by a fraction of a frame: output frame j is the input at
+/// frame j + advance, by a Kaiser-windowed sinc of `taps` points. The rate
+/// converter aligns output frames only to whole input frames; this is the
+/// part of a channel's arrival below one frame.
+struct FractionalDelay {
+    static constexpr int taps = 64;
+
+    double weights[taps] = {};
+
+    /// `advance` in [0, 1).
+    void start(double advance);
+
+    /// Output frame j from input frames j - taps/2 + 1 .. j + taps/2, which
+    /// `input` holds from `first` (the frame j - taps/2 + 1) on.
+    double at(const std::vector<double>& input, std::size_t first) const
+    {
+        double sum = 0;
+        for (int k = 0; k < taps; ++k)
+            sum += weights[k] * input[first + static_cast<std::size_t>(k)];
+        return sum;
+    }
+};
