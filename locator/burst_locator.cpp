@@ -116,6 +116,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.played = table.playedOffset(track.next) + shape.span / (2 * trackScale);
         found.time = fit.time + shape.span / 2;
         found.amplitude = fit.amplitude;
+        found.fundamentalDelay = fit.fundamentalDelay;
         found.score = fit.score;
         found.power = fit.power;
         track.addHit(found);

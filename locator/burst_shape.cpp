@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr std::size_t refinedPeaks = 6;
+
 // The generator's level, which a unity-gain recording keeps.
 constexpr double driveLevel = 12000.0;
 
@@ -77,41 +79,73 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     BurstFit fit;
     if (shapeEnergy <= 0)
         return fit;
-    double best = -1, bestValue = 0;
-    int bestOffset = 0;
+    std::vector<double> byOffset(static_cast<std::size_t>(2 * reach + 1));
     for (int offset = -reach; offset <= reach; ++offset) {
         double sum = 0;
         std::int64_t start = base + offset;
         for (int j = 0; j < length; ++j)
             sum += ring.at(start + j) * shapeAt[j];
-        if (std::fabs(sum) > best) {
-            best = std::fabs(sum);
-            bestValue = sum;
-            bestOffset = offset;
+        byOffset[static_cast<std::size_t>(offset + reach)] = std::fabs(sum);
+    }
+    // Whole-frame offsets sample the correlation's carrier coarsely: a
+    // neighbouring cycle's peak can be hit closer to its top than the true
+    // one. The strongest few local peaks are refined, and the best refined
+    // one wins.
+    std::vector<int> peaks;
+    for (int i = 0; i <= 2 * reach; ++i) {
+        double here = byOffset[static_cast<std::size_t>(i)];
+        bool left = i == 0 || byOffset[static_cast<std::size_t>(i - 1)] <= here;
+        bool right = i == 2 * reach || byOffset[static_cast<std::size_t>(i + 1)] < here;
+        if (left && right)
+            peaks.push_back(i - reach);
+    }
+    std::sort(peaks.begin(), peaks.end(), [&](int a, int b) {
+        return byOffset[static_cast<std::size_t>(a + reach)] > byOffset[static_cast<std::size_t>(b + reach)];
+    });
+    if (peaks.size() > refinedPeaks)
+        peaks.resize(refinedPeaks);
+    double time = predicted;
+    Correlation at;
+    bool any = false;
+    for (int offset : peaks) {
+        double start = predicted + offset;
+        double candidate = start;
+        for (int step = 0; step < 4; ++step) {
+            Correlation c = correlateAt(ring, shape, candidate);
+            if (c.curvature == 0)
+                break;
+            double next = candidate - c.slope / c.curvature;
+            // The peak lies within a frame of its whole-frame sample; a
+            // step beyond that is the far side of a rival peak.
+            if (!(std::fabs(next - start) <= 1.0))
+                break;
+            candidate = next;
         }
-    }
-    fit.atEdge = reach > 0 && std::abs(bestOffset) == reach;
-
-    double start = predicted + bestOffset;
-    double time = start;
-    for (int step = 0; step < 4; ++step) {
-        Correlation c = correlateAt(ring, shape, time);
-        if (c.curvature == 0)
-            break;
-        double next = time - c.slope / c.curvature;
-        // The peak lies within a frame of the best whole-frame offset; a
-        // step beyond that is the far side of a rival peak.
-        if (!(std::fabs(next - start) <= 1.0))
-            break;
-        time = next;
-    }
-    Correlation at = correlateAt(ring, shape, time);
-    if (std::fabs(at.value) < std::fabs(bestValue)) {
-        time = start;
-        at = correlateAt(ring, shape, time);
+        Correlation refined = correlateAt(ring, shape, candidate);
+        Correlation plain = correlateAt(ring, shape, start);
+        if (std::fabs(plain.value) > std::fabs(refined.value)) {
+            candidate = start;
+            refined = plain;
+        }
+        if (!any || std::fabs(refined.value) > std::fabs(at.value)) {
+            any = true;
+            time = candidate;
+            at = refined;
+            fit.atEdge = reach > 0 && std::abs(offset) == reach;
+        }
     }
     fit.time = time;
     fit.amplitude = at.shapeEnergy > 0 ? at.value / at.shapeEnergy : 0;
+    // The fundamental's own delay against the match, as the analyzer would
+    // read its phase over the matched window.
+    double re = 0, im = 0;
+    for (std::int64_t n = static_cast<std::int64_t>(std::ceil(time)); double(n) < time + shape.span; ++n) {
+        double u = double(n) - time;
+        re += ring.at(n) * std::cos(shape.omega * u);
+        im += ring.at(n) * std::sin(shape.omega * u);
+    }
+    double phase = std::atan2(fit.amplitude < 0 ? -im : im, fit.amplitude < 0 ? -re : re);
+    fit.fundamentalDelay = phase / shape.omega;
 
     std::int64_t first = static_cast<std::int64_t>(std::ceil(time));
     double sum = 0, squares = 0;

@@ -8,25 +8,38 @@ namespace {
 // Recorder clocks differ from the player's by at most this much before
 // the first hits measure the difference.
 constexpr double clockTolerance = 2e-3;
+constexpr std::size_t recentHits = 16;
 
 } // namespace
 
-bool BurstTrack::fitted(double& slope, double& intercept) const
+bool BurstTrack::fitted(double& slope) const
 {
+    // The latest hits only: a device's phase delay changes along a sweep,
+    // and a line through the whole run would lag behind it.
+    std::size_t count = std::min<std::size_t>(hits.size(), recentHits);
     if (count < 3)
         return false;
-    double spread = count * sumPP - sumP * sumP;
+    const BurstHit& origin = hits[hits.size() - count];
+    double n = 0, sumP = 0, sumT = 0, sumPP = 0, sumPT = 0;
+    for (std::size_t i = hits.size() - count; i < hits.size(); ++i) {
+        double p = hits[i].played - origin.played, t = hits[i].time - origin.time;
+        n += 1;
+        sumP += p;
+        sumT += t;
+        sumPP += p * p;
+        sumPT += p * t;
+    }
+    double spread = n * sumPP - sumP * sumP;
     if (!(spread > 0))
         return false;
-    slope = (count * sumPT - sumP * sumT) / spread;
-    intercept = (sumT - slope * sumP) / count;
+    slope = (n * sumPT - sumP * sumT) / spread;
     return true;
 }
 
 double BurstTrack::scale(double nominal) const
 {
-    double slope, intercept;
-    return fitted(slope, intercept) ? slope : nominal;
+    double slope;
+    return fitted(slope) ? slope : nominal;
 }
 
 double BurstTrack::predictStart(const StepTable& table, double nominal, std::int64_t burst) const
@@ -34,12 +47,10 @@ double BurstTrack::predictStart(const StepTable& table, double nominal, std::int
     double offset = table.playedOffset(burst);
     if (hits.empty())
         return double(proposal) + nominal * offset;
-    double slope, intercept;
-    if (fitted(slope, intercept))
-        return hits.front().time + intercept + slope * (offset - hits.front().played);
-    // One or two hits: the last one and the nominal clock.
+    // From the last hit, by the recent clock (the nominal one until three
+    // hits are in).
     const BurstHit& last = hits.back();
-    return last.time + nominal * (offset - last.played);
+    return last.time + scale(nominal) * (offset - last.played);
 }
 
 int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double nominal, std::int64_t burst) const
@@ -47,7 +58,7 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
     double clock = 3;
     if (!hits.empty()) {
         double distance = nominal * (table.playedOffset(burst) - hits.back().played);
-        clock += (count < 3 ? clockTolerance : 2e-5) * std::fabs(distance);
+        clock += (hits.size() < 3 ? clockTolerance : 2e-5) * std::fabs(distance);
     }
     // The detector's proposal is only as good as the envelope of a burst
     // that may be cut or filtered: the first match searches the burst's
@@ -60,12 +71,5 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
 void BurstTrack::addHit(const BurstHit& hit)
 {
     hits.push_back(hit);
-    double p = hit.played - hits.front().played;
-    double t = hit.time - hits.front().time;
-    count += 1;
-    sumP += p;
-    sumT += t;
-    sumPP += p * p;
-    sumPT += p * t;
     missesInRow = 0;
 }

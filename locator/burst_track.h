@@ -13,13 +13,14 @@ struct BurstHit {
     std::int64_t burst = 0;  ///< index in the run (StepTable)
     double played = 0;       ///< played frames from the first step's start to the window's middle
     double time = 0;         ///< input frame of the window's middle
+    double fundamentalDelay = 0;  ///< the fundamental's phase as a delay after `time`, input frames
     double amplitude = 0;    ///< gain, negative when inverted
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame
 };
 
 /// A proposed first burst followed through the schedule: each later burst
-/// is looked for where a straight line through the hits so far puts it,
+/// is looked for where the line through the latest hits puts it,
 /// and the track dies when two bursts in a row are missing before it has
 /// been confirmed by `confirmations` hits.
 struct BurstTrack {
@@ -34,8 +35,8 @@ struct BurstTrack {
     double firstPower = 0;       ///< the first hit's window power
     std::vector<BurstHit> hits;
 
-    /// Input frames per played frame so far: the fitted slope once three
-    /// hits are in, else `nominal`.
+    /// Input frames per played frame lately: the slope through the latest
+    /// hits once three are in, else `nominal`.
     double scale(double nominal) const;
 
     /// The input frame where burst `burst` should start.
@@ -47,7 +48,6 @@ struct BurstTrack {
     void addHit(const BurstHit& hit);
 
 private:
-    // Least-squares line through the hits, in sums centred on the first.
-    double count = 0, sumP = 0, sumT = 0, sumPP = 0, sumPT = 0;
-    bool fitted(double& slope, double& intercept) const;
+    // The slope of the least-squares line through the latest hits.
+    bool fitted(double& slope) const;
 };

@@ -39,21 +39,17 @@ void OnsetDetector::recompute(const FrameRing& ring, std::int64_t frame)
     }
 }
 
+bool OnsetDetector::riseOverBefore(const FrameRing& ring, std::int64_t start, double power) const
+{
+    StretchPower before = ring.powerOver(start - 4 * std::int64_t(length), start - 16);
+    return before.frames == 0 || power >= 4 * before.variance;
+}
+
 bool OnsetDetector::push(const FrameRing& ring, std::int64_t frame)
 {
     if (!enabled)
         return false;
     double x = ring.at(frame);
-    blockSum += x;
-    blockSquares += x * x;
-    if (++blockFill == 32) {
-        int slot = (queueHead + queueCount) % blockQueueSize;
-        queued[slot] = blockSquares / 32 - (blockSum / 32) * (blockSum / 32);
-        queuedEnd[slot] = frame + 1;
-        queueCount = std::min(queueCount + 1, blockQueueSize);
-        blockSum = blockSquares = 0;
-        blockFill = 0;
-    }
     ++frames;
     if (frames < length)
         return false;
@@ -77,18 +73,11 @@ bool OnsetDetector::push(const FrameRing& ring, std::int64_t frame)
         squares += x * x - old * old;
     }
     std::int64_t start = frame - length + 1;
-    while (queueCount > 0 && queuedEnd[queueHead] <= start) {
-        if (quietest < 0 || queued[queueHead] < quietest)
-            quietest = queued[queueHead];
-        queueHead = (queueHead + 1) % blockQueueSize;
-        --queueCount;
-    }
     double strength = re1 * re1 + im1 * im1 + harmonic * (re2 * re2 + im2 * im2);
     double energy = squares - sum * sum / length;
     double share = energy > 0 ? 2 * strength / (length * energy) : 0;
     double power = energy / length;
-    bool loud = power > 0 && (quietest < 0 || power >= 4 * quietest);
-    if (armed && share >= threshold && loud) {
+    if (armed && share >= threshold && power > 0 && riseOverBefore(ring, start, power)) {
         armed = false;
         peakStrength = -1;
         peakUntil = start + length;

@@ -10,10 +10,11 @@
 /// operations a frame whatever the burst's length) and compares their
 /// power with the window's own: a burst puts nearly all its power there,
 /// noise almost none. A window counts when that share reaches `threshold`
-/// and its power is at least 6 dB above the quietest block seen so far;
-/// the proposal is the window whose two components are strongest among the
-/// next `length` windows. Hum and thumps are proposed too: the tracks that
-/// follow a proposal through the schedule sort them out.
+/// and its power is at least 6 dB above that of the four windows before it
+/// (mean removed, so that neither steady hum nor a DC offset passes for a
+/// burst); the proposal is the window whose two components are strongest
+/// among the next `length` windows. Thumps are proposed too: the tracks
+/// that follow a proposal through the schedule sort them out.
 struct OnsetDetector {
     static constexpr double threshold = 0.5;
     static constexpr int refreshFrames = 4096;
@@ -29,15 +30,6 @@ struct OnsetDetector {
     // Sliding sums over the last `length` frames.
     double re1 = 0, im1 = 0, re2 = 0, im2 = 0, sum = 0, squares = 0;
     std::int64_t frames = 0;
-    double quietest = -1;            ///< the lowest power of a block before the window; -1 before any
-    double blockSum = 0, blockSquares = 0;
-    int blockFill = 0;
-    // Powers of the blocks that end inside the current window, oldest
-    // first: they join `quietest` once the window has passed them.
-    static constexpr int blockQueueSize = BurstShape::maxWindow / 32 + 4;
-    double queued[blockQueueSize] = {};
-    std::int64_t queuedEnd[blockQueueSize] = {};
-    int queueHead = 0, queueCount = 0;
 
     bool armed = true;
     std::int64_t peakStart = -1, peakUntil = -1, readyAt = -1;
@@ -51,5 +43,6 @@ struct OnsetDetector {
     bool push(const FrameRing& ring, std::int64_t frame);
 
 private:
+    bool riseOverBefore(const FrameRing& ring, std::int64_t start, double power) const;
     void recompute(const FrameRing& ring, std::int64_t frame);
 };

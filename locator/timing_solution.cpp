@@ -26,6 +26,16 @@ double median(std::vector<double> values)
     return (lower + upper) / 2;
 }
 
+// The least median of five neighbours along `values`.
+double earliestSettled(const std::vector<double>& values)
+{
+    double least = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i + 5 <= values.size(); ++i)
+        least = std::min(least, median(std::vector<double>(values.begin() + static_cast<std::ptrdiff_t>(i),
+                                                           values.begin() + static_cast<std::ptrdiff_t>(i + 5))));
+    return least;
+}
+
 // The slope shared by groups of points, each with its own intercept,
 // by least squares about each group's mean.
 double sharedSlope(const std::vector<std::vector<Point>>& groups, double fallback)
@@ -158,9 +168,17 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         for (int c = 0; c < count; ++c) {
             if (!solution.channels[c].found)
                 continue;
+            // With one burst a step the device's phase delay moves the
+            // times too; it changes least above 1 kHz, where a
+            // loudspeaker's roll-off and the room's modes are far away.
+            std::size_t high = 0;
+            for (const BurstHit& hit : locator.channel(c).hits)
+                high += locator.table.stepOf(hit.burst).nomFreq >= 1000;
+            bool highOnly = !repeats && high >= 20;
             std::map<std::int64_t, std::vector<Point>> byStep;
             for (const BurstHit& hit : locator.channel(c).hits)
-                byStep[repeats ? hit.burst / locator.table.numAvg : 0].emplace_back(hit.played, hit.time);
+                if (!highOnly || locator.table.stepOf(hit.burst).nomFreq >= 1000)
+                    byStep[repeats ? hit.burst / locator.table.numAvg : 0].emplace_back(hit.played, hit.time);
             for (auto& entry : byStep)
                 groups.push_back(entry.second);
         }
@@ -188,13 +206,28 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         double referenceArrival = sum / double(n);
         solution.channels[solution.reference].arrival = referenceArrival;
         std::map<std::int64_t, double> reference = offsets(solution.reference);
+        // What ravan reads is the fundamental: the device's delay is taken
+        // from its phase.
+        std::map<std::int64_t, double> fundamentalDelays;
+        for (const BurstHit& hit : locator.channel(1 - solution.reference).hits)
+            fundamentalDelays[hit.burst] = hit.fundamentalDelay;
+        for (const BurstHit& hit : locator.channel(solution.reference).hits)
+            fundamentalDelays[hit.burst] -= hit.fundamentalDelay;
         int other = 1 - solution.reference;
         if (solution.channels[other].found) {
-            std::vector<double> differences;
+            // A device's own filters delay its bursts by an amount that
+            // changes along the run; the earliest arrival in its passband
+            // (above 1 kHz, the least of the medians of five neighbouring
+            // steps, so that no lone burst decides) is the pure delay with
+            // the least of the device's own.
+            std::vector<double> differences, high;
             for (const auto& entry : offsets(other)) {
                 auto match = reference.find(entry.first);
-                if (match != reference.end())
-                    differences.push_back(entry.second - match->second);
+                if (match == reference.end())
+                    continue;
+                differences.push_back(entry.second - match->second);
+                if (locator.table.stepOf(entry.first).nomFreq >= 1000)
+                    high.push_back(entry.second - match->second + fundamentalDelays[entry.first]);
             }
             if (differences.empty()) {
                 std::vector<double> own;
@@ -202,7 +235,8 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
                     own.push_back(entry.second);
                 solution.channels[other].arrival = median(own);
             } else {
-                solution.channels[other].arrival = referenceArrival + median(differences);
+                solution.channels[other].arrival = referenceArrival
+                    + (high.size() >= 20 ? earliestSettled(high) : median(differences));
             }
             solution.timeOfFlight = (solution.channels[other].arrival - referenceArrival) / solution.slope;
         }

@@ -18,7 +18,8 @@ struct ChannelTiming {
 /// step's start (each channel's own arrival) and one clock shared by both.
 /// The clock comes from the reference channel where there is one; without
 /// it, from the spacing of each step's repetitions (free of the device's
-/// phase) when numAvg is 2 or more, else from every burst of both channels.
+/// phase) when numAvg is 2 or more, else from the bursts of both channels
+/// (those at 1 kHz and above, where there are 20 or more).
 struct TimingSolution {
     ChannelTiming channels[BurstLocator::channelCount];
     int reference = -1;          ///< 0 or 1, or -1 for none

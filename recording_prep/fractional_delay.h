@@ -7,7 +7,7 @@
 /// converter aligns output frames only to whole input frames; this is the
 /// part of a channel's arrival below one frame.
 struct FractionalDelay {
-    static constexpr int taps = 64;
+    static constexpr int taps = 128;
 
     double weights[taps] = {};
 

@@ -1,0 +1,156 @@
+#include "synthetic_recording.h"
+
+#include "step_table.h"
+#include "test_support.h"
+#include "tone_burst.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+// What an ideal converter plays from the generator's file: its samples,
+// joined by a band-limited (Kaiser-windowed sinc) interpolation, evaluated
+// at played time t (frames from the file's first frame). At whole frames
+// it is the file itself. Only bursts are non-zero, so only they cost.
+struct PlayedSignal {
+    static constexpr int reach = 64;
+
+    const StepTable& table;
+    std::vector<std::vector<double>> samples;  // each step's burst as the generator writes it
+
+    explicit PlayedSignal(const StepTable& steps) : table(steps), samples(steps.steps.size()) {}
+
+    static double kernel(double x)
+    {
+        const double pi = std::acos(-1.0);
+        double r = x / reach;
+        if (r * r >= 1)
+            return 0;
+        double sinc = x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
+        auto i0 = [](double v) {
+            double sum = 1, term = 1;
+            for (int k = 1; k < 40; ++k) {
+                term *= (v / (2 * k)) * (v / (2 * k));
+                sum += term;
+            }
+            return sum;
+        };
+        const double beta = 8;
+        return sinc * i0(beta * std::sqrt(1 - r * r)) / i0(beta);
+    }
+
+    const std::vector<double>& burstOf(std::size_t step)
+    {
+        std::vector<double>& burst = samples[step];
+        if (burst.empty())
+            for (std::int32_t n = 0; n < table.steps[step].duration; ++n)
+                burst.push_back(toneBurstSample(n, table.steps[step].omega));
+        return burst;
+    }
+
+    double at(double t)
+    {
+        double sinceFirst = t - table.delay;
+        if (table.numAvg <= 0 || sinceFirst < -reach)
+            return 0;
+        double value = 0;
+        // The burst that starts at or before t, and the next one (t may
+        // lie in the interpolation's reach before it).
+        double first = std::floor(sinceFirst / table.interval);
+        for (double burst = first; burst <= first + 1; ++burst) {
+            if (burst < 0 || burst >= double(table.bursts()))
+                continue;
+            std::size_t step = static_cast<std::size_t>(static_cast<std::int64_t>(burst) / table.numAvg);
+            double u = sinceFirst - burst * table.interval;
+            const std::int32_t duration = table.steps[step].duration;
+            if (u <= -reach || u >= duration + reach)
+                continue;
+            const std::vector<double>& s = burstOf(step);
+            std::int64_t lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(u - reach)));
+            std::int64_t hi = std::min<std::int64_t>(duration - 1, static_cast<std::int64_t>(std::floor(u + reach)));
+            for (std::int64_t n = lo; n <= hi; ++n)
+                value += s[static_cast<std::size_t>(n)] * kernel(u - double(n));
+        }
+        return value;
+    }
+};
+
+struct FilterState {
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+
+    double run(const Biquad& f, double x)
+    {
+        double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+} // namespace
+
+void SyntheticRecording::write(const std::string& path) const
+{
+    StepTable table = StepTable::from(scheduleFor(args));
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = fileChannels;
+    info.format = format != 0 ? format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        std::abort();
+    if (listChunk)
+        sf_set_string(file, SF_STR_COMMENT, "recorded by a synthetic recorder");
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // Integer files take values in their own units, rounded by the library;
+    // floating-point files hold full scale as 1.
+    sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE);
+    double unit = 1;
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_24: unit = 256; break;
+    case SF_FORMAT_PCM_32: unit = 65536; break;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE: unit = 1 / 32768.0; break;
+    default: break;
+    }
+
+    const double step = 44100.0 / rate / (1 + ppm * 1e-6);
+    const std::int64_t frames = static_cast<std::int64_t>(
+        (table.playedLength() + latencyFrames + tailSeconds * 44100) / step);
+    std::mt19937 random(7);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    double noiseRms = noiseDb > 0 ? 24000 * std::pow(10.0, -noiseDb / 20) : 0;
+    double humLevel = humDb > 0 ? 24000 * std::pow(10.0, -humDb / 20) : 0;
+    const double pi = std::acos(-1.0);
+    FilterState states[2], second[2];
+    PlayedSignal signal(table);
+    std::vector<double> block;
+    for (std::int64_t m = 0; m < frames; ++m) {
+        double t = double(m) * step - latencyFrames;
+        for (int c = 0; c < fileChannels; ++c) {
+            const RecorderChannel& channel = channels[c];
+            double value = second[c].run(channel.highPass,
+                                         states[c].run(channel.filter, channel.gain * signal.at(t - channel.delayFrames)));
+            if (noiseRms > 0)
+                value += noiseRms * gauss(random);
+            if (humLevel > 0) {
+                double seconds = double(m) / rate;
+                for (int h = 1; h <= 4; ++h)
+                    value += humLevel / h * std::sin(2 * pi * 50 * h * seconds + h);
+            }
+            block.push_back(value * unit);
+        }
+        if (block.size() >= 65536 || m + 1 == frames) {
+            sf_writef_double(file, block.data(), static_cast<sf_count_t>(block.size() / fileChannels));
+            block.clear();
+        }
+    }
+    sf_close(file);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "simulated_path.h"
+
+#include <string>
+#include <vector>
+
+/// One input channel of a synthetic recorder: what reaches it from the
+/// player, in order: gain (negative inverts), filter, extra delay.
+struct RecorderChannel {
+    double gain = 1.0;
+    Biquad filter;              ///< designed for 44100 Hz; use only at that rate
+    Biquad highPass;            ///< a second section after `filter`, the same way
+    double delayFrames = 0;     ///< played frames, fractional
+};
+
+/// A recording made without resampling anything: every sample is the
+/// generator's burst formula evaluated at the instant the recorder's clock
+/// samples it. A recorder whose clock runs fast by `ppm` takes sample m at
+/// played time m / (1 + ppm 1e-6) (scaled by 44100 / rate), after
+/// `latencyFrames` of latency. This keeps the tests independent of the
+/// resampler that ravprep uses.
+struct SyntheticRecording {
+    std::vector<std::string> args;  ///< the generator's arguments after the file name
+    int rate = 44100;
+    double ppm = 0;
+    double latencyFrames = 0;       ///< played frames before the file's first frame arrives
+    RecorderChannel channels[2];
+    double noiseDb = 0;             ///< white noise this far below the burst's peak of 24000; 0 for none
+    double humDb = 0;               ///< 50 Hz hum and its harmonics this far below; 0 for none
+    int format = 0;                 ///< libsndfile format word; 0 for 16-bit WAV
+    int fileChannels = 2;           ///< 1 writes channel 1 only
+    bool listChunk = false;         ///< adds a LIST chunk ahead of the data
+    double tailSeconds = 1;         ///< recorded after the last step
+
+    /// Writes the recording to `path` through libsndfile.
+    void write(const std::string& path) const;
+};
