@@ -23,18 +23,23 @@ StretchPower FrameRing::powerOver(std::int64_t from, std::int64_t to) const
                                    completed - blockCount, std::int64_t(0)});
     std::int64_t last = std::min(to / blockFrames, completed);  // one past the last block
     StretchPower power;
+    if (last <= first)
+        return power;
     double sum = 0, squares = 0;
     for (std::int64_t b = first; b < last; ++b) {
         std::size_t slot = static_cast<std::size_t>(b & (blockCount - 1));
         sum += blockSums[slot];
         squares += blockSquares[slot];
-        double mean = blockSums[slot] / blockFrames;
-        power.loudestBlock = std::max(power.loudestBlock, blockSquares[slot] / blockFrames - mean * mean);
     }
-    if (last > first) {
-        power.frames = (last - first) * blockFrames;
-        double mean = sum / double(power.frames);
-        power.variance = std::max(0.0, squares / double(power.frames) - mean * mean);
+    power.frames = (last - first) * blockFrames;
+    double mean = sum / double(power.frames);
+    power.variance = std::max(0.0, squares / double(power.frames) - mean * mean);
+    // Each block's power about the stretch's mean: a DC offset does not
+    // count, a slow wave within a short block does.
+    for (std::int64_t b = first; b < last; ++b) {
+        std::size_t slot = static_cast<std::size_t>(b & (blockCount - 1));
+        double blockPower = (blockSquares[slot] - 2 * mean * blockSums[slot]) / blockFrames + mean * mean;
+        power.loudestBlock = std::max(power.loudestBlock, blockPower);
     }
     return power;
 }

@@ -7,7 +7,7 @@
 struct StretchPower {
     std::int64_t frames = 0;
     double variance = 0;         ///< per frame, the stretch's mean removed
-    double loudestBlock = 0;     ///< the largest variance of one block in it
+    double loudestBlock = 0;     ///< the largest power of one block in it, about the stretch's mean
 };
 
 /// The recent samples of one channel, addressed by their absolute frame

@@ -149,12 +149,14 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         int forced = choice == ReferenceChoice::channel1 ? 0 : 1;
         solution.reference = solution.channels[forced].found ? forced : -1;
     } else if (choice == ReferenceChoice::automatic) {
-        for (int c = 0; c < count; ++c) {
+        // Channel 2 first: the wiring the README gives has the loopback
+        // there, and it wins a tie.
+        for (int c = count - 1; c >= 0; --c) {
             const ChannelTiming& timing = solution.channels[c];
             if (!timing.found || timing.medianScore < loopbackScore)
                 continue;
             if (solution.reference < 0
-                || locator.channel(c).firstStart < locator.channel(solution.reference).firstStart)
+                || locator.channel(c).firstStart < locator.channel(solution.reference).firstStart - 0.5)
                 solution.reference = c;
         }
     }

@@ -162,3 +162,70 @@ TEST(DelayFinder, FailuresEndWithTheirCodes)
     EXPECT_EQ(missing.errors, "Failed to open input file: " + dir.file("none.wav") + "\n");
     EXPECT_EQ(runProcess(ravdelayPath, {}).code, 255);
 }
+
+namespace {
+
+// Adds `add(frame)` to both channels of every frame of a 16-bit recording.
+template <typename Add>
+std::string withAdded(std::string wav, Add add)
+{
+    for (std::size_t offset = 44; offset + 4 <= wav.size(); offset += 4)
+        for (int c = 0; c < 2; ++c) {
+            std::size_t at = offset + 2 * static_cast<std::size_t>(c);
+            auto bits = static_cast<std::uint16_t>(static_cast<unsigned char>(wav[at])
+                                                   | (static_cast<unsigned char>(wav[at + 1]) << 8));
+            double value = static_cast<std::int16_t>(bits) + add(static_cast<long>((offset - 44) / 4));
+            auto out = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::fmax(-32768, std::fmin(32767, value))));
+            wav[at] = static_cast<char>(out & 0xFF);
+            wav[at + 1] = static_cast<char>(out >> 8);
+        }
+    return wav;
+}
+
+struct Hostile {
+    const char* name;
+    std::vector<std::string> args;
+    std::string recording;
+    int code;
+    long delay;   // expected answer when code is 0
+};
+
+} // namespace
+
+TEST(DelayFinder, HostileRecordingsGiveTheRightFrameOrARefusal)
+{
+    const double pi = std::acos(-1.0);
+    const std::vector<std::string> slow{"22050", "1", "12"};
+    std::string sweep = generatedStart({});
+    std::string cutInBurst = sweep;
+    cutInBurst.erase(44, 4 * (22050 + 200));
+    std::string shortLeadIn = generatedStart({"30"});
+    const std::vector<Hostile> cases = {
+        {"start at 12 Hz", slow, generatedStart(slow), 0, 22050},
+        {"a 100 Hz thump in the lead-in", {}, withAdded(sweep, [&](long f) {
+             return f >= 5000 && f < 5441 ? 15000 * std::sin(2 * pi * 100 * (f - 5000) / 44100.0) : 0.0;
+         }), 0, 22050},
+        {"hum at 100 and 150 Hz", {}, withAdded(sweep, [&](long f) {
+             return 300 * std::sin(2 * pi * 100 * f / 44100.0) + 300 * std::sin(2 * pi * 150 * f / 44100.0);
+         }), 0, 22050},
+        {"a DC offset", {}, withAdded(sweep, [](long) { return 3000.0; }), 0, 22050},
+        {"a lead-in of 30 frames", {"30"}, shortLeadIn, 0, 30},
+        {"cut inside the first burst", {}, cutInBurst, -5, 0},
+    };
+    for (const Hostile& c : cases) {
+        RunResult run = runDelayFinderOn(c.recording, c.args);
+        EXPECT_EQ(run.code, c.code) << c.name << "\n" << run.report << run.errors;
+        if (c.code == 0) {
+            EXPECT_EQ(foundDelay(run), c.delay) << c.name << "\n" << run.report;
+        }
+    }
+}
+
+TEST(DelayFinder, AnEndlessRecordingEnds)
+{
+    // /dev/zero never ends: the search gives up once it has read more than
+    // any recording of the run can hold.
+    RunResult zero = runProcess("/bin/sh", {"-c", std::string("head -c 44 /dev/zero | cat - /dev/zero | ")
+                                                   + ravdelayPath + " /dev/stdin 22050 1 1000 polar"});
+    EXPECT_EQ(zero.code, 251) << zero.errors;
+}
