@@ -130,12 +130,15 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
 void BurstLocator::confirm(Channel& channel, BurstTrack& track)
 {
     // The lead-in: from the end of the last proposal that came to nothing
-    // up to the first burst.
+    // up to the first burst. A filter's phase can move the match of a burst
+    // by up to half a period from where the burst begins.
+    const BurstShape& first = shapes[static_cast<std::size_t>(track.hits.front().burst / table.numAvg)];
+    double end = track.firstStart - std::min(first.halfPeriod, first.span) - guardFrames;
     double from = std::max(channel.quietFrom, track.firstStart - double(table.delay) * scale);
     StretchPower leadIn = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(from)),
-                                                 static_cast<std::int64_t>(track.firstStart - guardFrames));
+                                                 static_cast<std::int64_t>(end));
     StretchPower whole = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(channel.quietFrom)),
-                                                static_cast<std::int64_t>(track.firstStart - guardFrames));
+                                                static_cast<std::int64_t>(end));
     double power = track.firstPower;
     bool quiet = table.delay == 0
         || (leadInRatio * whole.variance <= power && leadInRatio * whole.loudestBlock <= power);
