@@ -1,6 +1,8 @@
 #include "analyzer.h"
 #include "command_line.h"
 
+#include "report_check.h"
+
 #include <fstream>
 #include <iostream>
 
@@ -11,5 +13,6 @@ int main(int argc, char** argv)
     std::ifstream recording;
     if (argumentsAccepted(argc, argv))
         recording.open(argv[1], std::ios::in | std::ios::binary);
-    return runAnalyzer(argc, argv, recording, std::cout, std::cerr);
+    int code = runAnalyzer(argc, argv, recording, std::cout, std::cerr);
+    return closeStandardOutput(checkReport(code, std::cout, std::cerr));
 }

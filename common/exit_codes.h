@@ -9,5 +9,6 @@ enum ExitCode : int {
     exitHeader = -3,    ///< the header records could not be written or read
     exitSteps = -4,     ///< the stream failed before a step (or, writing, at the end)
     exitNotFound = -5,  ///< ravdelay, ravprep: no burst found in either channel
+    exitReport = -6,    ///< the run finished but its report could not be written
     exitMismatch = -7,  ///< ravprep: the recording does not follow the schedule
 };

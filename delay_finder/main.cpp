@@ -1,6 +1,8 @@
 #include "command_line.h"
 #include "delay_finder.h"
 
+#include "report_check.h"
+
 #include <fstream>
 #include <iostream>
 
@@ -10,5 +12,6 @@ int main(int argc, char** argv)
     std::ifstream recording;
     if (argumentsAccepted(argc, argv))
         recording.open(argv[1], std::ios::in | std::ios::binary);
-    return runDelayFinder(argc, argv, recording, std::cout, std::cerr);
+    int code = runDelayFinder(argc, argv, recording, std::cout, std::cerr);
+    return closeStandardOutput(checkReport(code, std::cout, std::cerr));
 }

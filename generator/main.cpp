@@ -1,8 +1,11 @@
 #include "generator.h"
 
+#include "report_check.h"
+
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-    return runGenerator(argc, argv, std::cout, std::cerr);
+    int code = runGenerator(argc, argv, std::cout, std::cerr);
+    return closeStandardOutput(checkReport(code, std::cout, std::cerr));
 }

@@ -1,8 +1,11 @@
 #include "prep.h"
 
+#include "report_check.h"
+
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-    return runPrep(argc, argv, std::cout, std::cerr);
+    int code = runPrep(argc, argv, std::cout, std::cerr);
+    return closeStandardOutput(checkReport(code, std::cout, std::cerr));
 }
