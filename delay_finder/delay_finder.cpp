@@ -7,6 +7,7 @@
 #include "exit_codes.h"
 #include "recording_start.h"
 #include "report_format.h"
+#include "schedule_check.h"
 #include "step_table.h"
 #include "timing_solution.h"
 #include "wav_header.h"
@@ -50,7 +51,7 @@ void printChannel(std::ostream& report, int number, const ChannelTiming& channel
         report << "none" << std::endl;
         return;
     }
-    report << wholeFrame(channel.arrival) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t';
+    report << wholeFrame(channel.firstSteps) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t';
     writeReal(report, channel.levelAboveNoise);
     report << std::endl;
 }
@@ -81,8 +82,13 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
     printChannel(report, 2, timing.channels[1]);
     const ChannelTiming* earliest = nullptr;
     for (const ChannelTiming& channel : timing.channels)
-        if (channel.found && (earliest == nullptr || channel.arrival < earliest->arrival))
+        if (channel.found && (earliest == nullptr || channel.firstSteps < earliest->firstSteps))
             earliest = &channel;
+    std::string mismatch = scheduleMismatch(locator, timing, double(locator.pushed), schedule.sampRate);
+    if (!mismatch.empty()) {
+        errors << mismatch << std::endl;
+        return exitMismatch;
+    }
     if (earliest == nullptr) {
         errors << "No tone burst found in either channel: the recording holds no burst of the first step's "
                   "shape after a quiet lead-in. Check the wiring and the level, and start recording before "
@@ -90,6 +96,8 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
                << std::endl;
         return exitNotFound;
     }
-    report << "delay:\t" << wholeFrame(earliest->arrival) << std::endl;
+    for (const std::string& warning : recordingWarnings(locator, timing, false))
+        errors << warning << std::endl;
+    report << "delay:\t" << wholeFrame(earliest->firstSteps) << std::endl;
     return exitOk;
 }

@@ -19,6 +19,15 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
 {
     table = steps;
     scale = inputRate / 44100.0;
+    BurstSchedule sweep;
+    sweep.startFreq = table.steps.empty() ? 100.0 : table.steps.front().nomFreq;
+    sweepFromStart = StepTable::from(sweep);
+    identifyLead = 0;
+    for (std::size_t j = 0; j < std::min(sweepFromStart.steps.size(), identifiedSteps); ++j) {
+        BurstShape shape(sweepFromStart.steps[j], scale);
+        identifyLead = std::max<std::int64_t>(identifyLead, shape.window() + static_cast<std::int64_t>(
+                                                               std::min(shape.halfPeriod, 64.0)) + 8);
+    }
     shapes.clear();
     for (const StepInfo& step : table.steps)
         shapes.emplace_back(step, scale);
@@ -32,6 +41,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
         channel.quietFrom = 0;
         channel.result = ChannelBursts();
         channel.ring.reset();
+        channel.probe.start(inputRate);
         if (!channel.refused)
             channel.detector.start(shapes.front());
         else
@@ -57,6 +67,7 @@ void BurstLocator::pushOne(Channel& channel, double sample)
 {
     std::int64_t frame = channel.ring.pushed;
     channel.ring.push(sample);
+    channel.probe.push(sample);
     if (channel.confirmed >= 0 || channel.refused || frame > giveUpAt)
         return;
     if (!channel.detector.push(channel.ring, frame))
@@ -85,6 +96,10 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     int reach = track.reach(table, shape, scale, track.next);
     std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - reach - 2;
     std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + reach + shape.window() + 2;
+    // The first hits are also matched against other steps, which may be
+    // longer: wait until the longest of them is in.
+    if (track.hits.size() < identifiedHits)
+        last = std::max(last, static_cast<std::int64_t>(std::ceil(predicted)) + reach + identifyLead);
     if (last >= channel.ring.pushed)
         return false;  // not yet in
     bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
@@ -117,14 +132,40 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.time = fit.time + shape.span / 2;
         found.amplitude = fit.amplitude;
         found.fundamentalDelay = fit.fundamentalDelay;
+        found.peak = fit.peak;
         found.score = fit.score;
         found.power = fit.power;
+        if (track.hits.size() < identifiedHits)
+            found.playedStep = identifyStep(channel, fit.time, trackScale);
         track.addHit(found);
     } else {
         ++track.missesInRow;
     }
     ++track.next;
     return true;
+}
+
+int BurstLocator::identifyStep(const Channel& channel, double start, double trackScale) const
+{
+    // The sweep from the run's start frequency holds every step a file
+    // made from it can begin with; the best match among its first steps
+    // names what was played.
+    int best = -1;
+    double bestScore = -1;
+    std::size_t count = std::min<std::size_t>(sweepFromStart.steps.size(), identifiedSteps);
+    for (std::size_t j = 0; j < count; ++j) {
+        BurstShape shape(sweepFromStart.steps[j], trackScale);
+        int reach = static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2;
+        if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
+                                static_cast<std::int64_t>(start) + reach + shape.window() + 2))
+            return -1;
+        BurstFit fit = fitBurst(channel.ring, shape, start, reach);
+        if (fit.score > bestScore) {
+            bestScore = fit.score;
+            best = static_cast<int>(j);
+        }
+    }
+    return best;
 }
 
 void BurstLocator::confirm(Channel& channel, BurstTrack& track)

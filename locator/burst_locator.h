@@ -1,6 +1,7 @@
 #pragma once
 
 #include "burst_track.h"
+#include "event_probe.h"
 #include "frame_ring.h"
 #include "onset_detector.h"
 #include "step_table.h"
@@ -31,10 +32,15 @@ struct BurstLocator {
     static constexpr int channelCount = 2;
     static constexpr int confirmations = 3;
     static constexpr int maxPending = 8;
+    /// The first hits of each track are matched against the first steps
+    /// of a sweep from the run's start frequency, to tell what was played.
+    static constexpr std::size_t identifiedHits = 12;
+    static constexpr std::size_t identifiedSteps = 40;
 
     struct Channel {
         FrameRing ring;
         OnsetDetector detector;
+        EventProbe probe;
         std::vector<BurstTrack> tracks;
         int confirmed = -1;
         bool refused = false;
@@ -43,6 +49,8 @@ struct BurstLocator {
     };
 
     StepTable table;
+    StepTable sweepFromStart;      ///< a sweep from the run's start frequency
+    std::int64_t identifyLead = 0; ///< frames past a burst's start that matching it against those steps needs
     double scale = 1;              ///< input frames per played frame, nominal
     std::vector<BurstShape> shapes;  ///< each step's shape at the nominal scale
     Channel channels[channelCount];
@@ -66,10 +74,13 @@ struct BurstLocator {
     void finish();
 
     const ChannelBursts& channel(int c) const { return channels[c].result; }
+    /// The first loud sound's frequency on channel `c`, Hz (0 for none).
+    double eventFrequency(int c) const { return channels[c].probe.frequency(); }
 
 private:
     void pushOne(Channel& channel, double sample);
     void advanceTracks(Channel& channel);
     bool evaluate(Channel& channel, BurstTrack& track);
     void confirm(Channel& channel, BurstTrack& track);
+    int identifyStep(const Channel& channel, double start, double trackScale) const;
 };

@@ -138,11 +138,14 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     fit.amplitude = at.shapeEnergy > 0 ? at.value / at.shapeEnergy : 0;
     // The fundamental's own delay against the match, as the analyzer would
     // read its phase over the matched window.
+    // The fundamental's phase, and the loudest sample (clipping).
     double re = 0, im = 0;
     for (std::int64_t n = static_cast<std::int64_t>(std::ceil(time)); double(n) < time + shape.span; ++n) {
         double u = double(n) - time;
-        re += ring.at(n) * std::cos(shape.omega * u);
-        im += ring.at(n) * std::sin(shape.omega * u);
+        double x = ring.at(n);
+        re += x * std::cos(shape.omega * u);
+        im += x * std::sin(shape.omega * u);
+        fit.peak = std::max(fit.peak, std::fabs(x));
     }
     double phase = std::atan2(fit.amplitude < 0 ? -im : im, fit.amplitude < 0 ? -re : re);
     fit.fundamentalDelay = phase / shape.omega;

@@ -32,6 +32,7 @@ struct BurstShape {
 struct BurstFit {
     double time = 0;        ///< input frame of the burst's start
     double fundamentalDelay = 0;  ///< the fundamental's phase as a delay after `time`, input frames
+    double peak = 0;              ///< the largest sample in the window
     double amplitude = 0;   ///< gain against the generator's level; negative when inverted
     double score = 0;       ///< normalised correlation with the shape, 0 .. 1
     double power = 0;       ///< mean-free power of the window, per frame

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr double loopbackScore = 0.9;
+constexpr std::int64_t firstSteps = 10;
 
 using Point = std::pair<double, double>;  // played frames, input frames
 
@@ -251,6 +252,17 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
                 own.push_back(entry.second);
             solution.channels[c].arrival = median(own);
         }
+    }
+    // Where the first steps start on each channel's own line: what
+    // ravdelay answers.
+    for (int c = 0; c < count; ++c) {
+        if (!solution.channels[c].found)
+            continue;
+        std::vector<double> early;
+        for (const auto& entry : offsets(c))
+            if (entry.first / std::max(1, locator.table.numAvg) < firstSteps)
+                early.push_back(entry.second);
+        solution.channels[c].firstSteps = early.empty() ? solution.channels[c].arrival : median(early);
     }
     return solution;
 }

@@ -8,7 +8,8 @@ enum class ReferenceChoice { automatic, channel1, channel2, none };
 /// When and how each channel's bursts arrive.
 struct ChannelTiming {
     bool found = false;
-    double arrival = 0;         ///< the first step's start, input frames (fractional)
+    double arrival = 0;         ///< the first step's start on the run's line, input frames (fractional)
+    double firstSteps = 0;      ///< the same from the first ten steps' bursts alone
     int polarity = 1;
     double levelAboveNoise = 0; ///< dB; inf when the lead-in is digital silence
     double medianScore = 0;

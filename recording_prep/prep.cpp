@@ -7,6 +7,7 @@
 #include "exit_codes.h"
 #include "prep_options.h"
 #include "report_format.h"
+#include "schedule_check.h"
 #include "sound_file.h"
 #include "step_table.h"
 #include "timing_solution.h"
@@ -206,6 +207,11 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     TimingSolution timing = solveTiming(locator, options.reference);
     printChannel(report, 1, timing.channels[0]);
     printChannel(report, 2, timing.channels[1]);
+    std::string mismatch = scheduleMismatch(locator, timing, double(file.frames), file.rate);
+    if (!timing.anyFound() && !mismatch.empty()) {
+        errors << mismatch << std::endl;
+        return exitMismatch;
+    }
     if (!timing.anyFound()) {
         errors << "No tone burst found in either channel: the recording holds no burst of the run's shape "
                   "after a quiet lead-in. Check the wiring, the level and the arguments, and start recording "
@@ -223,6 +229,12 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
                << file.rate << " Hz)." << std::endl;
         return exitMismatch;
     }
+    if (!mismatch.empty()) {
+        errors << mismatch << std::endl;
+        return exitMismatch;
+    }
+    for (const std::string& warning : recordingWarnings(locator, timing, options.reference == ReferenceChoice::none))
+        errors << warning << std::endl;
     if (timing.reference >= 0 && timing.channels[1 - timing.reference].found) {
         double frames = timing.timeOfFlight;
         double ms = frames / 44.1;

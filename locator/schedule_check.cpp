@@ -1,0 +1,182 @@
+#include "schedule_check.h"
+
+#include "report_format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr double fullScale = 32767;
+constexpr double nearFullScale = 32700;
+
+std::string number(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// Three significant digits: "near 1000 Hz", "near 102 Hz".
+std::string rounded(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return number(std::strtod(text, nullptr), 0);
+}
+
+std::string runOf(const StepTable& table)
+{
+    char text[realTextSize];
+    formatReal(table.steps.empty() ? 0 : table.steps.front().nomFreq, text);
+    return table.sweep ? std::string("a sweep from ") + text + " Hz" : std::string("a polar run at ") + text + " Hz";
+}
+
+int channelToJudge(const TimingSolution& timing)
+{
+    if (timing.reference >= 0)
+        return timing.reference;
+    return timing.channels[0].found ? 0 : 1;
+}
+
+} // namespace
+
+std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
+                             double inputRate)
+{
+    const StepTable& table = locator.table;
+    if (!timing.anyFound()) {
+        for (int c = 0; c < BurstLocator::channelCount; ++c) {
+            double heard = locator.eventFrequency(c);
+            double first = table.steps.empty() ? 0 : table.steps.front().actFreq;
+            if (heard > 0 && std::fabs(heard / first - 1) > 0.1)
+                return "The first burst is near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
+                    + ": give the start frequency and mode the file was generated with.";
+        }
+        return "";
+    }
+    const std::vector<BurstHit>& hits = locator.channel(channelToJudge(timing)).hits;
+    std::vector<const BurstHit*> named;
+    for (const BurstHit& hit : hits)
+        if (hit.playedStep >= 0)
+            named.push_back(&hit);
+    const StepTable& sweep = locator.sweepFromStart;
+    // Neighbouring steps of a falling sweep differ too little to be told apart.
+    bool distinct = sweep.steps.size() > 1 && sweep.steps[1].nomFreq / sweep.steps[0].nomFreq > 1.005;
+    // Only a loopback's bursts keep the generator's shape well enough to be
+    // named among neighbouring steps; a device's filters blur them.
+    if (distinct && timing.reference >= 0 && named.size() >= 4) {
+        int first = named.front()->playedStep;
+        std::int64_t repeats = 0;  // bursts played before the step changed
+        bool changed = false;
+        for (const BurstHit* hit : named) {
+            if (hit->playedStep != first) {
+                repeats = hit->burst - named.front()->burst;
+                changed = true;
+                break;
+            }
+        }
+        // Whether each later step follows on the one before.
+        // Whether the steps follow on each other, as far as a clipped or
+        // noisy burst lets itself be named: most of them must.
+        std::size_t following = 0;
+        for (std::size_t i = 1; i < named.size(); ++i) {
+            int advance = named[i]->playedStep - named[i - 1]->playedStep;
+            following += advance >= 0 && advance <= named[i]->burst - named[i - 1]->burst;
+        }
+        bool steady = 4 * following >= 3 * (named.size() - 1);
+        double heard = sweep.steps[static_cast<std::size_t>(first)].nomFreq;
+        // A polar run's bursts come every 44100 frames: a sweep's schedule
+        // finds them only at every other burst.
+        std::size_t everyOther = 0;
+        for (std::size_t i = 1; i < named.size(); ++i)
+            everyOther += named[i]->burst - named[i - 1]->burst == 2;
+        if (table.sweep && table.interval == 22050 && 2 * everyOther > named.size())
+            return "Bursts come every 44100 frames, the arguments give 22050: was the file generated as a polar run?";
+        if (2 * following < named.size() - 1)
+            return "The bursts do not follow " + runOf(table) + " (the first is near " + rounded(heard)
+                + " Hz): give the arguments the file was generated with.";
+        if (!changed && table.sweep && named.back()->burst - named.front()->burst >= table.numAvg)
+            return "The bursts all lie near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
+                + ": was the file generated as a polar run?";
+        if (changed && !table.sweep)
+            return "The bursts' frequency rises from near " + rounded(heard) + " Hz, the arguments give "
+                + runOf(table) + ": was the file generated as a sweep?";
+        if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
+            return "Bursts repeat every " + std::to_string(repeats * table.interval) + " frames, the arguments give "
+                + std::to_string(std::int64_t(table.numAvg) * table.interval)
+                + ": was the file generated with numAvg " + std::to_string(repeats) + "?";
+        if (table.sweep && first > 0)
+            return "The first burst found is near " + rounded(heard) + " Hz, step " + std::to_string(first + 1)
+                + "'s: the recording started after the first step; start recording before playback.";
+    }
+    // The last burst must be in the recording.
+    const ChannelTiming& judged = timing.channels[channelToJudge(timing)];
+    const StepInfo& last = table.steps.back();
+    double lastStart = judged.arrival + timing.slope * table.playedOffset(table.bursts() - 1);
+    double needed = lastStart + timing.slope * last.duration;
+    if (inputFrames < needed) {
+        double stepFrames = timing.slope * double(table.numAvg) * table.interval;
+        long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
+        step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
+        return "The recording ends in step " + std::to_string(step) + " of " + std::to_string(table.steps.size())
+            + ": " + number((needed - inputFrames) / inputRate, 1)
+            + " s are missing; record for longer.";
+    }
+    return "";
+}
+
+std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
+                                           bool referenceNone)
+{
+    std::vector<std::string> warnings;
+    const StepTable& table = locator.table;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        const ChannelTiming& channel = timing.channels[c];
+        if (!channel.found)
+            continue;
+        std::string name = "channel " + std::to_string(c + 1);
+        const std::vector<BurstHit>& hits = locator.channel(c).hits;
+        const BurstHit* firstClipped = nullptr;
+        double loudest = 0;
+        for (const BurstHit& hit : hits) {
+            if (hit.peak >= nearFullScale && firstClipped == nullptr)
+                firstClipped = &hit;
+            loudest = std::max(loudest, std::fabs(hit.amplitude) * 24000);
+        }
+        if (firstClipped != nullptr) {
+            double over = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
+            const StepInfo& step = table.stepOf(firstClipped->burst);
+            warnings.push_back("Warning: " + name + " reaches full scale from step "
+                               + std::to_string(firstClipped->burst / table.numAvg + 1) + " (" + rounded(step.nomFreq)
+                               + " Hz) on: lower the recording level by " + number(over, 0) + " dB.");
+        }
+        if (channel.levelAboveNoise < 20)
+            warnings.push_back("Warning: " + name + "'s bursts are only " + number(channel.levelAboveNoise, 1)
+                               + " dB above the lead-in's noise: raise the level or lower the noise.");
+    }
+    int device = timing.reference < 0 ? -1 : 1 - timing.reference;
+    if (timing.reference == 0 && timing.channels[1].found)
+        warnings.push_back("Warning: the loopback is on channel 1 and the device on channel 2; the usual wiring "
+                           "has the loopback on channel 2, and \"dB diff\" reads channel 1 against channel 2.");
+    if (timing.reference < 0 && !referenceNone)
+        warnings.push_back("Warning: no channel looks like a loopback; without one the clock comes from the device "
+                           "(give --reference none to say so, or check the wiring).");
+    if (timing.reference >= 0) {
+        double low = 1e300, high = -1e300;
+        for (const BurstHit& hit : locator.channel(timing.reference).hits) {
+            double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
+            low = std::min(low, level);
+            high = std::max(high, level);
+        }
+        if (high - low > 0.5)
+            warnings.push_back("Warning: the loopback on channel " + std::to_string(timing.reference + 1)
+                               + " varies by " + number(high - low, 1)
+                               + " dB across the run, so it is not a loopback: check the wiring or give --reference.");
+    }
+    if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0)
+        warnings.push_back("Note: channel " + std::to_string(device + 1)
+                           + " is inverted against the loopback (polarity -1).");
+    return warnings;
+}
