@@ -136,7 +136,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.score = fit.score;
         found.power = fit.power;
         if (track.hits.size() < identifiedHits)
-            found.playedStep = identifyStep(channel, fit.time, trackScale);
+            found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
         track.addHit(found);
     } else {
         ++track.missesInRow;
@@ -145,13 +145,13 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     return true;
 }
 
-int BurstLocator::identifyStep(const Channel& channel, double start, double trackScale) const
+int BurstLocator::identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const
 {
     // The sweep from the run's start frequency holds every step a file
     // made from it can begin with; the best match among its first steps
     // names what was played.
     int best = -1;
-    double bestScore = -1;
+    bestScore = -1;
     std::size_t count = std::min<std::size_t>(sweepFromStart.steps.size(), identifiedSteps);
     for (std::size_t j = 0; j < count; ++j) {
         BurstShape shape(sweepFromStart.steps[j], trackScale);

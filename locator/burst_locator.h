@@ -82,5 +82,5 @@ private:
     void advanceTracks(Channel& channel);
     bool evaluate(Channel& channel, BurstTrack& track);
     void confirm(Channel& channel, BurstTrack& track);
-    int identifyStep(const Channel& channel, double start, double trackScale) const;
+    int identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const;
 };

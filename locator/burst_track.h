@@ -16,6 +16,7 @@ struct BurstHit {
     double fundamentalDelay = 0;  ///< the fundamental's phase as a delay after `time`, input frames
     double peak = 0;              ///< the largest sample of the burst
     int playedStep = -1;          ///< the step of a sweep from the start frequency it matches best; -1 unknown
+    double playedScore = 0;       ///< how well it matches that step, 0 .. 1
     double amplitude = 0;    ///< gain, negative when inverted
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr double fullScale = 32767;
+constexpr double generatorShape = 0.98;
 constexpr double nearFullScale = 32700;
 
 std::string number(double value, int decimals)
@@ -56,17 +57,30 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         }
         return "";
     }
-    const std::vector<BurstHit>& hits = locator.channel(channelToJudge(timing)).hits;
+    // Only bursts that keep the generator's shape can be named among
+    // neighbouring steps; a device's filters blur them. The channel whose
+    // first bursts match some step best is judged.
     std::vector<const BurstHit*> named;
-    for (const BurstHit& hit : hits)
-        if (hit.playedStep >= 0)
-            named.push_back(&hit);
+    double bestShape = 0;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        std::vector<const BurstHit*> own;
+        std::vector<double> scores;
+        for (const BurstHit& hit : locator.channel(c).hits)
+            if (hit.playedStep >= 0) {
+                own.push_back(&hit);
+                scores.push_back(hit.playedScore);
+            }
+        std::sort(scores.begin(), scores.end());
+        double shape = scores.empty() ? 0 : scores[scores.size() / 2];
+        if (shape > bestShape) {
+            bestShape = shape;
+            named = own;
+        }
+    }
     const StepTable& sweep = locator.sweepFromStart;
     // Neighbouring steps of a falling sweep differ too little to be told apart.
     bool distinct = sweep.steps.size() > 1 && sweep.steps[1].nomFreq / sweep.steps[0].nomFreq > 1.005;
-    // Only a loopback's bursts keep the generator's shape well enough to be
-    // named among neighbouring steps; a device's filters blur them.
-    if (distinct && timing.reference >= 0 && named.size() >= 4) {
+    if (distinct && bestShape >= generatorShape && named.size() >= 4) {
         int first = named.front()->playedStep;
         std::int64_t repeats = 0;  // bursts played before the step changed
         bool changed = false;
@@ -150,7 +164,7 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
             const StepInfo& step = table.stepOf(firstClipped->burst);
             warnings.push_back("Warning: " + name + " reaches full scale from step "
                                + std::to_string(firstClipped->burst / table.numAvg + 1) + " (" + rounded(step.nomFreq)
-                               + " Hz) on: lower the recording level by " + number(over, 0) + " dB.");
+                               + " Hz) on: lower the recording level by at least " + number(over, 0) + " dB.");
         }
         if (channel.levelAboveNoise < 20)
             warnings.push_back("Warning: " + name + "'s bursts are only " + number(channel.levelAboveNoise, 1)
