@@ -159,7 +159,7 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
         if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
                                 static_cast<std::int64_t>(start) + reach + shape.window() + 2))
             return -1;
-        BurstFit fit = fitBurst(channel.ring, shape, start, reach);
+        BurstFit fit = fitBurst(channel.ring, shape, start, reach, 1);
         if (fit.score > bestScore) {
             bestScore = fit.score;
             best = static_cast<int>(j);

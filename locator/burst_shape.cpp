@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr std::size_t refinedPeaks = 6;
-
 // The generator's level, which a unity-gain recording keeps.
 constexpr double driveLevel = 12000.0;
 
@@ -63,7 +61,7 @@ double BurstShape::value(double u) const
     return driveLevel * (std::cos(omega * u) - harmonic * std::cos(omega2 * u));
 }
 
-BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach)
+BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach, std::size_t peaksToRefine)
 {
     std::int64_t base = static_cast<std::int64_t>(std::floor(predicted));
     double fraction = predicted - double(base);
@@ -102,8 +100,8 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     std::sort(peaks.begin(), peaks.end(), [&](int a, int b) {
         return byOffset[static_cast<std::size_t>(a + reach)] > byOffset[static_cast<std::size_t>(b + reach)];
     });
-    if (peaks.size() > refinedPeaks)
-        peaks.resize(refinedPeaks);
+    if (peaks.size() > peaksToRefine)
+        peaks.resize(peaksToRefine);
     double time = predicted;
     Correlation at;
     bool any = false;

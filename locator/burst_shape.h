@@ -43,5 +43,7 @@ struct BurstFit {
 /// `predicted`: the strongest correlation over whole-frame offsets, then
 /// Newton steps on the correlation's slope to a fraction of a frame. The
 /// ring must hold frames predicted - reach - 1 .. predicted + reach +
-/// shape.window() + 1.
-BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach);
+/// shape.window() + 1. The strongest `peaksToRefine` local peaks of the
+/// whole-frame search are refined.
+BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach,
+                  std::size_t peaksToRefine = 6);
