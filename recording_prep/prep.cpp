@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -161,6 +162,15 @@ int writeAligned(SoundFile& file, const PrepOptions& options, const TimingSoluti
     return exitOk;
 }
 
+// True when both paths name one existing file: writing the output would
+// then destroy the recording before it is read again.
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {}, second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
 } // namespace
 
 int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
@@ -170,6 +180,12 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     if (code != exitOk)
         return code;
 
+    if (sameFile(options.recording, options.aligned)) {
+        errors << "Refused: " << options.aligned << " is the recording itself; name another file to write."
+               << std::endl;
+        writeUsage(errors, prepSynopsis);
+        return exitUsage;
+    }
     SoundFile file;
     if (!file.open(options.recording)) {
         errors << "Failed to open input file: " << options.recording << ": " << file.error << std::endl;

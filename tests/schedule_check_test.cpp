@@ -91,3 +91,16 @@ TEST(ScheduleCheck, MismatchedRecordingsAreRefusedAndMistakesWarned)
         std::printf("%-32s %s", c.name, prep.errors.c_str());
     }
 }
+
+TEST(ScheduleCheck, TheRecordingIsNeverItsOwnOutput)
+{
+    TempDir dir;
+    std::string recording = generated({"100", "1", "2000", "polar"});
+    writeFile(dir.file("rec.wav"), recording);
+    std::string path = dir.file("rec.wav"), again = dir.path + "/./rec.wav";
+    const char* argv[] = {"ravprep", path.c_str(), again.c_str(), "100", "1", "2000", "polar"};
+    std::ostringstream report, errors;
+    EXPECT_EQ(runPrep(7, argv, report, errors), -1);
+    EXPECT_NE(errors.str().find("is the recording itself"), std::string::npos);
+    EXPECT_EQ(readFile(path), recording);
+}
