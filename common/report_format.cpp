@@ -35,3 +35,17 @@ void writeReal(std::ostream& out, double value)
     std::size_t length = formatReal(value, text);
     out.write(text, static_cast<std::streamsize>(length));
 }
+
+std::string fixedText(double value, int decimals)
+{
+    char text[64];
+    if (!std::isfinite(value)) {
+        char real[realTextSize];
+        formatReal(value, real);
+        return real;
+    }
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    if (std::string(text).find_first_of("123456789") == std::string::npos && text[0] == '-')
+        return text + 1;
+    return text;
+}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <string>
 
 /// Room for any real in the report format, with its terminating zero.
 constexpr std::size_t realTextSize = 32;
@@ -11,6 +12,11 @@ constexpr std::size_t realTextSize = 32;
 /// (1.5e-005, 1e+100), and inf, -inf or nan for non-finite values (nan
 /// whatever its sign bit). Returns the length written.
 std::size_t formatReal(double value, char (&text)[realTextSize]);
+
+/// `value` with `decimals` digits after the point (%.*f), for the lines
+/// that give measured facts: non-finite values as formatReal spells them,
+/// and a value that rounds to zero without a sign.
+std::string fixedText(double value, int decimals);
 
 /// Writes `value` to `out` in the format of formatReal.
 void writeReal(std::ostream& out, double value);

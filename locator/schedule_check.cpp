@@ -12,19 +12,12 @@ constexpr double fullScale = 32767;
 constexpr double generatorShape = 0.98;
 constexpr double nearFullScale = 32700;
 
-std::string number(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 // Three significant digits: "near 1000 Hz", "near 102 Hz".
 std::string rounded(double value)
 {
     char text[64];
     std::snprintf(text, sizeof text, "%.3g", value);
-    return number(std::strtod(text, nullptr), 0);
+    return fixedText(std::strtod(text, nullptr), 0);
 }
 
 std::string runOf(const StepTable& table)
@@ -135,7 +128,7 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
         step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
         return "The recording ends in step " + std::to_string(step) + " of " + std::to_string(table.steps.size())
-            + ": " + number((needed - inputFrames) / inputRate, 1)
+            + ": " + fixedText((needed - inputFrames) / inputRate, 1)
             + " s are missing; record for longer.";
     }
     return "";
@@ -164,10 +157,10 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
             const StepInfo& step = table.stepOf(firstClipped->burst);
             warnings.push_back("Warning: " + name + " reaches full scale from step "
                                + std::to_string(firstClipped->burst / table.numAvg + 1) + " (" + rounded(step.nomFreq)
-                               + " Hz) on: lower the recording level by at least " + number(over, 0) + " dB.");
+                               + " Hz) on: lower the recording level by at least " + fixedText(over, 0) + " dB.");
         }
         if (channel.levelAboveNoise < 20)
-            warnings.push_back("Warning: " + name + "'s bursts are only " + number(channel.levelAboveNoise, 1)
+            warnings.push_back("Warning: " + name + "'s bursts are only " + fixedText(channel.levelAboveNoise, 1)
                                + " dB above the lead-in's noise: raise the level or lower the noise.");
     }
     int device = timing.reference < 0 ? -1 : 1 - timing.reference;
@@ -186,7 +179,7 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         }
         if (high - low > 0.5)
             warnings.push_back("Warning: the loopback on channel " + std::to_string(timing.reference + 1)
-                               + " varies by " + number(high - low, 1)
+                               + " varies by " + fixedText(high - low, 1)
                                + " dB across the run, so it is not a loopback: check the wiring or give --reference.");
     }
     if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0)

@@ -62,7 +62,7 @@ double sharedSlope(const std::vector<std::vector<Point>>& groups, double fallbac
     return spread > 0 ? across / spread : fallback;
 }
 
-// Each group's residuals from the shared slope; `worst` gets the largest.
+// Each group's residuals from the shared slope, about the group's mean.
 std::vector<std::vector<double>> residuals(const std::vector<std::vector<Point>>& groups, double slope)
 {
     std::vector<std::vector<double>> all;

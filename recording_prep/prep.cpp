@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 #include <ostream>
@@ -30,21 +29,6 @@ constexpr double clockLimitPpm = 1000;
 // arrival within this of a whole frame.
 constexpr double sameClockPpm = 0.02;
 constexpr double wholeFrameTolerance = 0.05;
-
-std::string fixed(double value, int decimals)
-{
-    if (!std::isfinite(value)) {
-        char text[realTextSize];
-        formatReal(value, text);
-        return text;
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    // A value that rounds to zero prints without a sign.
-    if (std::string(text).find_first_of("123456789") == std::string::npos && text[0] == '-')
-        return text + 1;
-    return text;
-}
 
 // Reads the chosen channels (0-based) of every frame into the locator.
 bool locate(SoundFile& file, int a, int b, BurstLocator& locator)
@@ -74,8 +58,8 @@ void printChannel(std::ostream& report, int number, const ChannelTiming& channel
         report << "none" << std::endl;
         return;
     }
-    report << fixed(channel.arrival, 1) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t'
-           << fixed(channel.levelAboveNoise, 1) << std::endl;
+    report << fixedText(channel.arrival, 1) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t'
+           << fixedText(channel.levelAboveNoise, 1) << std::endl;
 }
 
 struct AlignedOutput {
@@ -238,9 +222,9 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     report << "reference:\t" << (timing.reference < 0 ? std::string("none")
                                                        : "channel " + std::to_string(timing.reference + 1))
            << std::endl;
-    report << "clock:\t" << fixed(timing.ppm, 3) << " ppm" << std::endl;
+    report << "clock:\t" << fixedText(timing.ppm, 3) << " ppm" << std::endl;
     if (std::fabs(timing.ppm) > clockLimitPpm) {
-        errors << "The recorder's clock differs from the player's by " << fixed(timing.ppm, 0)
+        errors << "The recorder's clock differs from the player's by " << fixedText(timing.ppm, 0)
                << " ppm, more than " << clockLimitPpm << ": the sample rate looks wrong (the file says "
                << file.rate << " Hz)." << std::endl;
         return exitMismatch;
@@ -254,12 +238,12 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     if (timing.reference >= 0 && timing.channels[1 - timing.reference].found) {
         double frames = timing.timeOfFlight;
         double ms = frames / 44.1;
-        report << "time of flight:\t" << fixed(frames, 2) << " frames\t" << fixed(ms, 3) << " ms\t"
-               << fixed(ms * 343.0, 1) << " mm" << std::endl;
+        report << "time of flight:\t" << fixedText(frames, 2) << " frames\t" << fixedText(ms, 3) << " ms\t"
+               << fixedText(ms * 343.0, 1) << " mm" << std::endl;
     } else {
         report << "time of flight:\tnone" << std::endl;
     }
-    report << "residual:\t" << fixed(timing.residual, 3) << " frames" << std::endl;
+    report << "residual:\t" << fixedText(timing.residual, 3) << " frames" << std::endl;
     if (timing.reference < 0 && !timing.clockFromRepeats)
         report << "note:\twithout a loopback and with numAvg 1 the clock also holds the device's phase; "
                   "generate with numAvg 2 for a clock free of it"

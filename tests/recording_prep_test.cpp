@@ -1,4 +1,4 @@
-#include "prep.h"
+#include "prep_support.h"
 #include "synthetic_recording.h"
 #include "test_support.h"
 
@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,17 +31,14 @@ PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::stri
 {
     TempDir dir;
     recording.write(dir.file("rec"));
-    std::vector<std::string> args{"ravprep", dir.file("rec"), dir.file("aligned.wav")};
+    std::vector<std::string> args{dir.file("rec"), dir.file("aligned.wav")};
     args.insert(args.end(), recording.args.begin(), recording.args.end());
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<const char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
-    std::ostringstream report, errors;
+    RunResult result = runPrepWith(args);
     PrepRun run;
-    run.code = runPrep(static_cast<int>(argv.size()), argv.data(), report, errors);
-    run.report = report.str();
-    run.errors = errors.str();
+    run.code = result.code;
+    run.report = result.report;
+    run.errors = result.errors;
     run.aligned = readFile(dir.file("aligned.wav"));
     run.clock = valueAfter(run.report, "clock:\t");
     run.residual = valueAfter(run.report, "residual:\t");

@@ -1,10 +1,9 @@
-#include "prep.h"
+#include "prep_support.h"
 #include "simulated_path.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,17 +22,9 @@ RunResult prepOn(const std::string& recording, const std::vector<std::string>& a
 {
     TempDir dir;
     writeFile(dir.file("rec.wav"), recording);
-    std::vector<std::string> all{"ravprep", dir.file("rec.wav"), dir.file("aligned.wav")};
+    std::vector<std::string> all{dir.file("rec.wav"), dir.file("aligned.wav")};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<const char*> argv;
-    for (const std::string& arg : all)
-        argv.push_back(arg.c_str());
-    std::ostringstream report, errors;
-    RunResult result;
-    result.code = runPrep(static_cast<int>(argv.size()), argv.data(), report, errors);
-    result.report = report.str();
-    result.errors = errors.str();
-    return result;
+    return runPrepWith(all);
 }
 
 std::string withoutFrames(std::string wav, std::size_t from, std::size_t count)
@@ -98,9 +89,8 @@ TEST(ScheduleCheck, TheRecordingIsNeverItsOwnOutput)
     std::string recording = generated({"100", "1", "2000", "polar"});
     writeFile(dir.file("rec.wav"), recording);
     std::string path = dir.file("rec.wav"), again = dir.path + "/./rec.wav";
-    const char* argv[] = {"ravprep", path.c_str(), again.c_str(), "100", "1", "2000", "polar"};
-    std::ostringstream report, errors;
-    EXPECT_EQ(runPrep(7, argv, report, errors), -1);
-    EXPECT_NE(errors.str().find("is the recording itself"), std::string::npos);
+    RunResult run = runPrepWith({path, again, "100", "1", "2000", "polar"});
+    EXPECT_EQ(run.code, -1);
+    EXPECT_NE(run.errors.find("is the recording itself"), std::string::npos);
     EXPECT_EQ(readFile(path), recording);
 }

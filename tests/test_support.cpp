@@ -33,8 +33,6 @@ TempDir::~TempDir()
         std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-namespace {
-
 std::vector<const char*> argvOf(const char* program, const std::vector<std::string>& args)
 {
     std::vector<const char*> argv{program};
@@ -42,6 +40,8 @@ std::vector<const char*> argvOf(const char* program, const std::vector<std::stri
         argv.push_back(arg.c_str());
     return argv;
 }
+
+namespace {
 
 std::string quoted(const std::string& text)
 {

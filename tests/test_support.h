@@ -20,6 +20,9 @@ struct TempDir {
     std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+/// `program` followed by `args`, as a main's argv (pointing into `args`).
+std::vector<const char*> argvOf(const char* program, const std::vector<std::string>& args);
+
 /// The schedule the programs build from `args` after the file name.
 BurstSchedule scheduleFor(const std::vector<std::string>& args);
 
