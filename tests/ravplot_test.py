@@ -10,6 +10,7 @@ import unittest
 
 RAVGEN = os.environ.get("RAVGEN", "build/ravgen")
 RAVAN = os.environ.get("RAVAN", "build/ravan")
+RAVSIM = os.environ.get("RAVSIM", "build/ravsim")
 RAVPLOT = os.environ.get("RAVPLOT", "tools/ravplot")
 
 SETTINGS = (
@@ -37,8 +38,22 @@ POLAR = SETTINGS.format(mode="polar plot", start="2000", end="1000", steps="72",
 )
 
 
-def run(args, stdin_text=None):
-    return subprocess.run([RAVPLOT] + args, input=stdin_text, capture_output=True, text=True)
+RISING = SETTINGS.format(mode="freq sweep", start="100", end="10000", steps="201", interval="22050") + (
+    "1\t10\t100\t100\t1\t1\t-1\t0.5\t-1.5\t0.1\t0.2\t-0.1\t-80\t-81\n"
+    "1\t10\t1000\t1000\t1\t1\t-2\t0\t-2\t0.5\t0\t0.5\t-80\t-81\n"
+    "1\t10\t10000\t10000\t1\t1\t-3\t0\t-3\t3\t0\t3\t-80\t-81\n"
+)
+# Two points: 100 Hz lies below the file and is held at its first value.
+CALIBRATION = '"Sens Factor =-1.23dB"\n* comment line\n200, -0.5, 10\n2000\t1.5\t-20\n'
+ALL_NAN = RISING.replace("\t-1\t0.5\t-1.5\t", "\tnan\tnan\tnan\t").replace(
+    "\t-2\t0\t-2\t", "\tnan\tnan\tnan\t").replace("\t-3\t0\t-3\t", "\tnan\tnan\tnan\t")
+
+
+def run(args, stdin_text=None, env=None, close_stdout=False):
+    return subprocess.run([RAVPLOT] + args, input=stdin_text, capture_output=not close_stdout,
+                          stderr=subprocess.PIPE if close_stdout else None, text=True,
+                          env=dict(os.environ, **(env or {})),
+                          preexec_fn=(lambda: os.close(1)) if close_stdout else None)
 
 
 class HandMadeReports(unittest.TestCase):
@@ -80,18 +95,54 @@ class HandMadeReports(unittest.TestCase):
         self.assertIn("* mode: freq sweep", comments)
         self.assertIn("4 of 201 steps", result.stderr)
         self.assertIn("not complete rows", result.stderr)
-        self.assertIn("left out 1 row(s) holding inf or nan", result.stderr)
+        self.assertIn("dB 1: 1 row skipped: nan or inf levels", result.stderr)
 
     def test_polar_table_has_an_angle_per_step(self):
         with open(self.path("polar.txt"), "w") as report:
             report.write(POLAR)
         result = run([self.path("polar.txt"), "--frd", self.path("p")])
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.data_lines("p_polar.txt"), [
+        self.assertEqual(self.data_lines("p.txt"), [
             "0.0\t0.0000\t0.0000\t0.0000\t0.000",
             "5.0\t-6.0206\t0.0000\t-6.0206\t28.648",
             "10.0\t-inf\t0.0000\t-inf\t0.000",
         ])
+
+    def write(self, name, text, mode="w"):
+        with open(self.path(name), mode) as out:
+            out.write(text)
+        return self.path(name)
+
+    def test_calibration_and_delay_are_applied_exactly(self):
+        report, cal = self.write("r.txt", RISING), self.write("cal.txt", CALIBRATION)
+        result = run([report, "--frd", self.path("c"), "--cal", cal])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # Channel 1 less the correction, interpolated over log frequency:
+        # at 1 kHz 0.699 of the way from 200 Hz to 2 kHz.
+        self.assertEqual(self.data_lines("c_1.frd"), [
+            "100.0000\t-0.5000\t-15.730", "1000.0000\t-2.8979\t-17.679", "10000.0000\t-4.5000\t-151.887"])
+        self.assertEqual(self.data_lines("c_diff.frd")[0], "100.0000\t-1.0000\t-4.270")
+        self.assertEqual(self.data_lines("c_2.frd")[0], "100.0000\t0.5000\t-11.459")
+        self.assertIn("* corrected: calibration cal.txt on channel 1 (sensitivity -1.23 dB, not applied)",
+                      self.read("c_1.frd").splitlines())
+        self.assertIn("cal.txt covers 200 to 2000 Hz: held flat at 2 step(s) outside it", result.stderr)
+        # Ten frames put back: 816.3 degrees more lag at 10 kHz, wrapped.
+        result = run([report, "--frd", self.path("d"), "--delay", "10", "--traces", "1,diff"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.data_lines("d_1.frd"), [
+            "100.0000\t-1.0000\t-13.893", "1000.0000\t-2.0000\t-110.281", "10000.0000\t-3.0000\t91.786"])
+        self.assertEqual(self.data_lines("d_diff.frd")[0], "100.0000\t-1.5000\t-2.434")
+        self.assertFalse(os.path.exists(self.path("d_2.frd")))
+
+    def test_an_overlay_writes_each_report_under_its_label(self):
+        first, second = self.write("woofer.txt", RISING), self.write("tweeter.txt", FALLING)
+        result = run([first, second, "--frd", self.path("x"), "--traces", "diff"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir.name)), ["tweeter.txt", "woofer.txt", "x_tweeter_diff.frd",
+                                                             "x_woofer_diff.frd"])
+        self.assertEqual(self.data_lines("x_woofer_diff.frd")[2], "10000.0000\t-3.0000\t-171.887")
+        self.assertEqual(self.data_lines("x_tweeter_diff.frd")[0], "19694.2000\t0.0000\t-0.001")
+        self.assertIn("tweeter.txt: 1 line skipped: not complete rows", result.stderr)
 
     def test_bad_input_gets_a_message_never_a_traceback(self):
         with open(self.path("empty.txt"), "w"):
@@ -112,6 +163,56 @@ class HandMadeReports(unittest.TestCase):
             self.assertTrue(result.stderr.startswith("ravplot"), result.stderr)
             self.assertNotIn("Traceback", result.stderr)
 
+    def test_hostile_input_and_surroundings(self):
+        report = self.write("r.txt", RISING)
+        polar = self.write("polar.txt", POLAR)
+        falling_cal = self.write("falling.txt", "1000 0\n500 1\n")
+        broken = {}
+        for library in ("matplotlib", "numpy"):
+            os.makedirs(self.path(os.path.join(library, library)))
+            self.write(os.path.join(library, library, "__init__.py"), "raise ImportError('gone')\n")
+            broken[library] = {"PYTHONPATH": self.path(library)}
+        png = self.path("x.png")
+        huge = self.write("huge.txt", "1e309\t1.7e308\t-1.7e308\t" * 4 + "\n")
+        cases = [  # args, stdin, environment, status, start of the last line of stderr
+            (["-", "--frd", ""], RISING, None, 1, "--frd needs a file name prefix"),
+            (["-", "-o", ""], RISING, None, 1, "the picture must be"),
+            (["-", "-o", png, "--delay", "1e400"], RISING, None, 1, "--delay takes frames"),
+            (["-", "-o", png, "--traces", "3"], RISING, None, 1, "--traces takes"),
+            (["-", "-o", png, "--bogus"], RISING, None, 1, "unrecognized arguments"),
+            ([report, report, "-o", png, "--label", "a"], None, None, 1, "--label is given 1 times"),
+            ([polar, "-o", png, "--delay", "auto"], None, None, 1, "--delay auto needs a sweep"),
+            ([report, "-o", png, "--normalise"], None, None, 1, "--normalise applies to a polar run"),
+            ([polar, "--frd", self.path("polar")], None, None, 1, polar + " would overwrite the input"),
+            ([report, polar, "-o", png], None, None, 2, "cannot overlay a polar run"),
+            (["-", "--frd", self.path("n")], ALL_NAN, None, 2, "standard input: no usable row"),
+            (["-", "-o", png], ALL_NAN, None, 2, "standard input: no usable row"),
+            (["-", "-o", png, "--cal", self.path("none.txt")], RISING, None, 2, "cannot read the calibration"),
+            (["-", "-o", png, "--cal", falling_cal], RISING, None, 2, "falling.txt line 2: the frequencies must rise"),
+            (["-", "-o", png, "--cal", huge], RISING, None, 2, "huge.txt line 1: a value out of range"),
+            (["-", "-o", png], RISING, broken["matplotlib"], 4, "cannot load matplotlib"),
+            (["-", "--frd", self.path("n")], RISING, broken["numpy"], 4, "cannot load numpy"),
+            (["-", "-o", png], RISING, {"PYTHONPATH": ""}, 0, "ravplot: note"),
+            (["-", "--frd", self.path("crlf")], RISING.replace("\n", "\r\n"), None, 0, "ravplot: note"),
+            (["-", "--frd", self.path("big")], RISING.replace("\t-2\t0\t-2\t", "\t1.7e308\t-1.7e308\t1e999\t"),
+             None, 0, "ravplot: note: the report"),
+        ]
+        for args, text, env, status, message in cases:
+            result = run(args, text, env)
+            self.assertEqual(result.returncode, status, (args, result.stderr))
+            self.assertNotIn("Traceback", result.stderr)
+            last = result.stderr.splitlines()[-1] if result.stderr else ""
+            self.assertTrue(last.startswith(message if status == 0 else "ravplot: " + message), (args, last))
+        self.assertIn("1 row skipped: out-of-range values",
+                      run(["-", "--frd", self.path("big")], cases[-1][1]).stderr)
+        closed = run(["-", "--frd", self.path("k")], RISING, close_stdout=True)
+        self.assertEqual((closed.returncode, closed.stderr.splitlines()[-1]),
+                         (3, "ravplot: cannot write to standard output"))
+        self.write("ff.txt", RISING.replace("rec.wav", "\xff.wav").encode("latin-1"), "wb")
+        result = run([self.path("ff.txt"), "--frd", self.path("ff")])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("* file name: ?.wav", self.read("ff_1.frd").splitlines())
+
 
 class RealReports(unittest.TestCase):
     """Reports of the programs themselves: a loopback sweep and polar run."""
@@ -125,6 +226,11 @@ class RealReports(unittest.TestCase):
             subprocess.run([RAVGEN, wav] + args, check=True, stdout=subprocess.DEVNULL)
             report = subprocess.run([RAVAN, wav] + args, check=True, capture_output=True, text=True).stdout
             cls.reports[name] = report
+        # Channel 1 of the sweep 30 frames late.
+        late = os.path.join(cls.dir.name, "late.wav")
+        subprocess.run([RAVSIM, os.path.join(cls.dir.name, "sweep.wav"), late, "--delay", "30",
+                        "--device-on", "1"], check=True, stdout=subprocess.DEVNULL)
+        cls.reports["late"] = subprocess.run([RAVAN, late], check=True, capture_output=True, text=True).stdout
 
     @classmethod
     def tearDownClass(cls):
@@ -140,6 +246,28 @@ class RealReports(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             with open(self.out(picture), "rb") as image:
                 self.assertEqual(image.read(len(signature)), signature)
+
+    def test_delay_auto_finds_the_late_channel_and_overlays_draw(self):
+        with open(self.out("late.txt"), "w") as report:
+            report.write(self.reports["late"])
+        result = run([self.out("late.txt"), "--frd", self.out("late"), "--delay", "auto", "--traces", "diff"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        label, frames, _ms = result.stdout.splitlines()[0].split("\t")
+        self.assertEqual(label, "delay:")
+        # Not exactly 30: the late burst fills less of ravan's window.
+        self.assertAlmostEqual(float(frames.split()[0]), -30.0, delta=0.1)
+        self.assertEqual(len(self.read_lines("late_diff.frd")), 201)
+        for name in ("polar", "sweep"):
+            with open(self.out(name + ".txt"), "w") as report:
+                report.write(self.reports[name])
+        for args in ([self.out("sweep.txt"), self.out("late.txt"), "--delay", "0", "--delay", "auto"],
+                     [self.out("polar.txt"), self.out("polar.txt"), "--label", "a", "--label", "b", "--normalise"]):
+            result = run(args + ["-o", self.out("overlay.png")])
+            self.assertEqual(result.returncode, 0, result.stderr)
+
+    def read_lines(self, name):
+        with open(self.out(name)) as text:
+            return [line for line in text.read().splitlines() if not line.startswith("*")]
 
     def test_loopback_frd_is_flat_and_rising(self):
         result = run(["-", "--frd", self.out("loop")], self.reports["sweep"])

@@ -1,0 +1,234 @@
+"""ravplot's command line: reads the reports, applies the corrections and
+writes the pictures and tables asked for."""
+
+import argparse
+import math
+import os
+import sys
+
+from . import failure
+from .failure import Failure, USAGE, UNUSABLE_INPUT, UNWRITABLE, MISSING_LIBRARY, display_text
+
+USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--label TEXT]... "
+              "[--traces LIST] [--phase unwrapped|wrapped] [--delay FRAMES|auto]... "
+              "[--cal FILE|none]... [--cal-channel 1|2] [--normalise]")
+TRACE_WORDS = {"1": ["1"], "2": ["2"], "diff": ["diff"], "bkg": ["bkg 1", "bkg 2"]}
+PICTURE_TYPES = (".png", ".svg")
+LARGEST_DELAY_FRAMES = 441000.0   # ten seconds
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse, but a mistake is one line and status 1."""
+
+    def error(self, message):
+        raise Failure(USAGE, message + " (usage: " + USAGE_LINE + ")")
+
+
+def _options(argv):
+    parser = _Parser(prog="ravplot", usage=USAGE_LINE, allow_abbrev=False,
+                     description="Draws ravan reports, or writes them as FRD files.")
+    parser.add_argument("reports", nargs="*", metavar="REPORT",
+                        help="ravan reports; none or '-' reads standard input")
+    parser.add_argument("-o", "--output", help="picture to write, .png or .svg")
+    parser.add_argument("--frd", metavar="PREFIX", help="write FRD files (a sweep) or a table (a polar run)")
+    parser.add_argument("--label", action="append", default=[], help="name of a report, once per report")
+    parser.add_argument("--traces", help="what to draw: 1, 2, diff, bkg, comma-separated")
+    parser.add_argument("--phase", choices=["unwrapped", "wrapped"], default="unwrapped")
+    parser.add_argument("--delay", action="append", default=[], metavar="FRAMES|auto",
+                        help="delay added to channel 1 and the difference, frames at 44100 Hz")
+    parser.add_argument("--cal", action="append", default=[], metavar="FILE|none",
+                        help="microphone calibration file")
+    parser.add_argument("--cal-channel", type=int, choices=[1, 2], default=1)
+    parser.add_argument("--normalise", "--normalize", action="store_true",
+                        help="a polar run relative to its 0 degree step")
+    return parser.parse_args(argv)
+
+
+def _per_report(values, count, option, default):
+    """An option given never, once (for every report) or once per report."""
+    if not values:
+        return [default] * count
+    if len(values) == 1:
+        return values * count
+    if len(values) == count:
+        return values
+    raise Failure(USAGE, "{} is given {} times for {} reports: give it once, or once per report".format(
+        option, len(values), count))
+
+
+def _delay(text):
+    if text == "auto":
+        return text
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value) or abs(value) > LARGEST_DELAY_FRAMES:
+        raise Failure(USAGE, "--delay takes frames at 44100 Hz within +-{:g}, or auto: {}".format(
+            LARGEST_DELAY_FRAMES, display_text(text)))
+    return value
+
+
+def _trace_keys(text):
+    if text is None:
+        return None
+    keys = []
+    for word in text.split(","):
+        if word.strip() not in TRACE_WORDS:
+            raise Failure(USAGE, "--traces takes 1, 2, diff and bkg, comma-separated: {}".format(
+                display_text(text)))
+        keys += [key for key in TRACE_WORDS[word.strip()] if key not in keys]
+    return keys
+
+
+def _file_tag(label):
+    stem = os.path.splitext(label)[0] if label.lower().endswith(".txt") else label
+    return "".join(c if c.isalnum() and c.isascii() or c in "._+-" else "_" for c in stem) or "report"
+
+
+class Plan:
+    """The command line, checked: what to read, correct and write."""
+
+    def __init__(self, argv):
+        options = _options(argv)
+        self.sources = options.reports or ["-"]
+        if self.sources.count("-") > 1:
+            raise Failure(USAGE, "standard input ('-') can be read only once")
+        count = len(self.sources)
+        if options.label and len(options.label) != count:
+            raise Failure(USAGE, "--label is given {} times for {} reports: give one per report".format(
+                len(options.label), count))
+        self.labels = options.label or ["standard input" if s == "-" else os.path.basename(s)
+                                        for s in self.sources]
+        self.delays = [_delay(text) for text in _per_report(options.delay, count, "--delay", "0")]
+        self.cal_paths = [None if p == "none" else p for p in
+                          _per_report(options.cal, count, "--cal", "none")]
+        self.cal_channel = options.cal_channel
+        self.keys = _trace_keys(options.traces)
+        self.wrapped_phase = options.phase == "wrapped"
+        self.normalise = options.normalise
+        self.output, self.frd = options.output, options.frd
+        self._check_outputs()
+
+    def _check_outputs(self):
+        if self.output is None and self.frd is None:
+            raise Failure(USAGE, "nothing to write: give -o FILE.png|FILE.svg or --frd PREFIX")
+        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
+            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
+                display_text(self.output) or "''"))
+        if self.frd is not None and not os.path.basename(self.frd):
+            raise Failure(USAGE, "--frd needs a file name prefix: '{}'".format(display_text(self.frd)))
+        if self.frd is not None and len(self.sources) > 1:
+            tags = [_file_tag(label) for label in self.labels]
+            if len(set(tags)) < len(tags):
+                raise Failure(USAGE, "two reports would write the same FRD files; name them with --label")
+
+    def frd_prefix(self, index):
+        if len(self.sources) == 1:
+            return self.frd
+        return "{}_{}".format(self.frd, _file_tag(self.labels[index]))
+
+    def refuse_overwriting(self, outputs):
+        inputs = [s for s in self.sources if s != "-"] + [p for p in self.cal_paths if p]
+        for output in outputs:
+            for source in inputs:
+                if os.path.exists(output) and os.path.exists(source) and os.path.samefile(output, source):
+                    raise Failure(USAGE, "{} would overwrite the input {}; choose another name".format(
+                        display_text(output), display_text(source)))
+
+
+def _numpy():
+    try:
+        import numpy  # noqa: F401
+    except Exception as error:
+        raise Failure(MISSING_LIBRARY, "cannot load numpy ({}): install the Debian package python3-numpy".format(
+            type(error).__name__))
+
+
+def _write_out(stdout, lines):
+    try:
+        if stdout is None:
+            raise OSError("closed")
+        stdout.write("".join(line + "\n" for line in lines))
+        stdout.flush()
+    except (OSError, ValueError):
+        raise Failure(UNWRITABLE, "cannot write to standard output")
+
+
+def run(argv, stdin, stdout, stderr):
+    """Does what the command line says; returns the exit status. `stdin` is
+    a binary stream or None; `stdout` and `stderr` are text streams."""
+    from .calibration import read_calibration
+    from .delay_fit import fit_delay
+    from .pictures import Curve, draw
+    from .report import read_report
+    from .tables import table_files, write_text
+    from .traces import SAMPLE_RATE, Corrections, trace, traces
+
+    try:
+        plan = Plan(argv)
+        _numpy()
+        cals = {path: read_calibration(path, plan.cal_channel) for path in set(p for p in plan.cal_paths if p)}
+        reports = [read_report(source, label, stdin) for source, label in zip(plan.sources, plan.labels)]
+        if len(set(r.polar for r in reports)) > 1:
+            raise Failure(UNUSABLE_INPUT, "cannot overlay a polar run with a sweep")
+        polar = reports[0].polar
+        if plan.normalise and not polar:
+            raise Failure(USAGE, "--normalise applies to a polar run")
+        keys = plan.keys or (["1", "2"] if polar else
+                             ["1", "2", "diff"] + (["bkg 1", "bkg 2"] if len(reports) == 1 else []))
+        out_lines = []
+        curves = []
+        for index, report in enumerate(reports):
+            corrections = Corrections(0.0, cals.get(plan.cal_paths[index]))
+            delay = plan.delays[index]
+            if delay == "auto":
+                if polar:
+                    raise Failure(USAGE, "--delay auto needs a sweep; a polar run has one frequency")
+                delay = -fit_delay(trace(report, "diff", corrections), report.label)
+                where = "" if len(reports) == 1 else " ({})".format(display_text(report.label))
+                out_lines.append("delay{}:\t{:.2f} frames\t{:.3f} ms".format(where, delay, delay * 1000.0 / SAMPLE_RATE))
+            corrections.delay_frames = delay
+            curves.append(Curve(report, report.label, traces(report, keys, corrections) if plan.output else [],
+                                corrections))
+        files = {}
+        if plan.frd is not None:
+            for index, curve in enumerate(curves):
+                found = table_files(curve.report, plan.keys or keys, curve.corrections,
+                                    plan.frd_prefix(index), 360.0 / curve.report.run_steps())
+                if not found:
+                    raise Failure(USAGE, "FRD files hold 1, 2 or diff; --traces names none of them")
+                files.update(found)
+        plan.refuse_overwriting(list(files) + ([plan.output] if plan.output else []))
+        for path, lines in files.items():
+            write_text(path, lines)
+        if plan.output:
+            draw(plan.output, curves, plan.wrapped_phase, plan.normalise, 360.0 / reports[0].run_steps())
+        for report in reports:
+            where = "" if len(reports) == 1 else display_text(report.label) + ": "
+            for note in report.notes.lines():
+                stderr.write("ravplot: note: " + where + note + "\n")
+        _write_out(stdout, out_lines + ["wrote " + display_text(p) for p in list(files) +
+                                        ([plan.output] if plan.output else [])])
+        return failure.DONE
+    except Failure as error:
+        stderr.write("ravplot: " + error.message + "\n")
+        return error.status
+    except KeyboardInterrupt:
+        stderr.write("ravplot: interrupted\n")
+        return failure.INTERRUPTED
+
+
+def main(argv):
+    stdin = sys.stdin.buffer if sys.stdin is not None else None
+    if sys.stdout is not None:
+        sys.stdout.reconfigure(errors="surrogateescape")
+    status = run(argv, stdin, sys.stdout, sys.stderr)
+    if status == UNWRITABLE and sys.stdout is not None:
+        # Standard output may be the broken pipe; keep the interpreter's
+        # final flush from complaining about it a second time.
+        try:
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        except (OSError, ValueError):
+            pass
+    return status

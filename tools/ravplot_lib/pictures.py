@@ -1,0 +1,194 @@
+"""Pictures of one or several reports: a sweep as level and phase against
+frequency, a polar run as level against the angle."""
+
+from .failure import Failure, MISSING_LIBRARY, UNUSABLE_INPUT, UNWRITABLE, display_text
+
+# Line style, width and drawing order per trace: the widest is drawn first,
+# so a trace that equals another (dB 1 and dB diff against a 0 dB loopback)
+# still shows around it.
+_STYLES = {
+    "1": ("-", 3.2, 2), "2": ("-", 2.0, 3), "diff": ((0, (5, 2)), 1.3, 4),
+    "bkg 1": (":", 1.2, 1), "bkg 2": ((0, (1, 3)), 1.2, 1),
+}
+_TRACE_COLOURS = {"1": "tab:blue", "2": "tab:orange", "diff": "tab:green", "bkg 1": "tab:gray",
+                  "bkg 2": "tab:brown"}
+_REPORT_COLOURS = ["tab:blue", "tab:red", "tab:green", "tab:purple", "tab:orange", "tab:cyan",
+                   "tab:olive", "tab:pink", "tab:brown", "tab:gray"]
+_FREQUENCY_TICKS = [10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000]
+_FEWEST_DB_SHOWN = 12.0
+
+
+def _pyplot():
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot
+        import matplotlib.ticker
+    except Exception as error:   # a broken installation fails in many ways
+        raise Failure(MISSING_LIBRARY, "cannot load matplotlib ({}): install the Debian package "
+                      "python3-matplotlib".format(str(error).splitlines()[0] if str(error) else
+                                                   type(error).__name__))
+    return matplotlib.pyplot, matplotlib.ticker
+
+
+class Curve:
+    """One report's traces as drawn: its label, its corrections' text and
+    the traces themselves."""
+
+    def __init__(self, report, label, traces, corrections):
+        self.report = report
+        self.label = display_text(label)
+        self.traces = traces
+        self.corrections = corrections
+
+
+# In an overlay each report has one colour; its traces are shades of it, so
+# that a dashed trace on top of a solid one of the same report still shows.
+_TRACE_SHADES = {"1": ("black", 0.0), "2": ("white", 0.45), "diff": ("black", 0.45),
+                 "bkg 1": ("white", 0.6), "bkg 2": ("white", 0.6)}
+
+
+def _look(curves, index, trace):
+    """Colour, line style, width and drawing order of a trace. In an overlay
+    the earlier reports are drawn wider, so that equal curves of two reports
+    both show."""
+    from matplotlib.colors import to_rgb
+    style, width, order = _STYLES[trace.key]
+    if len(curves) == 1:
+        return dict(color=_TRACE_COLOURS[trace.key], linestyle=style, linewidth=width, zorder=order)
+    base = to_rgb(_REPORT_COLOURS[index % len(_REPORT_COLOURS)])
+    towards, share = _TRACE_SHADES[trace.key]
+    target = to_rgb(towards)
+    colour = tuple(b + (t - b) * share for b, t in zip(base, target))
+    widening = 1.0 + 0.6 * (len(curves) - 1 - index) / (len(curves) - 1)
+    return dict(color=colour, linestyle=style, linewidth=width * widening, zorder=order + 10 * index)
+
+
+def _legend_name(curves, curve, trace):
+    return trace.name if len(curves) == 1 else "{}: {}".format(curve.label, trace.name)
+
+
+def _title(curves):
+    if len(curves) == 1:
+        lines = [curves[0].report.description()]
+        if curves[0].corrections.describe():
+            lines.append(curves[0].corrections.describe())
+        return "\n".join(lines)
+    lines = ["{} reports".format(len(curves))]
+    for curve in curves:
+        extra = curve.corrections.describe()
+        lines.append("{}: {}{}".format(curve.label, curve.report.description(), "; " + extra if extra else ""))
+    return "\n".join(lines)
+
+
+def _hertz(value, _position=None):
+    return "{:g}k".format(value / 1000.0) if value >= 1000 else "{:g}".format(value)
+
+
+def _level_limits(curves):
+    import numpy
+    values = [t.level for c in curves for t in c.traces if not t.key.startswith("bkg") and len(t.level)]
+    if not values:
+        values = [t.level for c in curves for t in c.traces if len(t.level)]
+    values = numpy.concatenate(values)
+    low, high = float(values.min()), float(values.max())
+    margin = max(2.0, 0.08 * (high - low))
+    low, high = low - margin, high + margin
+    if high - low < _FEWEST_DB_SHOWN:
+        centre = (low + high) / 2.0
+        low, high = centre - _FEWEST_DB_SHOWN / 2.0, centre + _FEWEST_DB_SHOWN / 2.0
+    return low, high
+
+
+def _draw_sweep(plt, ticker, curves, wrapped_phase):
+    import numpy
+    figure, (level, phase) = plt.subplots(2, 1, figsize=(10, 8), sharex=True,
+                                          gridspec_kw={"height_ratios": [3, 2]})
+    frequencies = []
+    for index, curve in enumerate(curves):
+        for trace in curve.traces:
+            if not len(trace.frequency):
+                continue
+            look = dict(_look(curves, index, trace), label=_legend_name(curves, curve, trace))
+            level.plot(trace.frequency, trace.level, **look)
+            frequencies.append(trace.frequency)
+            if trace.phase is not None:
+                degrees = numpy.degrees(trace.phase)
+                degrees = 180.0 - (180.0 - degrees) % 360.0 if wrapped_phase else \
+                    numpy.degrees(numpy.unwrap(trace.phase))
+                phase.plot(trace.frequency, degrees, **look)
+    frequencies = numpy.concatenate(frequencies)
+    level.set_xscale("log")
+    level.set_xlim(frequencies.min() / 1.05, frequencies.max() * 1.05)
+    level.set_ylim(*_level_limits(curves))
+    level.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
+    level.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
+    level.xaxis.set_minor_locator(ticker.LogLocator(subs=numpy.arange(2, 10)))
+    level.xaxis.set_minor_formatter(ticker.NullFormatter())
+    if wrapped_phase:
+        phase.set_ylim(-185, 185)
+        phase.yaxis.set_major_locator(ticker.MultipleLocator(90))
+    level.set_ylabel("level, dB")
+    phase.set_ylabel("phase, degrees ({}; a lag is positive)".format("wrapped" if wrapped_phase else "unwrapped"))
+    phase.set_xlabel("frequency (actFreq), Hz")
+    for axes in (level, phase):
+        axes.grid(True, which="major", alpha=0.45)
+        axes.grid(True, which="minor", alpha=0.15)
+    level.legend(fontsize=8, ncol=2 if len(curves) > 1 else 1)
+    level.set_title(_title(curves), fontsize=9)
+    return figure
+
+
+def _polar_points(curve, trace, angle_step, normalise):
+    import numpy
+    levels = trace.level
+    if normalise:
+        at_zero = trace.level[trace.step == 0]
+        if not len(at_zero):
+            raise Failure(UNUSABLE_INPUT, "{}: --normalise needs the 0° step of {}, which has no "
+                          "usable level".format(curve.label, trace.name))
+        levels = levels - at_zero[0]
+    angles = numpy.radians(trace.step * angle_step)
+    complete = len(trace.step) == curve.report.run_steps()
+    if complete and len(angles):
+        angles, levels = numpy.append(angles, angles[0]), numpy.append(levels, levels[0])
+    return angles, levels
+
+
+def _draw_polar(plt, curves, angle_step, normalise):
+    import numpy
+    figure = plt.figure(figsize=(7.5, 8))
+    axes = figure.add_subplot(projection="polar")
+    values = []
+    for index, curve in enumerate(curves):
+        for trace in curve.traces:
+            if not len(trace.step):
+                continue
+            angles, levels = _polar_points(curve, trace, angle_step, normalise)
+            axes.plot(angles, levels, label=_legend_name(curves, curve, trace), **_look(curves, index, trace))
+            values.append(levels)
+    values = numpy.concatenate(values)
+    low, high = float(values.min()), float(values.max())
+    span = max(high - low, _FEWEST_DB_SHOWN / 2.0)
+    axes.set_rlim(high - 1.15 * span, high + 0.05 * span + 0.5)
+    axes.set_theta_zero_location("N")
+    axes.set_theta_direction(-1)
+    axes.legend(loc="lower right", fontsize=8, bbox_to_anchor=(1.12, -0.12))
+    unit = "level in dB relative to the 0° step" if normalise else "level in dB"
+    axes.set_title(_title(curves) + "\n" + unit, fontsize=9)
+    return figure
+
+
+def draw(path, curves, wrapped_phase=False, normalise=False, angle_step=5.0):
+    plt, ticker = _pyplot()
+    if curves[0].report.polar:
+        figure = _draw_polar(plt, curves, angle_step, normalise)
+    else:
+        figure = _draw_sweep(plt, ticker, curves, wrapped_phase)
+    figure.tight_layout()
+    try:
+        figure.savefig(path, dpi=100)
+    except OSError as error:
+        raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
+    finally:
+        plt.close(figure)

@@ -1,0 +1,124 @@
+"""Reads a ravan report: its settings and its rows of fourteen columns."""
+
+import array
+import os
+
+from .failure import Failure, UNUSABLE_INPUT, display_text
+from .notes import Notes
+
+# The column header that ravan writes; a report must carry it exactly.
+COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "abs 1", "abs 2", "dB 1", "dB 2",
+           "dB diff", "phase 1", "phase 2", "phase diff", "bkg 1", "bkg 2"]
+SETTING_LABELS = ["executable", "arguments", "file name", "mode", "start freq", "end freq",
+                  "num steps", "averaging", "delay", "interval"]
+POLAR_MODE = "polar plot"
+DEFAULT_POLAR_STEPS = 72
+
+
+class Report:
+    """The settings and the measured rows of one report."""
+
+    def __init__(self, source, label):
+        self.source = source          # the path, or "-" for standard input
+        self.label = label            # how pictures and notes name it
+        self.settings = {}
+        self.values = array.array("d")  # rows of len(COLUMNS) values, flat
+        self.notes = Notes()
+
+    @property
+    def polar(self):
+        return self.settings.get("mode") == POLAR_MODE
+
+    @property
+    def row_count(self):
+        return len(self.values) // len(COLUMNS)
+
+    def column(self, name):
+        """The values of one column, in step order, as a numpy array."""
+        import numpy
+        table = numpy.frombuffer(self.values, dtype=float).reshape(-1, len(COLUMNS))
+        return table[:, COLUMNS.index(name)].copy()
+
+    def run_steps(self):
+        """The number of steps of the run the report was made from."""
+        steps = self.settings.get("num steps", "")
+        if steps.isdigit() and int(steps) > 0:
+            return int(steps)
+        return DEFAULT_POLAR_STEPS if self.polar else self.row_count
+
+    def description(self):
+        s = self.settings
+        if self.polar:
+            what = "polar plot at {} Hz".format(s.get("start freq", "?"))
+        else:
+            what = "sweep {} to {} Hz".format(s.get("start freq", "?"), s.get("end freq", "?"))
+        name = os.path.basename(s.get("file name", "")) or "report"
+        return display_text("{}: {}, {} steps, averaging {}".format(
+            name, what, self.row_count, s.get("averaging", "?")))
+
+
+def _read_settings_line(report, line):
+    label, separator, value = line.partition(":\t")
+    if separator and label.strip() in SETTING_LABELS:
+        report.settings[label.strip()] = value
+
+
+def _read_row(report, line):
+    fields = line.split("\t")
+    if len(fields) != len(COLUMNS):
+        return False
+    try:
+        row = [float(field) for field in fields]
+    except ValueError:
+        return False
+    report.values.extend(row)
+    return True
+
+
+def parse_report(lines, source, label):
+    """Reads a report from an iterable of byte lines. Line ends may be LF or
+    CRLF; bytes that are not UTF-8 (a file name in the settings) are kept as
+    U+FFFD. Raises Failure when there is no header or no row at all."""
+    report = Report(source, label)
+    header_seen = False
+    incomplete = 0
+    for number, raw in enumerate(lines, start=1):
+        line = raw.decode("utf-8", "replace").rstrip("\r\n")
+        if not header_seen:
+            if line.startswith("numCyc\t"):
+                if line.split("\t") != COLUMNS:
+                    raise Failure(UNUSABLE_INPUT, "{}: the column header on line {} is not ravan's "
+                                  "fourteen columns".format(label, number))
+                header_seen = True
+            else:
+                _read_settings_line(report, line)
+            continue
+        if line.strip() and not _read_row(report, line):
+            incomplete += 1
+    if not header_seen:
+        raise Failure(UNUSABLE_INPUT, "{}: no column header found; this does not look like a report "
+                      "of ravan".format(label))
+    noun = "line" if incomplete == 1 else "lines"
+    if incomplete:
+        report.notes.add("{} {} skipped: not complete rows".format(incomplete, noun))
+    expected = report.run_steps()
+    if report.settings.get("num steps", "").isdigit() and report.row_count < expected:
+        report.notes.add("the report holds {} of {} steps (the recording ended early?)".format(
+            report.row_count, expected))
+    if report.row_count == 0:
+        raise Failure(UNUSABLE_INPUT, "{}: the report holds no measured rows".format(label))
+    return report
+
+
+def read_report(source, label, stdin):
+    """Reads the report at `source`, or from `stdin` (a binary stream) for "-"."""
+    name = "standard input" if source == "-" else display_text(source)
+    if source == "-" and stdin is None:
+        raise Failure(UNUSABLE_INPUT, "cannot read standard input: it is closed")
+    try:
+        if source == "-":
+            return parse_report(stdin, source, label)
+        with open(source, "rb") as text:
+            return parse_report(text, source, label)
+    except OSError as error:
+        raise Failure(UNUSABLE_INPUT, "cannot read {}: {}".format(name, error.strerror or error))
