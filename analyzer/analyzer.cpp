@@ -13,9 +13,12 @@
 int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostream& report,
                 std::ostream& errors)
 {
+    int code = exitOk;
+    if (leadingDashHandled(argc, argv, analyzerSynopsis, report, errors, code))
+        return code;
     BurstSchedule schedule;
     WavHeader header;
-    int code = readRecordingStart(argc, argv, analyzerSynopsis, in, schedule, header, errors);
+    code = readRecordingStart(argc, argv, analyzerSynopsis, in, schedule, header, errors);
     if (code != exitOk)
         return code;
 

@@ -1,5 +1,7 @@
 #include "burst_analyzer.h"
 
+#include "tone_burst.h"
+
 #include "bits.h"
 #include "report_format.h"
 
@@ -132,7 +134,7 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
         }
     }
 
-    const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * 6000.0;
+    const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * analyzerScale;
     for (PhasorSum* sum : {&signal1, &signal2, &background1, &background2}) {
         sum->re /= scale;
         sum->im /= scale;

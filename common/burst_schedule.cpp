@@ -9,10 +9,6 @@
 
 namespace {
 
-// The decimal constant both programs use for a full turn; it is not the
-// nearest double to 2 pi, and generator and analyzer must agree on it.
-constexpr double fullTurn = 6.2831853071796;
-
 // Truncation toward zero into 32 bits, clamped where the value cannot be
 // held (only for start frequencies the command line refuses).
 std::int32_t truncateToInt32(double value)
@@ -53,14 +49,16 @@ void BurstSchedule::setMode(bool isSweep)
 {
     sweep = isSweep;
     if (sweep) {
-        numSteps = 201;
+        numSteps = sweepSteps;
         startFreq = 100.0;
-        endFreq = 10000.0;
+        endFreq = sweepEndFreq;
     } else {
-        numSteps = 72;
+        numSteps = polarSteps;
+        // Intended and kept: a polar run's "end freq" shows this 1000, not
+        // the start frequency; stored reports carry it.
         startFreq = 1000.0;
         endFreq = 1000.0;
-        interval = 44100;
+        interval = polarInterval;
     }
 }
 
@@ -70,12 +68,12 @@ void BurstSchedule::begin()
     nomFreq = startFreq;
     numCyc = 1;
     if (sweep) {
-        endFreq = 10000.0;
-        numSteps = 201;
-        ratio = std::pow(10000.0 / startFreq, 0.005);
+        endFreq = sweepEndFreq;
+        numSteps = sweepSteps;
+        ratio = std::pow(sweepEndFreq / startFreq, 0.005);
     } else {
         endFreq = startFreq;
-        numSteps = 72;
+        numSteps = polarSteps;
         ratio = 1.0;
     }
     computeBurst();

@@ -3,6 +3,17 @@
 #include <cstdint>
 #include <iosfwd>
 
+/// The decimal constant every program uses for a full turn; it is not the
+/// nearest double to 2 pi, and generator and analyzer must agree on it.
+constexpr double fullTurn = 6.2831853071796;
+
+/// Each mode's fixed shape: a sweep's steps and last frequency, a polar
+/// run's steps and frames per step.
+constexpr std::int32_t sweepSteps = 201;
+constexpr double sweepEndFreq = 10000.0;
+constexpr std::int32_t polarSteps = 72;
+constexpr std::int32_t polarInterval = 44100;
+
 /// The run's settings and the state of its current step, shared by both
 /// programs so that the analyzer finds every burst at the frame where the
 /// generator put it. Fields are in the order of the settings they describe;
@@ -33,6 +44,9 @@ struct BurstSchedule {
     /// 10000 Hz for a sweep; 72 steps at 1000 Hz with an interval of 44100
     /// frames for a polar plot. A sweep keeps the interval as it is.
     void setMode(bool isSweep);
+    /// The two modes, for calls that read as what they mean.
+    static constexpr bool sweepMode = true;
+    static constexpr bool polarMode = false;
 
     /// Starts the run at `startFreq` with every step still to come.
     void begin();

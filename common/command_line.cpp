@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdint>
 #include <ostream>
+#include <string>
 
 namespace {
 
@@ -82,7 +83,7 @@ int readArguments(int argc, const char* const* argv, const char* synopsis,
         return exitUsage;
     }
     if (argc > 5 && std::toupper(static_cast<unsigned char>(argv[5][0])) == 'P')
-        schedule.setMode(false);
+        schedule.setMode(BurstSchedule::polarMode);
     if (argc > 4)
         schedule.startFreq = parseReal(argv[4]);
     if (argc > 3)
@@ -98,6 +99,8 @@ int readArguments(int argc, const char* const* argv, const char* synopsis,
 
 bool argumentsAccepted(int argc, const char* const* argv)
 {
+    if (argc >= 2 && argv[1][0] == '-')
+        return false;
     BurstSchedule scratch;
     std::ostream silent(nullptr);
     return readArguments(argc, argv, "", scratch, silent) == exitOk;
@@ -107,4 +110,22 @@ void writeRunHeader(std::ostream& report, int argc, const char* const* argv)
 {
     report << "executable:\t" << argv[0] << "\n arguments:\t" << argc - 1
            << "\n file name:\t" << argv[1] << std::endl;
+}
+
+bool leadingDashHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report,
+                        std::ostream& errors, int& code)
+{
+    if (argc < 2 || argv[1][0] != '-')
+        return false;
+    const std::string first = argv[1];
+    if (argc == 2 && (first == "-h" || first == "--help")) {
+        writeUsage(report, synopsis);
+        code = exitOk;
+        return true;
+    }
+    errors << "Not a file name: " << first << " (the programs take no options here; write ./" << first
+           << " for a file of that name)." << std::endl;
+    writeUsage(errors, synopsis);
+    code = exitUsage;
+    return true;
 }

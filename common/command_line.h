@@ -29,3 +29,12 @@ bool argumentsAccepted(int argc, const char* const* argv);
 
 /// Writes the run header: program path, argument count and file name.
 void writeRunHeader(std::ostream& report, int argc, const char* const* argv);
+
+/// What every program checks before its arguments: a lone -h or --help
+/// writes the usage message to `report` and gives exitOk; any other first
+/// argument that begins with '-' is refused with one line and the usage
+/// message on `errors` and gives exitUsage, because the programs take no
+/// options there (a file whose name begins with '-' is reached as ./-name).
+/// Returns true, with `code` set, when the flow must end at once.
+bool leadingDashHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report,
+                        std::ostream& errors, int& code);

@@ -116,3 +116,43 @@ double parseReal(const char* text)
     std::snprintf(rewritten + length, sizeof rewritten - static_cast<std::size_t>(length), "e%ld", exponent);
     return std::strtod(rewritten, nullptr);
 }
+
+namespace {
+
+// Skips an optional sign and digits; `digits` counts them.
+const char* skipSignedDigits(const char* text, int& digits)
+{
+    if (*text == '-' || *text == '+')
+        ++text;
+    for (digits = 0; isDigit(*text); ++text)
+        ++digits;
+    return text;
+}
+
+} // namespace
+
+bool isWholeInteger(const char* text)
+{
+    int digits = 0;
+    text = skipSignedDigits(skipBlanks(text), digits);
+    return digits > 0 && *text == '\0';
+}
+
+bool isWholeReal(const char* text)
+{
+    int digits = 0;
+    text = skipSignedDigits(skipBlanks(text), digits);
+    int fraction = 0;
+    if (*text == '.')
+        for (++text; isDigit(*text); ++text)
+            ++fraction;
+    if (digits + fraction == 0)
+        return false;
+    if (*text == 'e' || *text == 'E' || *text == 'd' || *text == 'D') {
+        int exponentDigits = 0;
+        text = skipSignedDigits(text + 1, exponentDigits);
+        if (exponentDigits == 0)
+            return false;
+    }
+    return *text == '\0';
+}

@@ -16,3 +16,9 @@ std::int32_t parseInteger(const char* text);
 /// Text after the number is ignored. The result is correctly rounded; a
 /// magnitude beyond the double range gives an infinity.
 double parseReal(const char* text);
+
+/// True when the whole of `text` is a number in the grammar parseInteger
+/// (or, for `isReal`, parseReal) reads: nothing before it but blanks,
+/// nothing after it. Options that must refuse "abc" or "3x" check this.
+bool isWholeInteger(const char* text);
+bool isWholeReal(const char* text);

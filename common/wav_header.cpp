@@ -18,28 +18,6 @@ void getCode(const unsigned char* bytes, char (&code)[4])
     std::memcpy(code, bytes, 4);
 }
 
-void put16(unsigned char* bytes, std::int16_t value)
-{
-    auto bits = static_cast<std::uint16_t>(value);
-    bytes[0] = static_cast<unsigned char>(bits & 0xFFu);
-    bytes[1] = static_cast<unsigned char>(bits >> 8);
-}
-
-void put32(unsigned char* bytes, std::int32_t value)
-{
-    auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<unsigned char>((bits >> (8 * i)) & 0xFFu);
-}
-
-std::int32_t get32(const unsigned char* bytes)
-{
-    std::uint32_t bits = 0;
-    for (int i = 3; i >= 0; --i)
-        bits = (bits << 8) | bytes[i];
-    return signedFromBits(bits);
-}
-
 // A code is printed like a C string in a five-byte buffer: a zero byte ends
 // it early, and nothing past the fourth byte is ever printed.
 void writeCode(std::ostream& report, const char (&code)[4])
@@ -90,13 +68,13 @@ ChunkHeader ChunkHeader::forData(std::int32_t dataBytes)
 void ChunkHeader::toBytes(unsigned char* bytes) const
 {
     putCode(bytes, chunkID);
-    put32(bytes + 4, chunkSize);
+    putLittleEndian32(bytes + 4, chunkSize);
 }
 
 void ChunkHeader::fromBytes(const unsigned char* bytes)
 {
     getCode(bytes, chunkID);
-    chunkSize = get32(bytes + 4);
+    chunkSize = littleEndian32(bytes + 4);
 }
 
 void ChunkHeader::dump(std::ostream& report) const
@@ -154,12 +132,12 @@ FmtChunk FmtChunk::stereo16()
 void FmtChunk::toBytes(unsigned char* bytes) const
 {
     chunk.toBytes(bytes);
-    put16(bytes + 8, fmtCode);
-    put16(bytes + 10, numChan);
-    put32(bytes + 12, sampRate);
-    put32(bytes + 16, byteRate);
-    put16(bytes + 20, blockAlign);
-    put16(bytes + 22, bitsSamp);
+    putLittleEndian16(bytes + 8, fmtCode);
+    putLittleEndian16(bytes + 10, numChan);
+    putLittleEndian32(bytes + 12, sampRate);
+    putLittleEndian32(bytes + 16, byteRate);
+    putLittleEndian16(bytes + 20, blockAlign);
+    putLittleEndian16(bytes + 22, bitsSamp);
 }
 
 void FmtChunk::fromBytes(const unsigned char* bytes)
@@ -167,8 +145,8 @@ void FmtChunk::fromBytes(const unsigned char* bytes)
     chunk.fromBytes(bytes);
     fmtCode = littleEndian16(bytes + 8);
     numChan = littleEndian16(bytes + 10);
-    sampRate = get32(bytes + 12);
-    byteRate = get32(bytes + 16);
+    sampRate = littleEndian32(bytes + 12);
+    byteRate = littleEndian32(bytes + 16);
     blockAlign = littleEndian16(bytes + 20);
     bitsSamp = littleEndian16(bytes + 22);
 }

@@ -61,9 +61,12 @@ void printChannel(std::ostream& report, int number, const ChannelTiming& channel
 int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ostream& report,
                    std::ostream& errors)
 {
+    int code = exitOk;
+    if (leadingDashHandled(argc, argv, delayFinderSynopsis, report, errors, code))
+        return code;
     BurstSchedule schedule;
     WavHeader header;
-    int code = readRecordingStart(argc, argv, delayFinderSynopsis, in, schedule, header, errors);
+    code = readRecordingStart(argc, argv, delayFinderSynopsis, in, schedule, header, errors);
     if (code != exitOk)
         return code;
     writeRunHeader(report, argc, argv);

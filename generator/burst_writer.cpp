@@ -1,5 +1,7 @@
 #include "burst_writer.h"
 
+#include "bits.h"
+
 #include "tone_burst.h"
 
 #include <algorithm>
@@ -30,14 +32,10 @@ void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
             int burstFrames = static_cast<int>(
                 std::clamp<std::int64_t>(std::int64_t(schedule.duration) - start, 0, count));
             for (int j = 0; j < burstFrames; ++j) {
-                auto bits = static_cast<std::uint16_t>(toneBurstSample(start + j, schedule.omega));
-                unsigned char low = static_cast<unsigned char>(bits & 0xFFu);
-                unsigned char high = static_cast<unsigned char>(bits >> 8);
                 unsigned char* frame = block + 4 * j;
-                frame[0] = low;
-                frame[1] = high;
-                frame[2] = low;
-                frame[3] = high;
+                putLittleEndian16(frame, toneBurstSample(start + j, schedule.omega));
+                frame[2] = frame[0];
+                frame[3] = frame[1];
             }
             clearFrom(burstFrames);
             dirtyFrames = std::max(dirtyFrames, burstFrames);

@@ -11,8 +11,11 @@
 
 int runGenerator(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
+    int code = exitOk;
+    if (leadingDashHandled(argc, argv, generatorSynopsis, report, errors, code))
+        return code;
     BurstSchedule schedule;
-    int code = readArguments(argc, argv, generatorSynopsis, schedule, errors);
+    code = readArguments(argc, argv, generatorSynopsis, schedule, errors);
     if (code != exitOk)
         return code;
     const char* fileName = argv[1];

@@ -1,12 +1,13 @@
 #include "burst_shape.h"
 
+#include "tone_burst.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// The generator's level, which a unity-gain recording keeps.
-constexpr double driveLevel = 12000.0;
+constexpr double driveLevel = driveAmplitude;
 
 // Sums over the window of the burst started at `time`: the correlation
 // and its first two derivatives with respect to the start time.

@@ -159,8 +159,11 @@ bool sameFile(const std::string& a, const std::string& b)
 
 int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
+    int code = exitOk;
+    if (leadingDashHandled(argc, argv, prepSynopsis, report, errors, code))
+        return code;
     PrepOptions options;
-    int code = options.read(argc, argv, errors);
+    code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
 

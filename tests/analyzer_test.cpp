@@ -1,6 +1,7 @@
 #include "burst_schedule.h"
 #include "report_format.h"
 #include "test_support.h"
+#include "tone_burst.h"
 
 #include <gtest/gtest.h>
 
@@ -92,7 +93,7 @@ std::string naiveRows(const std::string& file, BurstSchedule schedule, std::stri
                     sums[3] += std::complex<double>(s2 * p.real(), s2 * p.imag());
                 }
             }
-        double d = static_cast<double>(schedule.duration * schedule.numAvg) * 6000.0;
+        double d = static_cast<double>(schedule.duration * schedule.numAvg) * analyzerScale;
         for (auto& sum : sums)
             sum = std::complex<double>(sum.real() / d, sum.imag() / d);
         double a1 = std::abs(sums[0]), a2 = std::abs(sums[1]);
@@ -336,7 +337,7 @@ TEST(Analyzer, HeldSamplesAfterAPartialFrameFeedTheWholeStep)
     for (int n = 0; n < 441; ++n)
         sum += std::complex<double>(5 * std::cos(schedule.omega * n), 5 * std::sin(schedule.omega * n));
     char text[realTextSize];
-    formatReal(std::abs(sum / (441 * 6000.0)), text);
+    formatReal(std::abs(sum / (441 * analyzerScale)), text);
     EXPECT_EQ(rows[0][4], text);
     EXPECT_EQ(rows[0][5], "0");
 }

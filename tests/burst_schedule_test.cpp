@@ -18,7 +18,7 @@ std::string rowOf(const BurstSchedule& schedule)
 BurstSchedule polarAt(double frequency)
 {
     BurstSchedule schedule;
-    schedule.setMode(false);
+    schedule.setMode(BurstSchedule::polarMode);
     schedule.startFreq = frequency;
     return schedule;
 }
@@ -31,7 +31,7 @@ TEST(BurstSchedule, NewScheduleDescribesOneCycleAt100Hz)
     EXPECT_EQ(schedule.numCyc, 1);
     EXPECT_EQ(schedule.duration, 441);
     EXPECT_EQ(schedule.actFreq, 100.0);
-    EXPECT_EQ(schedule.omega, (100.0 * 6.2831853071796) / 44100);
+    EXPECT_EQ(schedule.omega, (100.0 * fullTurn) / 44100);
 }
 
 TEST(BurstSchedule, WorkedValuesAt100And1000And10000Hz)

@@ -1,3 +1,4 @@
+#include "bits.h"
 #include "simulated_path.h"
 #include "test_support.h"
 
@@ -172,12 +173,8 @@ std::string withAdded(std::string wav, Add add)
     for (std::size_t offset = 44; offset + 4 <= wav.size(); offset += 4)
         for (int c = 0; c < 2; ++c) {
             std::size_t at = offset + 2 * static_cast<std::size_t>(c);
-            auto bits = static_cast<std::uint16_t>(static_cast<unsigned char>(wav[at])
-                                                   | (static_cast<unsigned char>(wav[at + 1]) << 8));
-            double value = static_cast<std::int16_t>(bits) + add(static_cast<long>((offset - 44) / 4));
-            auto out = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::fmax(-32768, std::fmin(32767, value))));
-            wav[at] = static_cast<char>(out & 0xFF);
-            wav[at + 1] = static_cast<char>(out >> 8);
+            double value = littleEndian16(&wav[at]) + add(static_cast<long>((offset - 44) / 4));
+            putLittleEndian16(&wav[at], static_cast<std::int32_t>(std::fmax(-32768, std::fmin(32767, value))));
         }
     return wav;
 }

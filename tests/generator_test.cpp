@@ -1,5 +1,7 @@
+#include "bits.h"
 #include "burst_schedule.h"
 #include "test_support.h"
+#include "tone_burst.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +27,9 @@ std::string naiveFile(BurstSchedule schedule)
 {
     std::string file(44, '\0');
     auto put = [&file](std::int16_t sample) {
-        auto bits = static_cast<std::uint16_t>(sample);
-        file += static_cast<char>(bits & 0xFF);
-        file += static_cast<char>(bits >> 8);
+        char bytes[2];
+        putLittleEndian16(bytes, sample);
+        file.append(bytes, 2);
     };
     for (std::int32_t i = 0; i < 2 * schedule.delay; ++i)
         put(0);
@@ -37,7 +39,7 @@ std::string naiveFile(BurstSchedule schedule)
                 std::int16_t sample = 0;
                 if (i < schedule.duration) {
                     double x = i * schedule.omega;
-                    sample = static_cast<std::int16_t>(12000 * (std::cos(x) - std::cos(2 * x)));
+                    sample = static_cast<std::int16_t>(driveAmplitude * (std::cos(x) - std::cos(2 * x)));
                 }
                 put(sample);
                 put(sample);

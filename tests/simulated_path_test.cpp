@@ -1,5 +1,6 @@
 #include "burst_schedule.h"
 #include "simulated_path.h"
+#include "tone_burst.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +51,7 @@ const std::vector<Row>& loopback()
 
 double omegaOf(const Row& row)
 {
-    return (row.actFreq * 6.2831853071796) / 44100;
+    return (row.actFreq * fullTurn) / 44100;
 }
 
 // Phase difference brought into -pi .. pi.
@@ -135,7 +136,7 @@ TEST(SimulatedPath, NoiseLeavesLevelsAndShowsInTheBackground)
     const double noiseDb[2] = {-60, -66};
     for (int run = 0; run < 2; ++run) {
         SimulatedPath path;
-        path.noiseRms = burstAmplitude * std::pow(10.0, noiseDb[run] / 20);
+        path.noiseRms = driveAmplitude * std::pow(10.0, noiseDb[run] / 20);
         path.noiseSeed = 7;
         std::vector<Row> rows = measure(path.record(sweepFile()));
         for (std::size_t i = 0; i < rows.size(); ++i) {

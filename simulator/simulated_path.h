@@ -2,6 +2,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 
 /// A second-order filter section from the textbook audio-EQ formulas, run
@@ -33,17 +34,24 @@ struct ChannelPath {
 
 /// A known audio path that turns a file written by the generator into the
 /// recording that path would give: per-channel processing, then white noise
-/// from a fixed seed, clipping and truncation to 16 bits, extra frames ahead
-/// of the lead-in and truncation of the recording. The header is copied.
+/// from a fixed seed (one generator per channel), clipping and truncation to
+/// 16 bits, extra frames ahead of the lead-in, an optional turntable on
+/// channel 1 and truncation of the recording. The header is copied.
 struct SimulatedPath {
     ChannelPath channels[2];
     double noiseRms = 0.0;          ///< white Gaussian noise, in sample units
     std::uint32_t noiseSeed = 1;
     int extraFramesBefore = 0;      ///< frames of noise (or silence) ahead of the data
     std::int64_t keepBytes = -1;    ///< cut the recording to this length when not negative
+    /// From this frame of the recording on, channel 1 follows a cardioid
+    /// over the 72 one-second steps of a polar run; negative for none.
+    std::int64_t cardioidStart = -1;
 
     std::string record(const std::string& generated) const;
-};
 
-/// The burst's fundamental level in sample units (the generator's 12000).
-constexpr double burstAmplitude = 12000.0;
+    /// The same, streamed: reads the 44-byte header and the frames from
+    /// `in` and writes the recording to `out` a block at a time, so memory
+    /// stays bounded whatever the length. The header is written as
+    /// `header` gives it. Returns false when `in` holds no header.
+    bool record(std::istream& in, const unsigned char (&header)[44], std::ostream& out) const;
+};

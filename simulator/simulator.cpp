@@ -1,0 +1,73 @@
+#include "simulator.h"
+
+#include "bits.h"
+#include "command_line.h"
+#include "exit_codes.h"
+#include "sim_options.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <fstream>
+#include <ostream>
+
+namespace {
+
+// The largest file the 32-bit size fields describe, as the header records
+// read them (signed).
+constexpr std::int64_t largestFile = 0x7FFFFFFF;
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {}, second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+} // namespace
+
+int runSimulator(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
+{
+    int code = exitOk;
+    if (leadingDashHandled(argc, argv, simulatorSynopsis, report, errors, code))
+        return code;
+    SimOptions options;
+    code = options.read(argc, argv, errors);
+    if (code != exitOk)
+        return code;
+    if (sameFile(options.input, options.output)) {
+        errors << "ravsim: " << options.output << " is the input itself; name another file to write." << std::endl;
+        return exitUsage;
+    }
+    std::ifstream in(options.input, std::ios::binary | std::ios::ate);
+    if (!in) {
+        errors << "ravsim: cannot read " << options.input << std::endl;
+        return exitOpen;
+    }
+    const std::int64_t inputBytes = in.tellg();
+    in.seekg(0);
+    unsigned char header[44] = {};
+    if (inputBytes < 44 || !in.read(reinterpret_cast<char*>(header), 44) || !in.seekg(0)) {
+        errors << "ravsim: " << options.input << " holds no 44-byte WAV header" << std::endl;
+        return exitHeader;
+    }
+    // The recording's header describes what is written: the input's frames
+    // and the latency ahead of them.
+    const std::int64_t dataBytes = (inputBytes - 44) / 4 * 4 + 4 * std::int64_t(options.path.extraFramesBefore);
+    if (44 + dataBytes > largestFile) {
+        errors << "ravsim: --latency " << options.path.extraFramesBefore << ": the recording would exceed the "
+               << largestFile << " bytes that a WAV file's size fields hold." << std::endl;
+        return exitUsage;
+    }
+    putLittleEndian32(header + 4, static_cast<std::int32_t>(36 + dataBytes));
+    putLittleEndian32(header + 40, static_cast<std::int32_t>(dataBytes));
+    std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
+    if (out)
+        options.path.record(in, header, out);
+    out.close();
+    if (!out) {
+        errors << "ravsim: cannot write " << options.output << std::endl;
+        return exitSteps;
+    }
+    return exitOk;
+}
