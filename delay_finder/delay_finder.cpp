@@ -44,6 +44,9 @@ std::int64_t wholeFrame(double frame)
     return static_cast<std::int64_t>(std::llround(frame));
 }
 
+// Names the columns of the per-channel lines below it.
+constexpr const char* channelColumns = "channel:\tfirst step frame\tpolarity\tdB above noise";
+
 void printChannel(std::ostream& report, int number, const ChannelTiming& channel)
 {
     report << "channel " << number << ":\t";
@@ -81,6 +84,7 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
         return exitSteps;
     }
     TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    report << channelColumns << std::endl;
     printChannel(report, 1, timing.channels[0]);
     printChannel(report, 2, timing.channels[1]);
     const ChannelTiming* earliest = nullptr;

@@ -121,8 +121,8 @@ TEST(DelayFinder, ReportsEachChannelAndTakesTheEarlier)
     path.channels[1].gain = 0.5;
     RunResult run = runDelayFinderOn(path.record(generatedStart({})), {});
     ASSERT_EQ(run.code, 0);
-    std::string tail = run.report.substr(run.report.find("channel 1:"));
-    EXPECT_EQ(tail, "channel 1:\t22050\t+1\tinf\nchannel 2:\t22300\t+1\tinf\ndelay:\t22050\n");
+    std::string tail = run.report.substr(run.report.find("channel:"));
+    EXPECT_EQ(tail, "channel:\tfirst step frame\tpolarity\tdB above noise\nchannel 1:\t22050\t+1\tinf\nchannel 2:\t22300\t+1\tinf\ndelay:\t22050\n");
     EXPECT_EQ(run.report.substr(0, 11), "executable:");
 
     SimulatedPath oneDead;

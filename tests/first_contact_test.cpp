@@ -1,0 +1,119 @@
+#include "analyzer.h"
+#include "delay_finder.h"
+#include "exit_codes.h"
+#include "generator.h"
+#include "simulator.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+using Flow = std::function<int(int, const char* const*, std::ostream&, std::ostream&)>;
+
+RunResult runFlow(const Flow& flow, const char* program, const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv = argvOf(program, args);
+    std::ostringstream report, errors;
+    RunResult result;
+    result.code = flow(static_cast<int>(argv.size()), argv.data(), report, errors);
+    result.report = report.str();
+    result.errors = errors.str();
+    return result;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::pair<const char*, Flow>> programs()
+{
+    return {
+        {"ravgen", runGenerator},
+        {"ravan", [](int c, const char* const* v, std::ostream& r, std::ostream& e) {
+             std::istringstream in;
+             return runAnalyzer(c, v, in, r, e);
+         }},
+        {"ravdelay", [](int c, const char* const* v, std::ostream& r, std::ostream& e) {
+             std::istringstream in;
+             return runDelayFinder(c, v, in, r, e);
+         }},
+        {"ravsim", runSimulator},
+    };
+}
+
+} // namespace
+
+TEST(FirstContact, HelpPrintsUsageAndADashIsNoFileName)
+{
+    for (const auto& [program, flow] : programs())
+        for (const char* help : {"-h", "--help"}) {
+            RunResult asked = runFlow(flow, program, {help});
+            EXPECT_EQ(asked.code, exitOk) << program;
+            EXPECT_EQ(asked.report.rfind(std::string("Useage: ") + program, 0), 0u) << program << asked.report;
+            EXPECT_EQ(asked.errors, "") << program;
+            EXPECT_FALSE(exists(help)) << program << " wrote a file named " << help;
+            RunResult refused = runFlow(flow, program, {"--help", "out.wav"});
+            EXPECT_EQ(refused.code, exitUsage) << program;
+            EXPECT_EQ(refused.errors.rfind("Not a file name: --help", 0), 0u) << refused.errors;
+            EXPECT_EQ(refused.report, "") << program;
+        }
+}
+
+#ifdef RAVPREP_PATH
+TEST(FirstContact, RavprepHelpTouchesNoFile)
+{
+    RunResult asked = runProcess(RAVPREP_PATH, {"--help"});
+    EXPECT_EQ(asked.code, 0);
+    EXPECT_EQ(asked.report.rfind("Useage: ravprep", 0), 0u) << asked.report;
+    RunResult refused = runProcess(RAVPREP_PATH, {"-x.wav", "out.wav"});
+    EXPECT_EQ(refused.code, 255);
+    EXPECT_FALSE(exists("out.wav"));
+}
+#endif
+
+TEST(Simulator, EveryBadValueIsRefusedWithOneLineNamingIt)
+{
+    TempDir dir;
+    const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
+    ASSERT_EQ(runGeneratorWith({in, "100", "1", "2000", "polar"}).code, exitOk);
+    struct Case {
+        std::vector<std::string> options;
+        const char* line;
+    } cases[] = {
+        {{"--latency", "abc"}, "ravsim: --latency abc: is not a whole number."},
+        {{"--latency", "-100000000"}, "ravsim: --latency -100000000: must be at least 0."},
+        {{"--latency", "2000000000"}, "ravsim: --latency 2000000000: the recording would exceed"},
+        {{"--latency", "99999999999"}, "ravsim: --latency 99999999999: must be at most 2147483647."},
+        {{"--device-on", "3"}, "ravsim: --device-on 3: must be 1, 2 or both."},
+        {{"--gain", "x"}, "ravsim: --gain x: is not a number."},
+        {{"--gain", "3dB"}, "ravsim: --gain 3dB: is not a number."},
+        {{"--delay", "-1"}, "ravsim: --delay -1: must be at least 0."},
+        {{"--q", "0"}, "ravsim: --q 0: must be above 0."},
+        {{"--q", "-2"}, "ravsim: --q -2: must be above 0."},
+        {{"--lowpass", "30000"}, "ravsim: --lowpass 30000: must be at most 22050."},
+        {{"--highpass", "22050"}, "ravsim: --highpass 22050: must be below 22050, half the sample rate."},
+        {{"--peaking", "1000,2"}, "ravsim: --peaking 1000,2: the gain is not a number."},
+        {{"--peaking", "1000,0,3"}, "ravsim: --peaking 1000,0,3: the Q must be above 0."},
+        {{"--noise", "-5"}, "ravsim: --noise -5: must be at least 0."},
+        {{"--lowpass", "1000", "--highpass", "50"}, "ravsim: give one of --lowpass, --highpass and --peaking"},
+        {{"--cardioid"}, "ravsim: --cardioid needs a value"},
+        {{"--bogus", "1"}, "ravsim: unknown option --bogus."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{in, out};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        RunResult result = runFlow(runSimulator, "ravsim", args);
+        EXPECT_EQ(result.code, exitUsage) << c.line;
+        EXPECT_EQ(result.errors.rfind(c.line, 0), 0u) << result.errors;
+        EXPECT_FALSE(exists(out)) << c.line;
+    }
+    EXPECT_EQ(runFlow(runSimulator, "ravsim", {in, in}).code, exitUsage);
+    EXPECT_EQ(runFlow(runSimulator, "ravsim", {dir.file("none.wav"), out}).code, exitOpen);
+}
