@@ -67,6 +67,7 @@ bool checkSettings(const BurstSchedule& schedule, std::ostream& errors)
 
 void writeUsage(std::ostream& errors, const char* synopsis)
 {
+    // "Useage" is intended and must stay: scripts match the message as it is.
     errors << "Useage: " << synopsis << "\nBuilt " << __DATE__ << "." << std::endl;
 }
 

@@ -34,6 +34,7 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
 
     writeRunHeader(report, argc, argv);
     schedule.printSettings(report);
+    // The blank after "actFreq" is intended and must stay: stored reports carry it.
     report << "numCyc\tduration\tnomFreq\tactFreq " << std::endl;
 
     BurstWriter writer;

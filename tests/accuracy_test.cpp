@@ -24,11 +24,7 @@ struct Departure {
 
 Departure worstDeparture(const Biquad& filter)
 {
-    static const std::string generated = [] {
-        TempDir dir;
-        runGeneratorWith({dir.file("g.wav")});
-        return readFile(dir.file("g.wav"));
-    }();
+    const std::string& generated = generatedFile();
     SimulatedPath path;
     path.channels[0].filter = filter;
     RunResult run = runAnalyzerOn(path.record(generated), {});

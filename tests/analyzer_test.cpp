@@ -13,21 +13,6 @@
 
 namespace {
 
-// Files written by the generator, made once for the whole suite.
-const std::string& generatedFile(const std::vector<std::string>& args)
-{
-    static std::vector<std::pair<std::vector<std::string>, std::string>> cache;
-    for (const auto& entry : cache)
-        if (entry.first == args)
-            return entry.second;
-    TempDir dir;
-    std::vector<std::string> all{dir.file("g.wav")};
-    all.insert(all.end(), args.begin(), args.end());
-    EXPECT_EQ(runGeneratorWith(all).code, 0);
-    cache.emplace_back(args, readFile(dir.file("g.wav")));
-    return cache.back().second;
-}
-
 const std::string& defaultSweep()
 {
     return generatedFile({});

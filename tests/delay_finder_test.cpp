@@ -7,27 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The generator's file for `args`, whole: ravdelay follows the run to its
-// last step and refuses a recording that ends before it.
-const std::string& generatedStart(const std::vector<std::string>& args)
-{
-    static std::map<std::vector<std::string>, std::string> cache;
-    auto found = cache.find(args);
-    if (found != cache.end())
-        return found->second;
-    TempDir dir;
-    std::vector<std::string> all{dir.file("g.wav")};
-    all.insert(all.end(), args.begin(), args.end());
-    EXPECT_EQ(runGeneratorWith(all).code, 0);
-    std::string file = readFile(dir.file("g.wav"));
-    return cache.emplace(args, file).first->second;
-}
 
 long generatorDelay(const std::vector<std::string>& args)
 {
@@ -81,7 +65,7 @@ TEST(DelayFinder, FindsTheExactFrameThroughGainPolarityLatencyAndNoise)
     for (const auto& args : argumentSets)
         for (const Variant& v : variants) {
             SimulatedPath path = pathFor(v, ++seed);
-            RunResult run = runDelayFinderOn(path.record(generatedStart(args)), args);
+            RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
             std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
                 + " latency " + std::to_string(v.latency) + " gain " + std::to_string(v.gainDb);
             ASSERT_EQ(run.code, 0) << label << run.errors;
@@ -99,7 +83,7 @@ TEST(DelayFinder, FindsFilteredBurstsWithinThePathsOwnDelay)
         for (const Biquad& filter : filters) {
             SimulatedPath path = pathFor({1000, 0, 1}, 99);
             path.channels[0].filter = path.channels[1].filter = filter;
-            RunResult run = runDelayFinderOn(path.record(generatedStart(args)), args);
+            RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
             EXPECT_EQ(run.code, 0) << run.errors;
             long late = foundDelay(run) - (generatorDelay(args) + 1000);
             std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
@@ -119,7 +103,7 @@ TEST(DelayFinder, ReportsEachChannelAndTakesTheEarlier)
     SimulatedPath path;
     path.channels[1].delayFrames = 250;
     path.channels[1].gain = 0.5;
-    RunResult run = runDelayFinderOn(path.record(generatedStart({})), {});
+    RunResult run = runDelayFinderOn(path.record(generatedFile({})), {});
     ASSERT_EQ(run.code, 0);
     std::string tail = run.report.substr(run.report.find("channel:"));
     EXPECT_EQ(tail, "channel:\tfirst step frame\tpolarity\tdB above noise\nchannel 1:\t22050\t+1\tinf\nchannel 2:\t22300\t+1\tinf\ndelay:\t22050\n");
@@ -128,7 +112,7 @@ TEST(DelayFinder, ReportsEachChannelAndTakesTheEarlier)
     SimulatedPath oneDead;
     oneDead.channels[0].gain = 0;
     oneDead.noiseRms = 30;
-    RunResult dead = runDelayFinderOn(oneDead.record(generatedStart({})), {});
+    RunResult dead = runDelayFinderOn(oneDead.record(generatedFile({})), {});
     ASSERT_EQ(dead.code, 0);
     EXPECT_NE(dead.report.find("channel 1:\tnone\n"), std::string::npos);
     EXPECT_NE(dead.report.find("delay:\t22050\n"), std::string::npos);
@@ -142,21 +126,21 @@ TEST(DelayFinder, FailuresEndWithTheirCodes)
     SimulatedPath noiseOnly;
     noiseOnly.channels[0].gain = noiseOnly.channels[1].gain = 0;
     noiseOnly.noiseRms = 1000;
-    RunResult noise = runDelayFinderOn(noiseOnly.record(generatedStart({})), {});
+    RunResult noise = runDelayFinderOn(noiseOnly.record(generatedFile({})), {});
     EXPECT_EQ(noise.code, -5);
     EXPECT_NE(noise.errors.find("No tone burst found"), std::string::npos);
     EXPECT_NE(noise.report.find("channel 1:\tnone\nchannel 2:\tnone\n"), std::string::npos);
 
-    EXPECT_EQ(runDelayFinderOn(generatedStart({"100", "0"}), {"100", "0"}).code, -5);
+    EXPECT_EQ(runDelayFinderOn(generatedFile({"100", "0"}), {"100", "0"}).code, -5);
 
     // Recording started inside the second step's burst: no quiet lead-in.
-    std::string late = generatedStart({"22050", "1", "1000", "polar"});
+    std::string late = generatedFile({"22050", "1", "1000", "polar"});
     late.erase(44, static_cast<std::size_t>(4 * (22050 + 44100 + 20)));
     RunResult started = runDelayFinderOn(late, {"22050", "1", "1000", "polar"});
     EXPECT_EQ(started.code, -5);
     EXPECT_NE(started.errors.find("after a quiet lead-in"), std::string::npos);
-    EXPECT_EQ(runDelayFinderOn(generatedStart({}).substr(0, 40), {}).code, -3);
-    EXPECT_EQ(runDelayFinderOn(generatedStart({}), {"0", "1", "0"}).code, -1);
+    EXPECT_EQ(runDelayFinderOn(generatedFile({}).substr(0, 40), {}).code, -3);
+    EXPECT_EQ(runDelayFinderOn(generatedFile({}), {"0", "1", "0"}).code, -1);
     TempDir dir;
     RunResult missing = runProcess(ravdelayPath, {dir.file("none.wav")});
     EXPECT_EQ(missing.code, 254);
@@ -193,12 +177,12 @@ TEST(DelayFinder, HostileRecordingsGiveTheRightFrameOrARefusal)
 {
     const double pi = std::acos(-1.0);
     const std::vector<std::string> slow{"22050", "1", "12"};
-    std::string sweep = generatedStart({});
+    std::string sweep = generatedFile({});
     std::string cutInBurst = sweep;
     cutInBurst.erase(44, 4 * (22050 + 200));
-    std::string shortLeadIn = generatedStart({"30"});
+    std::string shortLeadIn = generatedFile({"30"});
     const std::vector<Hostile> cases = {
-        {"start at 12 Hz", slow, generatedStart(slow), 0, 22050},
+        {"start at 12 Hz", slow, generatedFile(slow), 0, 22050},
         {"a 100 Hz thump in the lead-in", {}, withAdded(sweep, [&](long f) {
              return f >= 5000 && f < 5441 ? 15000 * std::sin(2 * pi * 100 * (f - 5000) / 44100.0) : 0.0;
          }), 0, 22050},

@@ -270,6 +270,12 @@ class RealReports(unittest.TestCase):
         with open(self.out(name)) as text:
             return [line for line in text.read().splitlines() if not line.startswith("*")]
 
+    def test_ravplot_reads_the_columns_ravan_writes(self):
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        from ravplot_lib.report import COLUMNS
+        header = [line for line in self.reports["sweep"].splitlines() if line.startswith("numCyc")]
+        self.assertEqual(header, ["\t".join(COLUMNS)])
+
     def test_loopback_frd_is_flat_and_rising(self):
         result = run(["-", "--frd", self.out("loop")], self.reports["sweep"])
         self.assertEqual(result.returncode, 0, result.stderr)

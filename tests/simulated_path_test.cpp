@@ -16,12 +16,7 @@ const double pi = std::acos(-1.0);
 
 const std::string& sweepFile()
 {
-    static const std::string file = [] {
-        TempDir dir;
-        runGeneratorWith({dir.file("g.wav")});
-        return readFile(dir.file("g.wav"));
-    }();
-    return file;
+    return generatedFile();
 }
 
 struct Row {

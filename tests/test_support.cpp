@@ -5,9 +5,12 @@
 #include "delay_finder.h"
 #include "generator.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -168,4 +171,17 @@ std::vector<std::vector<std::string>> reportRows(const std::string& report)
         rows.push_back(fields);
     }
     return rows;
+}
+
+const std::string& generatedFile(const std::vector<std::string>& args)
+{
+    static std::map<std::vector<std::string>, std::string> cache;
+    auto found = cache.find(args);
+    if (found != cache.end())
+        return found->second;
+    TempDir dir;
+    std::vector<std::string> all{dir.file("g.wav")};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(runGeneratorWith(all).code, 0);
+    return cache.emplace(args, readFile(dir.file("g.wav"))).first->second;
 }

@@ -40,6 +40,11 @@ RunResult runAnalyzerOn(const std::string& recording, const std::vector<std::str
 RunResult runAnalyzerOnStream(std::istream& recording, const std::vector<std::string>& args);
 RunResult runDelayFinderOn(const std::string& recording, const std::vector<std::string>& args);
 
+/// The generator's file for `args` (after the file name), written on first
+/// use and kept for the rest of the test process. ctest runs every test in
+/// a process of its own, so the cache serves the cases within one test.
+const std::string& generatedFile(const std::vector<std::string>& args = {});
+
 /// Runs a built program as a process; `code` is its 8-bit exit status.
 RunResult runProcess(const std::string& program, const std::vector<std::string>& args);
 

@@ -6,7 +6,8 @@ import os
 from .failure import Failure, UNUSABLE_INPUT, display_text
 from .notes import Notes
 
-# The column header that ravan writes; a report must carry it exactly.
+# The column header that ravan writes (the analyzer holds it; the tests hold
+# this copy against a real report); a report must carry it exactly.
 COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "abs 1", "abs 2", "dB 1", "dB 2",
            "dB diff", "phase 1", "phase 2", "phase diff", "bkg 1", "bkg 2"]
 SETTING_LABELS = ["executable", "arguments", "file name", "mode", "start freq", "end freq",
