@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Measures both programs against copying the same bytes: ravgen against
+# Measures the programs against copying the same bytes: ravgen against
 # `cp` of a file of the generated size, ravan against `cat FILE > /dev/null`.
 # Builds in Release, runs each pair interleaved RUNS times (default 9) and
 # prints the median times, their ratio and each program's peak resident

@@ -5,6 +5,7 @@
 #include "channel_aligner.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "same_file.h"
 #include "prep_options.h"
 #include "report_format.h"
 #include "schedule_check.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <sys/stat.h>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -144,15 +144,6 @@ int writeAligned(SoundFile& file, const PrepOptions& options, const TimingSoluti
         return exitSteps;
     }
     return exitOk;
-}
-
-// True when both paths name one existing file: writing the output would
-// then destroy the recording before it is read again.
-bool sameFile(const std::string& a, const std::string& b)
-{
-    struct stat first {}, second {};
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
 }
 
 } // namespace

@@ -3,9 +3,9 @@
 #include "bits.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "same_file.h"
 #include "sim_options.h"
 
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <fstream>
@@ -16,13 +16,6 @@ namespace {
 // The largest file the 32-bit size fields describe, as the header records
 // read them (signed).
 constexpr std::int64_t largestFile = 0x7FFFFFFF;
-
-bool sameFile(const std::string& a, const std::string& b)
-{
-    struct stat first {}, second {};
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
-}
 
 } // namespace
 

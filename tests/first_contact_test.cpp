@@ -7,24 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sstream>
 #include <sys/stat.h>
 
 namespace {
-
-using Flow = std::function<int(int, const char* const*, std::ostream&, std::ostream&)>;
-
-RunResult runFlow(const Flow& flow, const char* program, const std::vector<std::string>& args)
-{
-    std::vector<const char*> argv = argvOf(program, args);
-    std::ostringstream report, errors;
-    RunResult result;
-    result.code = flow(static_cast<int>(argv.size()), argv.data(), report, errors);
-    result.report = report.str();
-    result.errors = errors.str();
-    return result;
-}
 
 bool exists(const std::string& path)
 {
@@ -32,7 +18,7 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
-std::vector<std::pair<const char*, Flow>> programs()
+std::vector<std::pair<const char*, FlowFunction>> programs()
 {
     return {
         {"ravgen", runGenerator},

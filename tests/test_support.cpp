@@ -56,15 +56,20 @@ std::string quoted(const std::string& text)
 
 } // namespace
 
-RunResult runGeneratorWith(const std::vector<std::string>& args)
+RunResult runFlow(const FlowFunction& flow, const char* program, const std::vector<std::string>& args)
 {
-    std::vector<const char*> argv = argvOf("ravgen", args);
+    std::vector<const char*> argv = argvOf(program, args);
     std::ostringstream report, errors;
     RunResult result;
-    result.code = runGenerator(static_cast<int>(argv.size()), argv.data(), report, errors);
+    result.code = flow(static_cast<int>(argv.size()), argv.data(), report, errors);
     result.report = report.str();
     result.errors = errors.str();
     return result;
+}
+
+RunResult runGeneratorWith(const std::vector<std::string>& args)
+{
+    return runFlow(runGenerator, "ravgen", args);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "burst_schedule.h"
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ struct RunResult {
     std::string report;
     std::string errors;
 };
+
+/// A main flow that writes a report and errors and reads no stream.
+using FlowFunction = std::function<int(int, const char* const*, std::ostream&, std::ostream&)>;
+
+/// Runs `flow` in-process as `program` with `args` after the program name.
+RunResult runFlow(const FlowFunction& flow, const char* program, const std::vector<std::string>& args);
 
 /// Runs a main flow in-process with `args` after the program name (after
 /// the file name "rec.wav" for the readers of a recording).

@@ -1,4 +1,4 @@
-// Feeds arbitrary argument strings to both programs' argument handling:
+// Feeds arbitrary argument strings to the programs' shared argument handling:
 // the input is split at zero bytes into at most six words after the
 // program name.
 #include "burst_schedule.h"
