@@ -1,5 +1,6 @@
 #include "report_format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,18 +16,24 @@ std::size_t formatReal(double value, char (&text)[realTextSize])
         std::strcpy(text, value < 0 ? "-inf" : "inf");
         return std::strlen(text);
     }
-    int length = std::snprintf(text, realTextSize, "%.6g", value);
-    char* exponent = std::strchr(text, 'e');
+    // The general format with 6 significant digits, as printf's %.6g writes
+    // it (the standard defines to_chars by it), without the locale.
+    std::to_chars_result written = std::to_chars(text, text + realTextSize - 1, value, std::chars_format::general, 6);
+    *written.ptr = '\0';
+    auto* exponent = static_cast<char*>(std::memchr(text, 'e', static_cast<std::size_t>(written.ptr - text)));
     if (exponent == nullptr)
-        return static_cast<std::size_t>(length);
+        return static_cast<std::size_t>(written.ptr - text);
 
-    // The C library writes at least two exponent digits; the reports always
-    // show three, so the digits are rewritten after the sign.
+    // Two exponent digits at least are written; the reports always show
+    // three, so a two-digit exponent gets a leading zero after its sign.
     char* digits = exponent + 2;
-    int power = std::atoi(digits);
-    length = static_cast<int>(digits - text);
-    length += std::snprintf(digits, realTextSize - static_cast<std::size_t>(length), "%03d", power);
-    return static_cast<std::size_t>(length);
+    if (written.ptr - digits == 2) {
+        digits[2] = digits[1];
+        digits[1] = digits[0];
+        digits[0] = '0';
+        *++written.ptr = '\0';
+    }
+    return static_cast<std::size_t>(written.ptr - text);
 }
 
 void writeReal(std::ostream& out, double value)

@@ -1,45 +1,103 @@
 #include "burst_writer.h"
 
 #include "bits.h"
-
 #include "tone_burst.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <ostream>
 
-void BurstWriter::clearFrom(int frame)
+void BurstWriter::writeChunk(std::ostream& out)
 {
-    if (dirtyFrames > frame)
-        std::fill(block + 4 * frame, block + 4 * dirtyFrames, static_cast<unsigned char>(0));
-    dirtyFrames = std::min(dirtyFrames, frame);
+    out.write(reinterpret_cast<const char*>(chunk), chunkFill);
+    for (int i = 0; i < dirtyCount; ++i)
+        std::memset(chunk + dirtyBegin[i], 0, static_cast<std::size_t>(dirtyEnd[i] - dirtyBegin[i]));
+    dirtyCount = 0;
+    chunkFill = 0;
+    bytesAhead = 0;
+}
+
+void BurstWriter::put(const unsigned char* bytes, std::int64_t count, std::ostream& out)
+{
+    while (count > 0) {
+        int part = static_cast<int>(std::min<std::int64_t>(count, chunkBytes - bytesAhead - chunkFill));
+        std::memcpy(chunk + chunkFill, bytes, static_cast<std::size_t>(part));
+        if (dirtyCount > 0 && dirtyEnd[dirtyCount - 1] == chunkFill) {
+            dirtyEnd[dirtyCount - 1] += part;
+        } else if (dirtyCount == dirtySlots) {
+            dirtyEnd[dirtySlots - 1] = chunkFill + part;
+        } else {
+            dirtyBegin[dirtyCount] = chunkFill;
+            dirtyEnd[dirtyCount++] = chunkFill + part;
+        }
+        chunkFill += part;
+        bytes += part;
+        count -= part;
+        if (chunkFill + bytesAhead == chunkBytes)
+            writeChunk(out);
+    }
+}
+
+void BurstWriter::skip(std::int64_t count, std::ostream& out)
+{
+    while (count > 0) {
+        int part = static_cast<int>(std::min<std::int64_t>(count, chunkBytes - bytesAhead - chunkFill));
+        chunkFill += part;
+        count -= part;
+        if (chunkFill + bytesAhead == chunkBytes)
+            writeChunk(out);
+    }
+}
+
+void BurstWriter::finish(std::ostream& out)
+{
+    if (chunkFill > 0)
+        writeChunk(out);
 }
 
 void BurstWriter::writeSilence(std::int64_t frames, std::ostream& out)
 {
-    clearFrom(0);
-    while (frames > 0) {
-        std::int64_t count = std::min<std::int64_t>(frames, blockFrames);
-        out.write(reinterpret_cast<const char*>(block), static_cast<std::streamsize>(count * 4));
-        frames -= count;
+    skip(std::max<std::int64_t>(frames, 0) * 4, out);
+}
+
+void BurstWriter::computeBurst(int frames, double omega)
+{
+    for (int i = 0; i < frames; ++i)
+        cosines[i] = std::cos(i * omega);
+    for (int i = 0; i < frames; ++i) {
+        double x = i * omega;
+        // 2x equals (2i) * omega exactly, as doubling commutes with
+        // rounding, so cos 2x is the cosine already taken at frame 2i.
+        double second = 2 * i < frames ? cosines[2 * i] : std::cos(2.0 * x);
+        double value = driveAmplitude * (cosines[i] - second);
+        putLittleEndian16(burst + 4 * i, static_cast<std::int16_t>(static_cast<int>(value)));
+        burst[4 * i + 2] = burst[4 * i];
+        burst[4 * i + 3] = burst[4 * i + 1];
     }
 }
 
 void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
 {
-    for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
-        for (std::int32_t start = 0; start < schedule.interval; start += blockFrames) {
-            int count = static_cast<int>(std::min<std::int32_t>(blockFrames, schedule.interval - start));
-            int burstFrames = static_cast<int>(
-                std::clamp<std::int64_t>(std::int64_t(schedule.duration) - start, 0, count));
-            for (int j = 0; j < burstFrames; ++j) {
-                unsigned char* frame = block + 4 * j;
-                putLittleEndian16(frame, toneBurstSample(start + j, schedule.omega));
-                frame[2] = frame[0];
-                frame[3] = frame[1];
-            }
-            clearFrom(burstFrames);
-            dirtyFrames = std::max(dirtyFrames, burstFrames);
-            out.write(reinterpret_cast<const char*>(block), static_cast<std::streamsize>(count) * 4);
+    const std::int64_t interval = std::max<std::int32_t>(schedule.interval, 0);
+    const std::int64_t frames = std::clamp<std::int64_t>(schedule.duration, 0, interval);
+    if (frames <= burstFrames) {
+        computeBurst(static_cast<int>(frames), schedule.omega);
+        for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
+            put(burst, frames * 4, out);
+            skip((interval - frames) * 4, out);
         }
+        return;
+    }
+    // A burst longer than any schedule's, sample by sample.
+    for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
+        for (std::int64_t i = 0; i < frames; ++i) {
+            unsigned char frame[4];
+            putLittleEndian16(frame, toneBurstSample(static_cast<std::int32_t>(i), schedule.omega));
+            frame[2] = frame[0];
+            frame[3] = frame[1];
+            put(frame, 4, out);
+        }
+        skip((interval - frames) * 4, out);
     }
 }

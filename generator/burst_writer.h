@@ -5,15 +5,20 @@
 #include <cstdint>
 #include <iosfwd>
 
-/// Writes the generator's sample frames through one fixed block, so that
-/// the stream receives large writes whatever the file's length. Every frame
+/// Writes the generator's sample frames. The output goes through one chunk
+/// that is written whenever it is full, so that the file receives writes of
+/// 128 KiB at offsets that are multiples of it (the header counted), which
+/// the kernel writes and later reads fastest. The chunk is kept zero where
+/// nothing was put, so silence costs no copying: each repetition of a step
+/// copies only its burst, which is computed once per step. Every frame
 /// carries the same 16-bit little-endian value on both channels.
 struct BurstWriter {
-    static constexpr int blockFrames = 32768;
+    static constexpr int chunkBytes = 1 << 17;
+    /// The longest burst a schedule writes: a polar run's whole interval.
+    static constexpr int burstFrames = polarInterval;
 
-    /// Frames of the block in use; frames from `dirtyFrames` on are zero.
-    unsigned char block[blockFrames * 4] = {};
-    int dirtyFrames = 0;
+    /// `headerBytes`: what the stream holds before the first frame.
+    explicit BurstWriter(int headerBytes) : bytesAhead(headerBytes) {}
 
     /// Writes `frames` silent frames (nothing when `frames` is 0 or less).
     void writeSilence(std::int64_t frames, std::ostream& out);
@@ -21,9 +26,31 @@ struct BurstWriter {
     /// Writes every repetition of the schedule's current step: `interval`
     /// frames each, the burst 12000 * (cos x - cos 2x) with x = i * omega,
     /// truncated toward zero, over frames 0 .. duration - 1, zero after it.
-    /// Failures show in the stream's state; nothing is printed.
+    /// The samples equal toneBurstSample's. Failures show in the stream's
+    /// state; nothing is printed.
     void writeStep(const BurstSchedule& schedule, std::ostream& out);
 
+    /// Writes what the chunk still holds; call before closing the stream.
+    void finish(std::ostream& out);
+
 private:
-    void clearFrom(int frame);
+    /// Computes `frames` frames of the burst into `burst`.
+    void computeBurst(int frames, double omega);
+    /// Copies `count` bytes into the output, writing each chunk that fills.
+    void put(const unsigned char* bytes, std::int64_t count, std::ostream& out);
+    /// Advances the output by `count` zero bytes.
+    void skip(std::int64_t count, std::ostream& out);
+    void writeChunk(std::ostream& out);
+
+    unsigned char burst[burstFrames * 4];
+    double cosines[burstFrames];
+    unsigned char chunk[chunkBytes] = {};
+    int chunkFill = 0;   ///< bytes of `chunk` in use
+    int bytesAhead;      ///< bytes the stream holds ahead of the chunk (the header, at first)
+    /// The ranges of `chunk` that hold bursts; zero elsewhere. Beyond the
+    /// last slot ranges merge into it.
+    static constexpr int dirtySlots = 8;
+    int dirtyBegin[dirtySlots] = {};
+    int dirtyEnd[dirtySlots] = {};
+    int dirtyCount = 0;
 };

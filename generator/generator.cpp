@@ -37,7 +37,7 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
     // The blank after "actFreq" is intended and must stay: stored reports carry it.
     report << "numCyc\tduration\tnomFreq\tactFreq " << std::endl;
 
-    BurstWriter writer;
+    BurstWriter writer(WavHeader::size);
     writer.writeSilence(schedule.delay, out);
     for (schedule.begin(); schedule.hasMore(); schedule.next()) {
         if (!out) {
@@ -51,6 +51,7 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
 
     // A write that fails in the last step, or only when the buffered tail
     // reaches the file at closing, has met no test yet.
+    writer.finish(out);
     out.close();
     if (!out) {
         errors << "Failed to write tone bursts to disk." << std::endl;

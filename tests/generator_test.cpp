@@ -179,13 +179,14 @@ TEST(Generator, OpenFailureTouchesNothingElse)
 
 TEST(Generator, FullDeviceNeverEndsInSuccess)
 {
-    // Large runs fail in the lead-in or a step; a tiny one only at closing.
+    // Large runs fail in the first step whose frames fill the 128 KiB output
+    // chunk (the lead-in's 88200 bytes do not); a tiny one only at closing.
     struct Case {
         std::vector<std::string> args;
         std::size_t rows;
     } cases[] = {
-        {{"/dev/full"}, 0},
-        {{"/dev/full", "0"}, 1},
+        {{"/dev/full"}, 1},
+        {{"/dev/full", "0"}, 2},
         {{"/dev/full", "0", "0"}, 201},
         {{"/dev/full", "1", "0"}, 201},
     };
