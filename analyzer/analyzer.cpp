@@ -31,6 +31,7 @@ int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostrea
            << std::endl;
 
     BurstAnalyzer analyzer;
+    analyzer.probe(in);
     analyzer.skipFrames(schedule.delay, in);
     for (schedule.begin(); schedule.hasMore(); schedule.next()) {
         // A read error leaves the stream bad, not at its end; it ends the

@@ -99,13 +99,23 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     preparePhasors(backgroundBegin, backgroundEnd, schedule.omega);
     const PhasorTable phasors{phasorCos, phasorSin, maxInterval, schedule.omega};
 
-    for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
-        for (std::int64_t start = 0; start < interval; start += blockFrames) {
-            std::int64_t count = std::min<std::int64_t>(blockFrames, interval - start);
-            // On a stream that has already failed this only sets fail again,
-            // as each of the frame's 2-byte reads would.
-            in.read(reinterpret_cast<char*>(block), static_cast<std::streamsize>(count * 4));
-            std::int64_t obtained = in.gcount();
+    // The repetition cut where a window begins or ends, so that each piece
+    // lies wholly inside a window or wholly outside both.
+    std::int64_t cuts[] = {0, duration, backgroundBegin, backgroundEnd, interval};
+    for (std::int64_t& cut : cuts)
+        cut = std::clamp<std::int64_t>(cut, 0, interval);
+    std::sort(std::begin(cuts), std::end(cuts));
+    auto inWindow = [&](std::int64_t first, std::int64_t last) {
+        return (first < duration && last > 0) || (first < backgroundEnd && last > backgroundBegin);
+    };
+
+    for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition)
+        for (int piece = 0; piece + 1 < 5; ++piece)
+        for (std::int64_t start = cuts[piece]; start < cuts[piece + 1]; start += blockFrames) {
+            std::int64_t count = std::min<std::int64_t>(blockFrames, cuts[piece + 1] - start);
+            if (!inWindow(start, start + count) && seekPast(count * 4, in))
+                continue;
+            std::int64_t obtained = readBlock(count * 4, in);
             std::int64_t readFrames = obtained / 4;
             if (readFrames > 0) {
                 held.s1 = littleEndian16(block + 4 * (readFrames - 1));
@@ -132,7 +142,6 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
             accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block,
                        held, phasors);
         }
-    }
 
     const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * analyzerScale;
     for (PhasorSum* sum : {&signal1, &signal2, &background1, &background2}) {
@@ -164,11 +173,58 @@ void BurstAnalyzer::preparePhasors(std::int64_t begin, std::int64_t end, double 
     }
 }
 
+void BurstAnalyzer::probe(std::istream& in)
+{
+    canSeek = false;
+    if (!in.good())
+        return;
+    const std::streampos here = in.tellg();
+    if (here == std::streampos(-1) || !in.seekg(0, std::ios::end)) {
+        in.clear();   // a stream that cannot seek is read as it comes
+        return;
+    }
+    const std::streampos end = in.tellg();
+    if (end == std::streampos(-1) || !in.seekg(here)) {
+        in.clear();
+        in.seekg(here);
+        return;
+    }
+    position = here;
+    dataEnd = end;
+    canSeek = true;
+}
+
+bool BurstAnalyzer::seekPast(std::int64_t bytes, std::istream& in)
+{
+    // Two frames at least stay after the skip: whatever later reads obtain
+    // first comes after it, so the held values are never taken from frames
+    // that were skipped.
+    if (!canSeek || !in.good() || position + bytes + 8 > dataEnd)
+        return false;
+    if (!in.seekg(bytes, std::ios::cur)) {
+        canSeek = false;
+        return false;
+    }
+    position += bytes;
+    return true;
+}
+
+std::int64_t BurstAnalyzer::readBlock(std::int64_t bytes, std::istream& in)
+{
+    // On a stream that has already failed this only sets fail again, as
+    // each of the frame's 2-byte reads would.
+    in.read(reinterpret_cast<char*>(block), static_cast<std::streamsize>(bytes));
+    std::int64_t obtained = in.gcount();
+    position += obtained;
+    return obtained;
+}
+
 void BurstAnalyzer::skipFrames(std::int64_t frames, std::istream& in)
 {
     while (frames > 0 && in.good()) {
         std::int64_t count = std::min<std::int64_t>(frames, blockFrames);
-        in.read(reinterpret_cast<char*>(block), static_cast<std::streamsize>(count * 4));
+        if (!seekPast(count * 4, in))
+            readBlock(count * 4, in);
         frames -= count;
     }
     if (frames > 0)

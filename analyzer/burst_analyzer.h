@@ -36,8 +36,24 @@ struct BurstAnalyzer {
     /// read would change nothing, once the data have ended.
     void skipFrames(std::int64_t frames, std::istream& in);
 
+    /// Finds out whether `in` can seek and where its data end. Where it
+    /// can, frames that no window needs are passed over by seeking instead
+    /// of reading, except within the last frames of the data, which are
+    /// always read: the results, the held values and the stream's states
+    /// are those of reading every frame. A pipe is read throughout.
+    void probe(std::istream& in);
+
 private:
     void preparePhasors(std::int64_t begin, std::int64_t end, double omega);
+    /// Passes over `bytes` bytes by seeking when that is safe; false when
+    /// they must be read.
+    bool seekPast(std::int64_t bytes, std::istream& in);
+    /// Reads up to `bytes` bytes into the block; returns how many came.
+    std::int64_t readBlock(std::int64_t bytes, std::istream& in);
+
+    bool canSeek = false;
+    std::int64_t position = 0;   ///< the stream's position while canSeek
+    std::int64_t dataEnd = 0;    ///< the stream's length while canSeek
 };
 
 /// The ten values of one step, in report column order.

@@ -368,6 +368,49 @@ RunResult analyzeFailingAfter(std::size_t bytes, const std::vector<std::string>&
 
 } // namespace
 
+// A stream that cannot seek, as a pipe: every frame is read.
+class ForwardOnlyBuffer : public std::streambuf {
+public:
+    explicit ForwardOnlyBuffer(const std::string& bytes) : data(bytes)
+    {
+        setg(data.data(), data.data(), data.data() + data.size());
+    }
+
+private:
+    std::string data;
+};
+
+TEST(Analyzer, SeekingPastUnusedFramesReadsLikeAPipe)
+{
+    const std::string& sweep = defaultSweep();
+    const std::int64_t leadIn = 44 + 4 * 22050;
+    struct Case {
+        std::vector<std::string> args;
+        std::int64_t length;   // of the default sweep, or -1 for the whole file of `args`
+    } cases[] = {
+        {{}, -1},
+        {{"0", "1", "2000", "polar"}, -1},
+        {{"100", "1", "20000"}, -1},   // falling sweep
+        {{"22050", "2"}, -1},
+        {{}, leadIn - 5},              // inside the lead-in, which is passed over
+        {{}, leadIn + 4 * 22050 * 3 + 4 * 5000 + 3},   // between windows, a frame cut short
+        {{}, leadIn + 4 * 22050 * 3 + 4 * 21000},      // inside a background window
+        {{}, leadIn + 4 * 22050 * 4 - 4},              // one frame before a step ends
+        {{}, leadIn + 4 * 22050 * 4 + 6},              // just into the next burst
+    };
+    for (const Case& c : cases) {
+        const std::string file = c.length < 0 ? generatedFile(c.args) : sweep.substr(0, static_cast<std::size_t>(c.length));
+        RunResult seeking = runAnalyzerOn(file, c.args);
+        ForwardOnlyBuffer buffer(file);
+        std::istream pipe(&buffer);
+        RunResult reading = runAnalyzerOnStream(pipe, c.args);
+        EXPECT_EQ(seeking.code, reading.code) << c.length;
+        EXPECT_EQ(seeking.errors, reading.errors) << c.length;
+        EXPECT_EQ(rowsOf(seeking.report), rowsOf(reading.report)) << c.length;
+        EXPECT_FALSE(rowsOf(reading.report).empty() && c.length < 0);
+    }
+}
+
 TEST(Analyzer, ReadErrorsEndTheRunLikeTheEndOfTheData)
 {
     RunResult inHeader = analyzeFailingAfter(20, {});
