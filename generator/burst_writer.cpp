@@ -10,9 +10,9 @@
 
 void BurstWriter::writeChunk(std::ostream& out)
 {
-    out.write(reinterpret_cast<const char*>(chunk), chunkFill);
+    out.write(reinterpret_cast<const char*>(chunk.data()), chunkFill);
     for (int i = 0; i < dirtyCount; ++i)
-        std::memset(chunk + dirtyBegin[i], 0, static_cast<std::size_t>(dirtyEnd[i] - dirtyBegin[i]));
+        std::memset(chunk.data() + dirtyBegin[i], 0, static_cast<std::size_t>(dirtyEnd[i] - dirtyBegin[i]));
     dirtyCount = 0;
     chunkFill = 0;
     bytesAhead = 0;
@@ -22,7 +22,7 @@ void BurstWriter::put(const unsigned char* bytes, std::int64_t count, std::ostre
 {
     while (count > 0) {
         int part = static_cast<int>(std::min<std::int64_t>(count, chunkBytes - bytesAhead - chunkFill));
-        std::memcpy(chunk + chunkFill, bytes, static_cast<std::size_t>(part));
+        std::memcpy(chunk.data() + chunkFill, bytes, static_cast<std::size_t>(part));
         if (dirtyCount > 0 && dirtyEnd[dirtyCount - 1] == chunkFill) {
             dirtyEnd[dirtyCount - 1] += part;
         } else if (dirtyCount == dirtySlots) {
@@ -71,7 +71,7 @@ void BurstWriter::computeBurst(int frames, double omega)
         // rounding, so cos 2x is the cosine already taken at frame 2i.
         double second = 2 * i < frames ? cosines[2 * i] : std::cos(2.0 * x);
         double value = driveAmplitude * (cosines[i] - second);
-        putLittleEndian16(burst + 4 * i, static_cast<std::int16_t>(static_cast<int>(value)));
+        putLittleEndian16(&burst[4 * static_cast<std::size_t>(i)], static_cast<std::int16_t>(static_cast<int>(value)));
         burst[4 * i + 2] = burst[4 * i];
         burst[4 * i + 3] = burst[4 * i + 1];
     }
@@ -84,7 +84,7 @@ void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
     if (frames <= burstFrames) {
         computeBurst(static_cast<int>(frames), schedule.omega);
         for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
-            put(burst, frames * 4, out);
+            put(burst.data(), frames * 4, out);
             skip((interval - frames) * 4, out);
         }
         return;

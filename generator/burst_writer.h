@@ -4,16 +4,17 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 /// Writes the generator's sample frames. The output goes through one chunk
 /// that is written whenever it is full, so that the file receives writes of
-/// 128 KiB at offsets that are multiples of it (the header counted), which
+/// 1 MiB at offsets that are multiples of it (the header counted), which
 /// the kernel writes and later reads fastest. The chunk is kept zero where
 /// nothing was put, so silence costs no copying: each repetition of a step
 /// copies only its burst, which is computed once per step. Every frame
 /// carries the same 16-bit little-endian value on both channels.
 struct BurstWriter {
-    static constexpr int chunkBytes = 1 << 17;
+    static constexpr int chunkBytes = 1 << 20;
     /// The longest burst a schedule writes: a polar run's whole interval.
     static constexpr int burstFrames = polarInterval;
 
@@ -42,9 +43,10 @@ private:
     void skip(std::int64_t count, std::ostream& out);
     void writeChunk(std::ostream& out);
 
-    unsigned char burst[burstFrames * 4];
-    double cosines[burstFrames];
-    unsigned char chunk[chunkBytes] = {};
+    // Allocated once per run (1.5 MiB together, too much for a stack frame).
+    std::vector<unsigned char> burst = std::vector<unsigned char>(burstFrames * 4);
+    std::vector<double> cosines = std::vector<double>(burstFrames);
+    std::vector<unsigned char> chunk = std::vector<unsigned char>(chunkBytes);
     int chunkFill = 0;   ///< bytes of `chunk` in use
     int bytesAhead;      ///< bytes the stream holds ahead of the chunk (the header, at first)
     /// The ranges of `chunk` that hold bursts; zero elsewhere. Beyond the
