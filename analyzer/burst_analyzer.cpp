@@ -199,7 +199,10 @@ bool BurstAnalyzer::seekPast(std::int64_t bytes, std::istream& in)
     // Two frames at least stay after the skip: whatever later reads obtain
     // first comes after it, so the held values are never taken from frames
     // that were skipped.
-    if (!canSeek || !in.good() || position + bytes + 8 > dataEnd)
+    // A short gap is cheaper read than sought: the stream's buffer mostly
+    // holds it already, and a seek drops that buffer.
+    constexpr std::int64_t shortestSeek = 32768;
+    if (!canSeek || bytes < shortestSeek || !in.good() || position + bytes + 8 > dataEnd)
         return false;
     if (!in.seekg(bytes, std::ios::cur)) {
         canSeek = false;

@@ -1,87 +1,112 @@
 #!/usr/bin/env bash
-# Measures the programs against copying the same bytes: ravgen against
-# `cp` of a file of the generated size, ravan against `cat FILE > /dev/null`.
-# Builds in Release, runs each pair interleaved RUNS times (default 9) and
-# prints the median times, their ratio and each program's peak resident
-# memory, for the default sweep and for numAvg 20.
+# Measures the programs against the bare baselines on the same bytes, in one
+# run: ravgen against `cp` of its file and a plain read()/write() copy loop,
+# ravan against `cat FILE > /dev/null` and a plain read() loop. Builds in
+# Release; each program and its baselines run interleaved RUNS times
+# (default 15) and the table gives the median of the paired ratios of CPU
+# time (user + system, from the kernel's accounting of each child), the
+# programs' peak resident memory, and, where valgrind is installed, their
+# instruction counts from callgrind, which repeat exactly on a noisy
+# machine. The table is printed and written to bench/results.md.
 #
 #   bench/run.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-9}
+runs=${1:-15}
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTONEBURST_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
+tools="$build/bench-tools"
+mkdir -p "$tools"
+c++ -O2 -o "$tools/cpu_time" bench/cpu_time.cpp
+c++ -O2 -o "$tools/plain_io" bench/plain_io.cpp
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Wall time of one command in microseconds, from bash's own clock so that
-# no helper process is counted.
-micros() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null
-  local end=$EPOCHREALTIME
-  echo $(( (${end/./} - ${start/./}) ))
+# CPU microseconds and peak KiB of one run of a command.
+cpu() { "$tools/cpu_time" "$@" 2>&1 >/dev/null | tail -1 | cut -d' ' -f1,2; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+instructions() {
+  if command -v valgrind >/dev/null; then
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+      awk '/refs:/ { gsub(",", "", $NF); printf "%.1fM", $NF / 1e6 }'
+  else
+    echo "-"
+  fi
 }
 
-median() {
-  sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'
-}
-
-peak_kib() {
-  /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1
-}
-
+rows=()
 measure() {
   local label=$1; shift
   local args=("$@")
-  "$build/ravgen" "$work/gen.wav" "${args[@]}" >/dev/null
-  cp "$work/gen.wav" "$work/source.wav"
+  "$build/ravgen" "$work/source.wav" "${args[@]}" >/dev/null
   local size
-  size=$(stat -c %s "$work/gen.wav")
-  : >"$work/gen.t"; : >"$work/cp.t"; : >"$work/an.t"; : >"$work/cat.t"
+  size=$(stat -c %s "$work/source.wav")
+  : >"$work/gen"; : >"$work/an"
   for ((i = 0; i < runs; i++)); do
-    rm -f "$work/copy.wav" "$work/gen.wav"
-    micros cp "$work/source.wav" "$work/copy.wav" >>"$work/cp.t"
-    micros "$build/ravgen" "$work/gen.wav" "${args[@]}" >>"$work/gen.t"
-    micros cat "$work/source.wav" >>"$work/cat.t"
-    micros "$build/ravan" "$work/source.wav" "${args[@]}" >>"$work/an.t"
+    rm -f "$work/cp.wav" "$work/plain.wav" "$work/gen.wav"
+    read -r cp_t _ < <(cpu cp "$work/source.wav" "$work/cp.wav")
+    read -r plain_w _ < <(cpu "$tools/plain_io" copy "$work/source.wav" "$work/plain.wav")
+    read -r gen_t gen_k < <(cpu "$build/ravgen" "$work/gen.wav" "${args[@]}")
+    read -r cat_t _ < <(cpu cat "$work/source.wav")
+    read -r plain_r _ < <(cpu "$tools/plain_io" read "$work/source.wav")
+    read -r an_t an_k < <(cpu "$build/ravan" "$work/source.wav" "${args[@]}")
+    echo "$gen_t $cp_t $plain_w $gen_k" >>"$work/gen"
+    echo "$an_t $cat_t $plain_r $an_k" >>"$work/an"
   done
-  local gen cp_ an cat_
-  gen=$(median <"$work/gen.t"); cp_=$(median <"$work/cp.t")
-  an=$(median <"$work/an.t"); cat_=$(median <"$work/cat.t")
-  local gen_kib an_kib
-  gen_kib=$(peak_kib "$build/ravgen" "$work/gen.wav" "${args[@]}")
-  an_kib=$(peak_kib "$build/ravan" "$work/source.wav" "${args[@]}")
-  awk -v label="$label" -v size="$size" -v gen="$gen" -v cp="$cp_" -v an="$an" -v cat="$cat_" \
-      -v gk="$gen_kib" -v ak="$an_kib" 'BEGIN {
-    printf "%s: %d bytes\n", label, size
-    printf "  ravgen %8.1f ms   cp            %8.1f ms   ratio %.2f   peak %.1f MiB\n", gen/1000, cp/1000, gen/cp, gk/1024
-    printf "  ravan  %8.1f ms   cat >/dev/null %7.1f ms   ratio %.2f   peak %.1f MiB\n", an/1000, cat/1000, an/cat, ak/1024
-  }'
+  cmp -s "$work/gen.wav" "$work/source.wav" || { echo "ravgen wrote another file"; exit 1; }
+  local g_cp g_plain g_ms g_kib a_cat a_plain a_ms a_kib
+  g_cp=$(awk '{ print $1 / $2 }' "$work/gen" | median)
+  g_plain=$(awk '{ print $1 / $3 }' "$work/gen" | median)
+  g_ms=$(awk '{ print $1 / 1000 }' "$work/gen" | median)
+  g_kib=$(awk '{ print $4 }' "$work/gen" | median)
+  a_cat=$(awk '{ print $1 / $2 }' "$work/an" | median)
+  a_plain=$(awk '{ print $1 / $3 }' "$work/an" | median)
+  a_ms=$(awk '{ print $1 / 1000 }' "$work/an" | median)
+  a_kib=$(awk '{ print $4 }' "$work/an" | median)
+  local g_ins a_ins cp_ins cat_ins
+  g_ins=$(instructions "$build/ravgen" "$work/gen.wav" "${args[@]}")
+  cp_ins=$(instructions cp "$work/source.wav" "$work/cp.wav")
+  a_ins=$(instructions "$build/ravan" "$work/source.wav" "${args[@]}")
+  cat_ins=$(instructions cat "$work/source.wav")
+  rows+=("$(printf '| ravgen, %s, %.1f MB | %.2f | %.2f | %.1f ms | %.1f MiB | %s (cp %s) |' \
+    "$label" "$(echo "$size / 1000000" | bc -l)" "$g_cp" "$g_plain" "$g_ms" "$(echo "$g_kib / 1024" | bc -l)" "$g_ins" "$cp_ins")")
+  rows+=("$(printf '| ravan, %s | %.2f | %.2f | %.1f ms | %.1f MiB | %s (cat %s) |' \
+    "$label" "$a_cat" "$a_plain" "$a_ms" "$(echo "$a_kib / 1024" | bc -l)" "$a_ins" "$cat_ins")")
 }
 
-echo "median of $runs interleaved runs"
-measure "default sweep" 
-measure "sweep, numAvg 20" 22050 20
+measure "default sweep"
+measure "numAvg 20" 22050 20
 
 # ravprep on the default sweep as a 48 kHz 24-bit recording on a clock
-# 50 ppm fast (SoX makes it; the resampler's own share is the difference
-# to the same file at 44100 Hz 16-bit, which is copied).
+# 50 ppm fast (SoX makes it). The resampler's own share is the difference
+# to the same sweep at 44100 Hz 16-bit, which ravprep locates the same way
+# and copies without resampling.
 if [[ -x "$build/ravprep" ]] && command -v sox >/dev/null; then
   "$build/ravgen" "$work/sweep.wav" >/dev/null
-  sox "$work/sweep.wav" -b 24 "$work/rec48s.wav" speed 0.99995 rate -v 48000
-  : >"$work/prep.t"; : >"$work/copy.t"; : >"$work/cat48.t"
+  sox "$work/sweep.wav" -b 24 "$work/rec48.wav" speed 0.99995 rate -v 48000
+  : >"$work/prep"
   for ((i = 0; i < runs; i++)); do
-    micros cat "$work/rec48s.wav" >>"$work/cat48.t"
-    micros "$build/ravprep" "$work/rec48s.wav" "$work/aligned.wav" >>"$work/prep.t"
-    micros "$build/ravprep" "$work/sweep.wav" "$work/copied.wav" >>"$work/copy.t"
+    read -r prep_t prep_k < <(cpu "$build/ravprep" "$work/rec48.wav" "$work/aligned.wav")
+    read -r copy_t _ < <(cpu "$build/ravprep" "$work/sweep.wav" "$work/copied.wav")
+    read -r cat_t _ < <(cpu cat "$work/rec48.wav")
+    echo "$prep_t $copy_t $cat_t $prep_k" >>"$work/prep"
   done
-  prep=$(median <"$work/prep.t"); copy=$(median <"$work/copy.t"); cat48=$(median <"$work/cat48.t")
-  prep_kib=$(peak_kib "$build/ravprep" "$work/rec48s.wav" "$work/aligned.wav")
-  awk -v prep="$prep" -v copy="$copy" -v cat="$cat48" -v pk="$prep_kib" 'BEGIN {
-    printf "ravprep, 48 kHz 24-bit sweep: %.1f ms (cat %.1f ms, the same sweep copied at 44100 Hz %.1f ms)   peak %.1f MiB\n", prep/1000, cat/1000, copy/1000, pk/1024
-  }'
+  p_ms=$(awk '{ print $1 / 1000 }' "$work/prep" | median)
+  p_resampler=$(awk '{ print ($1 - $2) / 1000 }' "$work/prep" | median)
+  p_cat=$(awk '{ print $1 / $3 }' "$work/prep" | median)
+  p_rest=$(awk '{ print $2 / $3 }' "$work/prep" | median)
+  p_kib=$(awk '{ print $4 }' "$work/prep" | median)
+  rows+=("$(printf '| ravprep, 48 kHz 24-bit sweep | %.0f (without the resampler %.0f) | - | %.0f ms (resampler %.0f ms) | %.1f MiB | - |' \
+    "$p_cat" "$p_rest" "$p_ms" "$p_resampler" "$(echo "$p_kib / 1024" | bc -l)")")
 else
-  echo "ravprep or sox missing: ravprep not measured"
+  rows+=("| ravprep | not measured: ravprep or sox missing | | | | |")
 fi
+
+{
+  echo "Median of $runs interleaved runs; ratios of CPU time (user + system)."
+  echo
+  echo "| Program, run | / \`cp\` or \`cat\` | / plain read()/write() loop | CPU time | peak memory | instructions |"
+  echo "|---|---|---|---|---|---|"
+  printf '%s\n' "${rows[@]}"
+} | tee bench/results.md

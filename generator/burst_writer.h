@@ -51,7 +51,7 @@ private:
     int bytesAhead;      ///< bytes the stream holds ahead of the chunk (the header, at first)
     /// The ranges of `chunk` that hold bursts; zero elsewhere. Beyond the
     /// last slot ranges merge into it.
-    static constexpr int dirtySlots = 8;
+    static constexpr int dirtySlots = 64;
     int dirtyBegin[dirtySlots] = {};
     int dirtyEnd[dirtySlots] = {};
     int dirtyCount = 0;
