@@ -95,8 +95,15 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     const std::int64_t duration = schedule.duration;
     const std::int64_t backgroundBegin = interval - 2 * duration;
     const std::int64_t backgroundEnd = interval - duration;
-    preparePhasors(0, duration, schedule.omega);
-    preparePhasors(backgroundBegin, backgroundEnd, schedule.omega);
+    // A polar run's steps all share one burst: its phasors are worked out
+    // once for the run.
+    if (schedule.omega != preparedOmega || duration != preparedDuration || interval != preparedInterval) {
+        preparePhasors(0, duration, schedule.omega);
+        preparePhasors(backgroundBegin, backgroundEnd, schedule.omega);
+        preparedOmega = schedule.omega;
+        preparedDuration = duration;
+        preparedInterval = interval;
+    }
     const PhasorTable phasors{phasorCos, phasorSin, maxInterval, schedule.omega};
 
     // The repetition cut where a window begins or ends, so that each piece

@@ -51,6 +51,11 @@ private:
     /// Reads up to `bytes` bytes into the block; returns how many came.
     std::int64_t readBlock(std::int64_t bytes, std::istream& in);
 
+    /// The burst whose phasors the tables hold (none at first).
+    double preparedOmega = -1.0;
+    std::int64_t preparedDuration = -1;
+    std::int64_t preparedInterval = -1;
+
     bool canSeek = false;
     std::int64_t position = 0;   ///< the stream's position while canSeek
     std::int64_t dataEnd = 0;    ///< the stream's length while canSeek
