@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <istream>
+#include <iterator>
 #include <ostream>
 
 namespace {
@@ -117,38 +118,38 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     };
 
     for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition)
-        for (int piece = 0; piece + 1 < 5; ++piece)
-        for (std::int64_t start = cuts[piece]; start < cuts[piece + 1]; start += blockFrames) {
-            std::int64_t count = std::min<std::int64_t>(blockFrames, cuts[piece + 1] - start);
-            if (!inWindow(start, start + count) && seekPast(count * 4, in))
-                continue;
-            std::int64_t obtained = readBlock(count * 4, in);
-            std::int64_t readFrames = obtained / 4;
-            if (readFrames > 0) {
-                held.s1 = littleEndian16(block + 4 * (readFrames - 1));
-                held.s2 = littleEndian16(block + 4 * (readFrames - 1) + 2);
+        for (std::size_t piece = 0; piece + 1 < std::size(cuts); ++piece)
+            for (std::int64_t start = cuts[piece]; start < cuts[piece + 1]; start += blockFrames) {
+                std::int64_t count = std::min<std::int64_t>(blockFrames, cuts[piece + 1] - start);
+                if (!inWindow(start, start + count) && seekPast(count * 4, in))
+                    continue;
+                std::int64_t obtained = readBlock(count * 4, in);
+                std::int64_t readFrames = obtained / 4;
+                if (readFrames > 0) {
+                    held.s1 = littleEndian16(block + 4 * (readFrames - 1));
+                    held.s2 = littleEndian16(block + 4 * (readFrames - 1) + 2);
+                }
+                // A frame cut short keeps what its reads obtained.
+                const unsigned char* partial = block + 4 * readFrames;
+                switch (obtained % 4) {
+                case 1:
+                    held.s1 = withLowByte(held.s1, partial[0]);
+                    break;
+                case 2:
+                    held.s1 = littleEndian16(partial);
+                    break;
+                case 3:
+                    held.s1 = littleEndian16(partial);
+                    held.s2 = withLowByte(held.s2, partial[2]);
+                    break;
+                default:
+                    break;
+                }
+                std::int64_t end = start + count;
+                accumulate(signal1, signal2, 0, duration, start, end, readFrames, block, held, phasors);
+                accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block,
+                           held, phasors);
             }
-            // A frame cut short keeps what its reads obtained.
-            const unsigned char* partial = block + 4 * readFrames;
-            switch (obtained % 4) {
-            case 1:
-                held.s1 = withLowByte(held.s1, partial[0]);
-                break;
-            case 2:
-                held.s1 = littleEndian16(partial);
-                break;
-            case 3:
-                held.s1 = littleEndian16(partial);
-                held.s2 = withLowByte(held.s2, partial[2]);
-                break;
-            default:
-                break;
-            }
-            std::int64_t end = start + count;
-            accumulate(signal1, signal2, 0, duration, start, end, readFrames, block, held, phasors);
-            accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block,
-                       held, phasors);
-        }
 
     const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * analyzerScale;
     for (PhasorSum* sum : {&signal1, &signal2, &background1, &background2}) {

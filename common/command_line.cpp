@@ -63,6 +63,13 @@ bool checkSettings(const BurstSchedule& schedule, std::ostream& errors)
     return true;
 }
 
+// The programs take no option before the file: a first argument that
+// begins with '-' is a request for help or a mistake.
+bool startsWithDash(int argc, const char* const* argv)
+{
+    return argc >= 2 && argv[1][0] == '-';
+}
+
 } // namespace
 
 void writeUsage(std::ostream& errors, const char* synopsis)
@@ -100,7 +107,7 @@ int readArguments(int argc, const char* const* argv, const char* synopsis,
 
 bool argumentsAccepted(int argc, const char* const* argv)
 {
-    if (argc >= 2 && argv[1][0] == '-')
+    if (startsWithDash(argc, argv))
         return false;
     BurstSchedule scratch;
     std::ostream silent(nullptr);
@@ -116,7 +123,7 @@ void writeRunHeader(std::ostream& report, int argc, const char* const* argv)
 bool leadingDashHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report,
                         std::ostream& errors, int& code)
 {
-    if (argc < 2 || argv[1][0] != '-')
+    if (!startsWithDash(argc, argv))
         return false;
     const std::string first = argv[1];
     if (argc == 2 && (first == "-h" || first == "--help")) {

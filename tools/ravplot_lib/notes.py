@@ -12,9 +12,12 @@ class Notes:
             self._plain.append(text)
 
     def skipped(self, what, reason, rows):
+        """`rows` of `what` were left out for `reason`. The same trace may be
+        built more than once (for a picture and its FRD file), so a repeat
+        of the same count is not added again."""
         if rows:
             key = (what, reason)
-            self._counts[key] = self._counts.get(key, 0) + rows
+            self._counts[key] = max(self._counts.get(key, 0), rows)
 
     def lines(self):
         merged = []

@@ -2,6 +2,7 @@
 frequency, a polar run as level against the angle."""
 
 from .failure import Failure, MISSING_LIBRARY, UNUSABLE_INPUT, UNWRITABLE, display_text
+from .traces import wrapped_degrees
 
 # Line style, width and drawing order per trace: the widest is drawn first,
 # so a trace that equals another (dB 1 and dB diff against a 0 dB loopback)
@@ -113,8 +114,7 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
             level.plot(trace.frequency, trace.level, **look)
             frequencies.append(trace.frequency)
             if trace.phase is not None:
-                degrees = numpy.degrees(trace.phase)
-                degrees = 180.0 - (180.0 - degrees) % 360.0 if wrapped_phase else \
+                degrees = wrapped_degrees(trace.phase) if wrapped_phase else \
                     numpy.degrees(numpy.unwrap(trace.phase))
                 phase.plot(trace.frequency, degrees, **look)
     frequencies = numpy.concatenate(frequencies)

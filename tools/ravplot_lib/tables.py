@@ -11,7 +11,7 @@ import math
 
 from .failure import Failure, UNWRITABLE, display_text
 from .report import SETTING_LABELS
-from .traces import SAMPLE_RATE, traces
+from .traces import SAMPLE_RATE, traces, wrapped_degrees
 
 FRD_TRACES = ["1", "2", "diff"]
 _FRD_WHAT = {"1": "channel 1", "2": "channel 2", "diff": "channel 1 relative to channel 2"}
@@ -20,11 +20,6 @@ _FRD_WHAT = {"1": "channel 1", "2": "channel 2", "diff": "channel 1 relative to 
 def fixed(value, places):
     """`value` with `places` decimals, never as a negative zero."""
     return "{:.{}f}".format(round(value, places) + 0.0, places)
-
-
-def _wrapped_degrees(radians):
-    degrees = math.degrees(radians)
-    return 180.0 - (180.0 - degrees) % 360.0
 
 
 def _comment_lines(report, corrections, what):
@@ -51,7 +46,7 @@ def frd_lines(report, trace, corrections):
             repeated += 1
             continue
         last = frequency
-        degrees = -(_wrapped_degrees(phase) if trace.phase_corrected else math.degrees(phase))
+        degrees = -(wrapped_degrees(phase) if trace.phase_corrected else math.degrees(phase))
         lines.append("\t".join([fixed(frequency, 4), fixed(level, 4), fixed(degrees, 3)]))
     report.notes.skipped(what, "a frequency already written", repeated)
     return lines
@@ -77,7 +72,7 @@ def polar_lines(report, corrections, angle_step):
             level = corrected[key].get(step, (raw[key][step], None))[0]
             cells.append(_cell(level, 4))
         phase = corrected["diff"].get(step, (None, raw["phase"][step]))[1]
-        degrees = _wrapped_degrees(phase) if found["diff"].phase_corrected and math.isfinite(phase) \
+        degrees = wrapped_degrees(phase) if found["diff"].phase_corrected and math.isfinite(phase) \
             else math.degrees(phase)
         cells.append(_cell(degrees, 3))
         lines.append("\t".join(cells))

@@ -23,6 +23,12 @@ _LARGEST_PHASE_RAD = 1000.0
 _HIGHEST_FREQUENCY = 1e6
 
 
+def wrapped_degrees(radians):
+    """`radians` in degrees within (-180, 180]; scalars or numpy arrays."""
+    degrees = radians * (180.0 / math.pi)
+    return 180.0 - (180.0 - degrees) % 360.0
+
+
 class Corrections:
     """What the user asked to change: a delay put back on channel 1 (frames
     at 44100 Hz; negative takes one out) and a microphone calibration."""
