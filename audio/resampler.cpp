@@ -10,14 +10,20 @@ Resampler::~Resampler()
 
 bool Resampler::start(double ratio)
 {
+    // The rates matter only as their ratio.
+    return start(ratio * 44100.0, 44100.0);
+}
+
+bool Resampler::start(double inputRate, double outputRate)
+{
     soxr_error_t error = nullptr;
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     // The bursts' second harmonic reaches 20.1 kHz: keep the passband
-    // flat up to 21.4 kHz at 44100 Hz rather than the library's 20.1.
+    // flat up to 21.4 kHz at 44100 Hz rather than the library's 20.1
+    // (the band is a fraction of the lower rate's half).
     quality.passband_end = 0.97;
-    // The rates matter only as their ratio.
-    handle = soxr_create(ratio * 44100.0, 44100.0, 1, &error, &io, &quality, nullptr);
+    handle = soxr_create(inputRate, outputRate, 1, &error, &io, &quality, nullptr);
     return error == nullptr && handle != nullptr;
 }
 

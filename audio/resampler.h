@@ -17,6 +17,10 @@ struct Resampler {
     /// False when the library refuses it.
     bool start(double ratio);
 
+    /// Starts a conversion from `inputRate` to `outputRate` frames per
+    /// second, whose ratio the library forms itself (exact for whole rates).
+    bool start(double inputRate, double outputRate);
+
     /// Takes `count` input samples and appends what comes out to `output`.
     void process(const double* input, std::size_t count, std::vector<double>& output);
 

@@ -120,17 +120,23 @@ void writeRunHeader(std::ostream& report, int argc, const char* const* argv)
            << "\n file name:\t" << argv[1] << std::endl;
 }
 
+bool helpHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report, int& code)
+{
+    if (argc != 2 || (std::string(argv[1]) != "-h" && std::string(argv[1]) != "--help"))
+        return false;
+    writeUsage(report, synopsis);
+    code = exitOk;
+    return true;
+}
+
 bool leadingDashHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report,
                         std::ostream& errors, int& code)
 {
     if (!startsWithDash(argc, argv))
         return false;
-    const std::string first = argv[1];
-    if (argc == 2 && (first == "-h" || first == "--help")) {
-        writeUsage(report, synopsis);
-        code = exitOk;
+    if (helpHandled(argc, argv, synopsis, report, code))
         return true;
-    }
+    const std::string first = argv[1];
     errors << "Not a file name: " << first << " (the programs take no options here; write ./" << first
            << " for a file of that name)." << std::endl;
     writeUsage(errors, synopsis);

@@ -30,6 +30,11 @@ bool argumentsAccepted(int argc, const char* const* argv);
 /// Writes the run header: program path, argument count and file name.
 void writeRunHeader(std::ostream& report, int argc, const char* const* argv);
 
+/// A lone -h or --help writes the usage message to `report` and gives
+/// exitOk. Returns true, with `code` set, when it did. For the programs
+/// whose options may stand first.
+bool helpHandled(int argc, const char* const* argv, const char* synopsis, std::ostream& report, int& code);
+
 /// What every program checks before its arguments: a lone -h or --help
 /// writes the usage message to `report` and gives exitOk; any other first
 /// argument that begins with '-' is refused with one line and the usage

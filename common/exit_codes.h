@@ -1,7 +1,8 @@
 #pragma once
 
 /// The values a program's main flow returns. Where exit statuses are eight
-/// bits wide the negative codes read 255, 254, 253, 252, 251, 250 and 249.
+/// bits wide the negative codes read 255, 254, 253, 252, 251, 250, 249, 248,
+/// 247 and 246.
 enum ExitCode : int {
     exitOk = 0,         ///< the run finished
     exitUsage = -1,     ///< wrong argument count or refused value; usage written
@@ -11,4 +12,7 @@ enum ExitCode : int {
     exitNotFound = -5,  ///< ravdelay, ravprep: no burst found in either channel
     exitReport = -6,    ///< the run finished but its report could not be written
     exitMismatch = -7,  ///< ravprep: the recording does not follow the schedule
+    exitNoServer = -8,  ///< ravmeasure: no audio server, or its ports could not be connected; nothing written
+    exitBroken = -9,    ///< ravmeasure: an xrun, the server or a port went away; what was recorded is kept
+    exitStopped = -10,  ///< ravmeasure: stopped by Ctrl-C or a termination signal; what was recorded is kept
 };

@@ -151,7 +151,7 @@ int writeAligned(SoundFile& file, const PrepOptions& options, const TimingSoluti
 int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
     int code = exitOk;
-    if (leadingDashHandled(argc, argv, prepSynopsis, report, errors, code))
+    if (helpHandled(argc, argv, prepSynopsis, report, code))
         return code;
     PrepOptions options;
     code = options.read(argc, argv, errors);

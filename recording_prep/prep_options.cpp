@@ -38,6 +38,11 @@ int PrepOptions::read(int argc, const char* const* argv, std::ostream& errors)
         bool channels = std::strcmp(argv[i], "--channels") == 0;
         bool referenceOption = std::strcmp(argv[i], "--reference") == 0;
         if (!channels && !referenceOption) {
+            // Options may stand first, so a name that begins with '-' is
+            // an unknown option, not a file (reach one as ./-name); a
+            // negative number is a value that the generator's rules refuse.
+            if (argv[i][0] == '-' && !isWholeReal(argv[i]))
+                return refuse(errors, std::string(argv[i]) + " refused: ravprep has no such option.");
             positional.push_back(argv[i]);
             continue;
         }

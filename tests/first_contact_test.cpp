@@ -60,7 +60,18 @@ TEST(FirstContact, RavprepHelpTouchesNoFile)
     EXPECT_EQ(asked.report.rfind("Useage: ravprep", 0), 0u) << asked.report;
     RunResult refused = runProcess(RAVPREP_PATH, {"-x.wav", "out.wav"});
     EXPECT_EQ(refused.code, 255);
+    EXPECT_EQ(refused.errors.rfind("-x.wav refused: ravprep has no such option.", 0), 0u) << refused.errors;
     EXPECT_FALSE(exists("out.wav"));
+}
+
+TEST(FirstContact, RavprepOptionsMayStandFirst)
+{
+    TempDir dir;
+    const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
+    ASSERT_EQ(runGeneratorWith({in, "100", "1", "2000", "polar"}).code, exitOk);
+    RunResult prepared = runProcess(RAVPREP_PATH, {"--reference", "2", in, out, "100", "1", "2000", "polar"});
+    EXPECT_EQ(prepared.code, 0) << prepared.errors;
+    EXPECT_TRUE(exists(out));
 }
 #endif
 

@@ -1,0 +1,343 @@
+#include "jack_session.h"
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// About six seconds per port at 44100 Hz: the main thread's pauses, a
+// slow disk or a resampler's burst never reach it.
+constexpr std::size_t ringBytes = std::size_t(1) << 20;
+// In freewheel mode a cycle waits this long for the main thread before the
+// run counts as broken.
+constexpr auto freewheelPatience = std::chrono::seconds(2);
+constexpr const char* portNames[4] = {"out_1", "out_2", "in_1", "in_2"};
+
+jack_client_t* jackClient(void* handle)
+{
+    return static_cast<jack_client_t*>(handle);
+}
+
+jack_port_t* jackPort(void* handle)
+{
+    return static_cast<jack_port_t*>(handle);
+}
+
+jack_ringbuffer_t* jackRing(void* handle)
+{
+    return static_cast<jack_ringbuffer_t*>(handle);
+}
+
+std::size_t readableFrames(void* ring)
+{
+    return jack_ringbuffer_read_space(jackRing(ring)) / sizeof(float);
+}
+
+std::size_t writableFrames(void* ring)
+{
+    return jack_ringbuffer_write_space(jackRing(ring)) / sizeof(float);
+}
+
+// The library writes its own diagnostics to standard error; the program
+// says in one line what went wrong instead.
+void quiet(const char*) {}
+
+int onProcess(jack_nframes_t frames, void* session)
+{
+    static_cast<JackSession*>(session)->cycle(frames);
+    return 0;
+}
+
+int onXrun(void* arg)
+{
+    auto* session = static_cast<JackSession*>(arg);
+    if (session->armed && !session->finished && !session->closing) {
+        ++session->xruns;
+        session->breakRun(RunBreak::xrun);
+    }
+    return 0;
+}
+
+void onShutdown(jack_status_t, const char*, void* arg)
+{
+    static_cast<JackSession*>(arg)->breakRun(RunBreak::serverGone);
+}
+
+void onFreewheel(int starting, void* arg)
+{
+    static_cast<JackSession*>(arg)->freewheeling = starting != 0;
+}
+
+void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* arg)
+{
+    auto* session = static_cast<JackSession*>(arg);
+    if (connected || !session->armed || session->finished || session->closing)
+        return;
+    jack_client_t* client = jackClient(session->client);
+    for (void* port : session->ports)
+        if (jack_port_by_id(client, a) == port || jack_port_by_id(client, b) == port)
+            session->breakRun(RunBreak::portsGone);
+}
+
+// Waits, in freewheel mode only, until `ready` holds or the patience ends.
+template <typename Ready>
+bool waitWhileFreewheeling(const JackSession& session, Ready ready)
+{
+    if (!session.freewheeling)
+        return ready();
+    const auto until = std::chrono::steady_clock::now() + freewheelPatience;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+} // namespace
+
+JackSession::~JackSession()
+{
+    close();
+    for (void*& ring : rings) {
+        if (ring != nullptr)
+            jack_ringbuffer_free(jackRing(ring));
+        ring = nullptr;
+    }
+}
+
+bool JackSession::open(const std::string& serverName, const std::string& clientName)
+{
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    jack_status_t status{};
+    int options = JackNoStartServer;
+    if (!serverName.empty())
+        options |= JackServerName;
+    client = jack_client_open(clientName.c_str(), static_cast<jack_options_t>(options), &status,
+                              serverName.c_str());
+    if (client == nullptr) {
+        noServer = (status & JackServerFailed) != 0;
+        error = noServer ? "no JACK server answered" : "the JACK server refused the client";
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        unsigned long direction = i < 2 ? JackPortIsOutput : JackPortIsInput;
+        ports[i] = jack_port_register(jackClient(client), portNames[i], JACK_DEFAULT_AUDIO_TYPE, direction, 0);
+        rings[i] = jack_ringbuffer_create(ringBytes);
+        if (ports[i] == nullptr || rings[i] == nullptr) {
+            error = std::string("cannot register the port ") + portNames[i];
+            return false;
+        }
+    }
+    jack_set_process_callback(jackClient(client), onProcess, this);
+    jack_set_xrun_callback(jackClient(client), onXrun, this);
+    jack_set_freewheel_callback(jackClient(client), onFreewheel, this);
+    jack_set_port_connect_callback(jackClient(client), onConnect, this);
+    jack_on_info_shutdown(jackClient(client), onShutdown, this);
+    return true;
+}
+
+int JackSession::rate() const
+{
+    return static_cast<int>(jack_get_sample_rate(jackClient(client)));
+}
+
+int JackSession::period() const
+{
+    return static_cast<int>(jack_get_buffer_size(jackClient(client)));
+}
+
+std::vector<std::string> JackSession::allPorts(bool playback) const
+{
+    std::vector<std::string> names;
+    const char** found = jack_get_ports(jackClient(client), nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                        playback ? JackPortIsInput : JackPortIsOutput);
+    for (const char** name = found; name != nullptr && *name != nullptr; ++name)
+        names.emplace_back(*name);
+    jack_free(found);
+    return names;
+}
+
+std::vector<std::string> JackSession::physicalPorts(bool playback) const
+{
+    std::vector<std::string> names;
+    const char** found = jack_get_ports(jackClient(client), nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                        JackPortIsPhysical | (playback ? JackPortIsInput : JackPortIsOutput));
+    for (const char** name = found; name != nullptr && *name != nullptr && names.size() < 2; ++name)
+        names.emplace_back(*name);
+    jack_free(found);
+    return names;
+}
+
+bool JackSession::activate()
+{
+    if (jack_activate(jackClient(client)) != 0) {
+        error = "the JACK server would not start the client";
+        return false;
+    }
+    return true;
+}
+
+void JackSession::arm()
+{
+    tailLeft = tailFrames;
+    armed = true;
+}
+
+bool JackSession::startFreewheel()
+{
+    if (jack_set_freewheel(jackClient(client), 1) != 0) {
+        error = "the JACK server would not freewheel";
+        return false;
+    }
+    freewheelAsked = true;
+    return true;
+}
+
+bool JackSession::connect(const std::vector<std::string>& play, const std::vector<std::string>& record,
+                          bool loopback)
+{
+    for (int channel = 0; channel < 2; ++channel) {
+        std::string out = jack_port_name(jackPort(ports[channel]));
+        std::string in = jack_port_name(jackPort(ports[2 + channel]));
+        std::string from[2] = {out, loopback ? out : record[channel]};
+        std::string to[2] = {loopback ? in : play[channel], in};
+        for (int link = 0; link < (loopback ? 1 : 2); ++link) {
+            int status = jack_connect(jackClient(client), from[link].c_str(), to[link].c_str());
+            if (status != 0 && status != EEXIST) {
+                error = "cannot connect " + from[link] + " to " + to[link];
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::int64_t JackSession::latencyFrames(bool loopback) const
+{
+    jack_recompute_total_latencies(jackClient(client));
+    jack_latency_range_t playback{}, capture{};
+    jack_port_get_latency_range(jackPort(ports[0]), JackPlaybackLatency, &playback);
+    jack_port_get_latency_range(jackPort(ports[2]), JackCaptureLatency, &capture);
+    std::int64_t frames = std::int64_t(playback.max) + capture.max;
+    // The server runs a client whose output feeds its own input once per
+    // cycle, so what it plays arrives at its inputs in the next cycle.
+    if (loopback)
+        frames += period();
+    return frames;
+}
+
+std::size_t JackSession::playbackSpace() const
+{
+    return std::min(writableFrames(rings[0]), writableFrames(rings[1]));
+}
+
+std::size_t JackSession::captureSpace() const
+{
+    return std::min(writableFrames(rings[2]), writableFrames(rings[3]));
+}
+
+std::size_t JackSession::captureReady() const
+{
+    return std::min(readableFrames(rings[2]), readableFrames(rings[3]));
+}
+
+void JackSession::pushPlayback(const float* left, const float* right, std::size_t count)
+{
+    jack_ringbuffer_write(jackRing(rings[0]), reinterpret_cast<const char*>(left), count * sizeof(float));
+    jack_ringbuffer_write(jackRing(rings[1]), reinterpret_cast<const char*>(right), count * sizeof(float));
+}
+
+void JackSession::takeCapture(float* left, float* right, std::size_t count)
+{
+    jack_ringbuffer_read(jackRing(rings[2]), reinterpret_cast<char*>(left), count * sizeof(float));
+    jack_ringbuffer_read(jackRing(rings[3]), reinterpret_cast<char*>(right), count * sizeof(float));
+}
+
+void JackSession::breakRun(RunBreak reason)
+{
+    RunBreak none = RunBreak::none;
+    broken.compare_exchange_strong(none, reason);
+}
+
+void JackSession::cycle(std::uint32_t frames)
+{
+    float* out[2];
+    float* in[2];
+    for (int channel = 0; channel < 2; ++channel) {
+        out[channel] = static_cast<float*>(jack_port_get_buffer(jackPort(ports[channel]), frames));
+        in[channel] = static_cast<float*>(jack_port_get_buffer(jackPort(ports[2 + channel]), frames));
+        std::fill(out[channel], out[channel] + frames, 0.0f);
+    }
+    if (!armed || finished || broken != RunBreak::none)
+        return;
+    // A cycle that the server skipped leaves a gap in its frame clock, and
+    // the recording would lose frames without a word.
+    if (!freewheeling) {
+        std::uint32_t now = jack_last_frame_time(jackClient(client));
+        if (haveFrameTime && now != lastFrameTime + frames) {
+            ++xruns;
+            breakRun(RunBreak::xrun);
+            return;
+        }
+        lastFrameTime = now;
+        haveFrameTime = true;
+    } else {
+        haveFrameTime = false;
+    }
+
+    // The end flag is read before the rings: once it is set, every frame
+    // of the stimulus is in them.
+    bool ended = stimulusEnded.load();
+    std::size_t ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+    if (!ended && ready < frames) {
+        waitWhileFreewheeling(*this, [&] {
+            ended = stimulusEnded.load();
+            ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+            return ended || ready >= frames;
+        });
+        if (!ended && ready < frames) {
+            breakRun(RunBreak::playbackLate);
+            return;
+        }
+    }
+    const std::size_t take = std::min<std::size_t>(ready, frames);
+    for (int channel = 0; channel < 2; ++channel)
+        jack_ringbuffer_read(jackRing(rings[channel]), reinterpret_cast<char*>(out[channel]), take * sizeof(float));
+    played += static_cast<std::int64_t>(take);
+
+    // The frames of the cycle after the stimulus's last belong to the tail.
+    const std::size_t tailPart = std::min<std::int64_t>(frames - take, tailLeft);
+    const std::size_t record = take + tailPart;
+    tailLeft -= static_cast<std::int64_t>(tailPart);
+    if (!waitWhileFreewheeling(*this, [&] { return captureSpace() >= record; })) {
+        breakRun(RunBreak::captureFull);
+        return;
+    }
+    for (int channel = 0; channel < 2; ++channel)
+        jack_ringbuffer_write(jackRing(rings[2 + channel]), reinterpret_cast<const char*>(in[channel]),
+                              record * sizeof(float));
+    if (ended && take == ready && tailLeft == 0)
+        finished = true;
+}
+
+void JackSession::close()
+{
+    closing = true;
+    if (client != nullptr) {
+        if (broken != RunBreak::serverGone) {
+            if (freewheelAsked)
+                jack_set_freewheel(jackClient(client), 0);
+            jack_deactivate(jackClient(client));
+        }
+        jack_client_close(jackClient(client));
+        client = nullptr;
+    }
+}

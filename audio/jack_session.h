@@ -1,0 +1,113 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// Why a run through the audio server stopped before its end.
+enum class RunBreak : int {
+    none = 0,
+    xrun,          ///< the server missed a cycle, or a cycle was skipped
+    serverGone,    ///< the server shut down or threw the client out
+    portsGone,     ///< a connection of the client's ports was broken
+    playbackLate,  ///< the stimulus did not reach the server in time
+    captureFull,   ///< the recording was not taken from the server in time
+};
+
+/// A JACK client with two output and two input ports that plays one
+/// stream and records two inputs in the same process cycles: the stimulus
+/// and the recording share one clock, frame for frame. Samples pass
+/// through lock-free rings, one per port, on the server's scale (full
+/// scale 1.0). In freewheel mode, when the server runs cycles as fast as
+/// they complete, the cycle waits for the rings instead of breaking.
+struct JackSession {
+    void* client = nullptr;      ///< the library's jack_client_t
+    void* ports[4] = {};         ///< out_1, out_2, in_1, in_2
+    void* rings[4] = {};         ///< to out_1, to out_2, from in_1, from in_2
+    std::string error;           ///< why the last operation failed
+    bool noServer = false;       ///< open failed because no server answered
+
+    // Set before arm(), read by the process cycle.
+    std::int64_t tailFrames = 0;  ///< frames recorded after the stimulus
+
+    // Shared with the process cycle and the server's notifications.
+    std::atomic<bool> armed{false};          ///< play and record from the next cycle
+    std::atomic<bool> stimulusEnded{false};  ///< no more stimulus will be pushed
+    std::atomic<bool> finished{false};       ///< stimulus and tail recorded
+    std::atomic<bool> freewheeling{false};
+    std::atomic<bool> closing{false};
+    bool freewheelAsked = false;             ///< startFreewheel() succeeded
+    std::atomic<int> xruns{0};
+    std::atomic<RunBreak> broken{RunBreak::none};
+    std::atomic<std::int64_t> played{0};     ///< stimulus frames played
+
+    // The process cycle's own state.
+    std::int64_t tailLeft = 0;
+    std::uint32_t lastFrameTime = 0;
+    bool haveFrameTime = false;
+
+    JackSession() = default;
+    JackSession(const JackSession&) = delete;
+    JackSession& operator=(const JackSession&) = delete;
+    ~JackSession();
+
+    /// Connects to the server `serverName` (the default server when empty)
+    /// as `clientName`, without starting one, and registers the ports.
+    /// False, with `error` (and `noServer` when none answered) set.
+    bool open(const std::string& serverName, const std::string& clientName);
+
+    /// The server's sample rate and period, in frames.
+    int rate() const;
+    int period() const;
+
+    /// The first two physical ports that play (`playback`) or capture.
+    std::vector<std::string> physicalPorts(bool playback) const;
+
+    /// Every port name of the given direction, for a message.
+    std::vector<std::string> allPorts(bool playback) const;
+
+    /// Starts the process cycles. False, with `error` set.
+    bool activate();
+
+    /// Plays and records from the next cycle on, with `tailFrames` set.
+    void arm();
+
+    /// Asks the server to run its cycles as fast as they complete, without
+    /// its sound cards, until close(). False, with `error` set.
+    bool startFreewheel();
+
+    /// Connects out_1/out_2 to `play` and `record` to in_1/in_2; with
+    /// `loopback`, the client's outputs to its own inputs instead. False,
+    /// with `error` naming the port, on the first that fails.
+    bool connect(const std::vector<std::string>& play, const std::vector<std::string>& record, bool loopback);
+
+    /// Frames from out_1 to in_1 as the server reports them: playback
+    /// latency plus capture latency, plus the one cycle by which a client's
+    /// output reaches its own input when `loopback`.
+    std::int64_t latencyFrames(bool loopback) const;
+
+    /// Frames that fit into the playback rings, and frames waiting in the
+    /// capture rings.
+    std::size_t playbackSpace() const;
+    std::size_t captureReady() const;
+    std::size_t captureSpace() const;
+
+    /// Appends `count` frames per channel to the playback rings; `count`
+    /// must fit.
+    void pushPlayback(const float* left, const float* right, std::size_t count);
+
+    /// Takes `count` frames per channel from the capture rings; `count`
+    /// must be ready.
+    void takeCapture(float* left, float* right, std::size_t count);
+
+    /// The process cycle; public for the library's callback.
+    void cycle(std::uint32_t frames);
+
+    /// Records why the run broke; the first reason stays.
+    void breakRun(RunBreak reason);
+
+    /// Leaves the server; what the capture rings hold can still be taken.
+    /// Safe to call more than once and after the server went away.
+    void close();
+};

@@ -1,0 +1,239 @@
+#include "measure.h"
+
+#include "command_line.h"
+#include "exit_codes.h"
+#include "jack_session.h"
+#include "measure_options.h"
+#include "progress.h"
+#include "recording_sink.h"
+#include "same_file.h"
+#include "stimulus_feed.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <thread>
+
+namespace {
+
+// The largest file the 32-bit size fields describe, as the header records
+// read them (signed).
+constexpr std::int64_t largestFile = 0x7FFFFFFF;
+// The resampled capture runs this many frames past the tail, so that the
+// conversion back to 44100 Hz has every frame of it.
+constexpr std::int64_t conversionMargin = 64;
+
+std::string fixed(double value, int decimals)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text.empty() ? "none" : text;
+}
+
+// The frames of a stimulus that the generator wrote with these arguments.
+std::int64_t scheduleFrames(const BurstSchedule& schedule)
+{
+    return schedule.delay + std::int64_t(schedule.numAvg) * schedule.numSteps * schedule.interval;
+}
+
+// What broke a run, and what avoids it where there is a remedy.
+std::string breakText(RunBreak reason, const std::string& at)
+{
+    switch (reason) {
+    case RunBreak::xrun:
+        return "the server missed a cycle (an xrun) at " + at + " (a larger period, jackd -p, or a realtime "
+               "server avoids it)";
+    case RunBreak::serverGone:
+        return "the JACK server went away at " + at;
+    case RunBreak::portsGone:
+        return "a port of the measurement was disconnected at " + at;
+    case RunBreak::playbackLate:
+        return "the stimulus did not reach the server in time at " + at;
+    case RunBreak::captureFull:
+        return "the recording was not taken from the server in time at " + at;
+    case RunBreak::none:
+        break;
+    }
+    return "the run stopped at " + at;
+}
+
+// Ports from the command line, or the server's first two physical ones.
+bool choosePorts(const JackSession& session, std::vector<std::string>& ports, bool playback,
+                 std::ostream& errors)
+{
+    if (!ports.empty())
+        return true;
+    ports = session.physicalPorts(playback);
+    if (ports.size() == 2)
+        return true;
+    errors << "ravmeasure: the server has no two physical " << (playback ? "playback" : "capture")
+           << " ports; name them with " << (playback ? "--play" : "--record") << " A,B (ports: "
+           << joined(session.allPorts(playback)) << "), or use --loopback." << std::endl;
+    return false;
+}
+
+void writeFacts(std::ostream& facts, const JackSession& session, int rate, int period, std::int64_t latency,
+                const RecordingSink& sink, const std::string& recording)
+{
+    facts << "server:\t" << rate << " Hz\t" << period << " frames\n"
+          << "latency:\t" << latency << '\t' << fixed(1000.0 * double(latency) / rate, 2) << '\n'
+          << "xruns:\t" << session.xruns << '\n';
+    for (int channel = 0; channel < 2; ++channel)
+        facts << "peak " << channel + 1 << ":\t" << dbfsText(sink.whole[channel].dbfs(), 2) << '\t'
+              << sink.whole[channel].clipped << '\n';
+    facts << "wrote:\t" << recording << std::endl;
+}
+
+} // namespace
+
+int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostream& errors,
+               bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
+{
+    int code = exitOk;
+    if (helpHandled(argc, argv, measureSynopsis, facts, code))
+        return code;
+    MeasureOptions options;
+    code = options.read(argc, argv, errors);
+    if (code != exitOk)
+        return code;
+    if (sameFile(options.stimulus, options.recording)) {
+        errors << "ravmeasure: " << options.recording << " is the stimulus itself; name another file to write."
+               << std::endl;
+        return exitUsage;
+    }
+
+    StimulusFeed feed;
+    if (!feed.file.open(options.stimulus)) {
+        errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.file.error << std::endl;
+        return exitOpen;
+    }
+    if (feed.file.rate != 44100 || feed.file.channels != 2) {
+        errors << "ravmeasure: " << options.stimulus << " is " << feed.file.rate << " Hz with "
+               << feed.file.channels << " channels; the stimulus is ravgen's file, 44100 Hz stereo." << std::endl;
+        return exitHeader;
+    }
+    const std::int64_t stimulusFrames = feed.file.frames;
+    const std::int64_t tail44 = std::llround(options.tailSeconds * 44100.0);
+    const std::int64_t target = stimulusFrames + tail44;
+    if (44 + 4 * target > largestFile) {
+        errors << "ravmeasure: the recording would exceed the " << largestFile
+               << " bytes that a WAV file's size fields hold; shorten --tail." << std::endl;
+        return exitUsage;
+    }
+    const bool stepsKnown = scheduleFrames(options.schedule) == stimulusFrames;
+    if (!stepsKnown)
+        errors << "ravmeasure: note: " << options.stimulus << " holds " << stimulusFrames
+               << " frames, the generator's arguments describe " << scheduleFrames(options.schedule)
+               << "; give them after the file names to see the steps." << std::endl;
+
+    JackSession session;
+    if (!session.open(options.server, "ravmeasure")) {
+        const std::string name = options.server.empty() ? "default" : options.server;
+        if (session.noServer)
+            errors << "ravmeasure: no JACK server \"" << name << "\" is running; start one (jackd -d alsa -d hw:0 "
+                   << "-r 44100 -p 256), or run pw-jack ravmeasure ... on a PipeWire desktop." << std::endl;
+        else
+            errors << "ravmeasure: " << session.error << " (server \"" << name << "\")." << std::endl;
+        return exitNoServer;
+    }
+    const int rate = session.rate();
+    const int period = session.period();
+    if (!options.loopback && (!choosePorts(session, options.play, true, errors)
+                              || !choosePorts(session, options.record, false, errors)))
+        return exitNoServer;
+    if (!session.activate() || !session.connect(options.play, options.record, options.loopback)) {
+        errors << "ravmeasure: " << session.error << "." << std::endl;
+        return exitNoServer;
+    }
+    const std::int64_t latency = session.latencyFrames(options.loopback);
+
+    RecordingSink sink;
+    if (!feed.start(rate) || !sink.open(options.recording, rate, target)) {
+        errors << "ravmeasure: " << (feed.error.empty() ? "cannot write " + options.recording + ": " + sink.error
+                                                        : feed.error)
+               << std::endl;
+        return exitOpen;
+    }
+    session.tailFrames = feed.resampling
+                             ? static_cast<std::int64_t>(std::ceil(options.tailSeconds * rate)) + conversionMargin
+                             : tail44;
+
+    // A freewheeling run starts once the server freewheels: a cycle at the
+    // pace of the sound card before it could miss its time.
+    if (options.freewheel && !session.startFreewheel()) {
+        errors << "ravmeasure: " << session.error << "." << std::endl;
+        return exitNoServer;
+    }
+    for (int wait = 0; options.freewheel && !session.freewheeling && wait < 2000; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The rings are filled before the first cycle plays from them.
+    std::size_t moved = 0;
+    bool readOk = feed.feed(session, moved);
+    session.arm();
+    const auto started = std::chrono::steady_clock::now();
+    ProgressReport progress{&errors, errorsAreTerminal};
+    const double total = double(target) / 44100.0;
+    bool writeOk = true;
+    auto showProgress = [&](double now) {
+        const double elapsed = double(sink.writer.written) / 44100.0;
+        progress.show(now, progressText(elapsed, total, stepAt(options.schedule, sink.writer.written),
+                                        stepsKnown ? options.schedule.numSteps : 0, sink.recent[0],
+                                        sink.recent[1]));
+        sink.recent[0].reset();
+        sink.recent[1].reset();
+    };
+    while (readOk && writeOk && !stopRequested && session.broken == RunBreak::none
+           && !(session.finished && session.captureReady() == 0)) {
+        std::size_t pushed = 0, took = 0;
+        readOk = feed.feed(session, pushed);
+        if (feed.allPushed())
+            session.stimulusEnded = true;
+        writeOk = sink.drain(session, took);
+        const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (progress.due(now))
+            showProgress(now);
+        if (pushed == 0 && took == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const bool complete = session.finished;
+    const RunBreak reason = session.broken;
+    session.close();
+    std::size_t took = 0;
+    if (writeOk)
+        writeOk = sink.drain(session, took);
+    writeOk = sink.finish(complete && writeOk) && writeOk;
+    showProgress(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    progress.finish();
+    writeFacts(facts, session, rate, period, latency, sink, options.recording);
+
+    const std::string kept = "kept what was recorded (" + std::to_string(sink.writer.written) + " frames) in "
+                             + options.recording;
+    const std::string at = fixed(double(sink.writer.written) / 44100.0, 1) + " s";
+    if (!writeOk) {
+        errors << "ravmeasure: cannot write " << options.recording << ": " << sink.error << std::endl;
+        return exitSteps;
+    }
+    if (!readOk) {
+        errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.error << "; " << kept << "."
+               << std::endl;
+        return exitSteps;
+    }
+    if (complete)
+        return exitOk;
+    if (reason != RunBreak::none) {
+        errors << "ravmeasure: " << breakText(reason, at) << "; " << kept
+               << ", but its frames no longer count the stimulus's: measure again." << std::endl;
+        return exitBroken;
+    }
+    errors << "ravmeasure: stopped at " << at << " of " << fixed(total, 1) << " s; " << kept << "." << std::endl;
+    return exitStopped;
+}

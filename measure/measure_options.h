@@ -1,0 +1,35 @@
+#pragma once
+
+#include "burst_schedule.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+/// What follows "Useage: " in ravmeasure's usage message.
+constexpr const char* measureSynopsis =
+    "ravmeasure stimulus.wav recording.wav [delay [numAvg [startFreq [sweep|polar]]]] "
+    "[--play PORT1,PORT2 | --loopback [--freewheel]] [--record PORT1,PORT2] [--tail SECONDS] [--server NAME]";
+
+/// The longest tail after the stimulus that ravmeasure records, seconds.
+constexpr double longestTail = 3600.0;
+
+/// ravmeasure's command line: the stimulus to play, the recording to write,
+/// the generator's positional values (for the progress line's step), and
+/// the ports and server to use.
+struct MeasureOptions {
+    std::string stimulus;
+    std::string recording;
+    BurstSchedule schedule;
+    std::vector<std::string> play;    ///< two playback ports; empty: the first physical ones
+    std::vector<std::string> record;  ///< two capture ports; empty: the first physical ones
+    bool loopback = false;            ///< connect the client's outputs to its own inputs
+    bool freewheel = false;           ///< loopback only: the server runs as fast as it can
+    double tailSeconds = 1.0;         ///< recorded after the stimulus's last frame
+    std::string server;               ///< empty: the default server
+
+    /// Reads the command line. Returns exitOk, or exitUsage after writing
+    /// one line naming the refused value (where there is one) and the usage
+    /// message to `errors`.
+    int read(int argc, const char* const* argv, std::ostream& errors);
+};

@@ -1,0 +1,84 @@
+#include "recording_sink.h"
+
+#include <algorithm>
+#include <cmath>
+
+bool RecordingSink::open(const std::string& path, int serverRate, std::int64_t frameTarget)
+{
+    target = frameTarget;
+    resampling = serverRate != 44100;
+    for (Resampler& resampler : resamplers)
+        if (resampling && !resampler.start(serverRate, 44100.0)) {
+            error = "the resampler refused " + std::to_string(serverRate) + " Hz to 44100 Hz";
+            return false;
+        }
+    if (!writer.open(path)) {
+        error = writer.error;
+        return false;
+    }
+    return true;
+}
+
+bool RecordingSink::drain(JackSession& session, std::size_t& took)
+{
+    took = session.captureReady();
+    if (took == 0)
+        return true;
+    for (std::vector<float>& samples : taken)
+        samples.resize(took);
+    session.takeCapture(taken[0].data(), taken[1].data(), took);
+    for (int channel = 0; channel < 2; ++channel) {
+        whole[channel].take(taken[channel].data(), took);
+        recent[channel].take(taken[channel].data(), took);
+        std::vector<double> scaled(taken[channel].begin(), taken[channel].end());
+        for (double& sample : scaled)
+            sample *= 32768.0;
+        if (resampling)
+            resamplers[channel].process(scaled.data(), scaled.size(), converted[channel]);
+        else
+            converted[channel].insert(converted[channel].end(), scaled.begin(), scaled.end());
+    }
+    return write();
+}
+
+bool RecordingSink::write()
+{
+    std::size_t count = std::min(converted[0].size(), converted[1].size());
+    count = static_cast<std::size_t>(std::min<std::int64_t>(count, std::max<std::int64_t>(0, target - writer.written)));
+    frames.resize(2 * count);
+    for (std::size_t i = 0; i < count; ++i)
+        for (int channel = 0; channel < 2; ++channel) {
+            double sample = std::round(converted[channel][i]);
+            frames[2 * i + channel] = static_cast<std::int16_t>(std::clamp(sample, -32768.0, 32767.0));
+        }
+    for (std::vector<double>& samples : converted)
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(count));
+    if (writer.written >= target) {
+        for (std::vector<double>& samples : converted)
+            samples.clear();
+    }
+    if (count > 0 && !writer.write(frames.data(), static_cast<std::int64_t>(count))) {
+        error = writer.error;
+        return false;
+    }
+    return true;
+}
+
+bool RecordingSink::finish(bool complete)
+{
+    if (resampling)
+        for (int channel = 0; channel < 2; ++channel)
+            resamplers[channel].finish(converted[channel]);
+    bool written = write();
+    if (written && complete && writer.written < target) {
+        std::size_t missing = static_cast<std::size_t>(target - writer.written);
+        for (std::vector<double>& samples : converted)
+            samples.assign(missing, 0.0);
+        written = write();
+    }
+    if (!writer.close() && written) {
+        error = writer.error;
+        return false;
+    }
+    return written;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "jack_session.h"
+#include "level_meter.h"
+#include "resampler.h"
+#include "sound_writer.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// The recording on its way from the server to its file: taken from the
+/// session's capture rings, metered, converted back to 44100 Hz when the
+/// server runs at another rate, rounded to 16 bits and written, up to the
+/// frames that a complete run records.
+struct RecordingSink {
+    SoundWriter writer;
+    bool resampling = false;
+    Resampler resamplers[2];
+    std::int64_t target = 0;   ///< frames of a complete recording
+    LevelMeter whole[2];       ///< each input over the run
+    LevelMeter recent[2];      ///< each input since the last progress line
+    std::vector<float> taken[2];
+    std::vector<double> converted[2];
+    std::vector<std::int16_t> frames;
+    std::string error;
+
+    /// Creates `path` for `target` frames recorded at `serverRate`. False,
+    /// with `error` set.
+    bool open(const std::string& path, int serverRate, std::int64_t target);
+
+    /// Takes what the capture rings hold; `took` is set to the frames
+    /// taken. False, with `error` set, when the file cannot be written.
+    bool drain(JackSession& session, std::size_t& took);
+
+    /// Flushes the resampler, fills a `complete` recording up to `target`
+    /// with silence where the conversion came out short, and closes the
+    /// file. False, with `error` set, when writing fails.
+    bool finish(bool complete);
+
+  private:
+    bool write();
+};

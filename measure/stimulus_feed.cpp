@@ -1,0 +1,84 @@
+#include "stimulus_feed.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t blockFrames = 4096;
+
+} // namespace
+
+bool StimulusFeed::start(int serverRate)
+{
+    resampling = serverRate != 44100;
+    for (Resampler& resampler : resamplers)
+        if (resampling && !resampler.start(44100.0, serverRate)) {
+            error = "the resampler refused 44100 Hz to " + std::to_string(serverRate) + " Hz";
+            return false;
+        }
+    block.resize(blockFrames * 2);
+    return true;
+}
+
+bool StimulusFeed::refill()
+{
+    pending[0].clear();
+    pending[1].clear();
+    pendingAt = 0;
+    if (fileDone) {
+        if (resampling) {
+            for (int channel = 0; channel < 2; ++channel)
+                resamplers[channel].finish(pending[channel]);
+        }
+        ended = true;
+        return true;
+    }
+    std::int64_t got = file.read(block.data(), blockFrames);
+    if (got < 0) {
+        error = file.error;
+        return false;
+    }
+    fileDone = got < std::int64_t(blockFrames);
+    std::vector<double> channels[2];
+    for (int channel = 0; channel < 2; ++channel) {
+        std::vector<double>& target = resampling ? channels[channel] : pending[channel];
+        for (std::int64_t i = 0; i < got; ++i)
+            target.push_back(block[2 * i + channel]);
+        if (resampling)
+            resamplers[channel].process(channels[channel].data(), channels[channel].size(), pending[channel]);
+    }
+    return true;
+}
+
+bool StimulusFeed::feed(JackSession& session, std::size_t& pushed)
+{
+    pushed = 0;
+    while (!ended || pendingAt < std::min(pending[0].size(), pending[1].size())) {
+        std::size_t waiting = std::min(pending[0].size(), pending[1].size()) - pendingAt;
+        if (waiting == 0) {
+            if (ended)
+                break;
+            if (!refill())
+                return false;
+            continue;
+        }
+        std::size_t count = std::min(waiting, session.playbackSpace());
+        if (count == 0)
+            break;
+        for (int channel = 0; channel < 2; ++channel) {
+            scaled[channel].resize(count);
+            // 16-bit samples to the server's scale, exactly.
+            for (std::size_t i = 0; i < count; ++i)
+                scaled[channel][i] = static_cast<float>(pending[channel][pendingAt + i] / 32768.0);
+        }
+        session.pushPlayback(scaled[0].data(), scaled[1].data(), count);
+        pendingAt += count;
+        pushed += count;
+    }
+    return true;
+}
+
+bool StimulusFeed::allPushed() const
+{
+    return ended && pendingAt >= std::min(pending[0].size(), pending[1].size());
+}

@@ -1,0 +1,88 @@
+#include "exit_codes.h"
+#include "measure.h"
+#include "measure_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+int readOptions(std::vector<const char*> args, MeasureOptions& options, std::string& errors)
+{
+    args.insert(args.begin(), "ravmeasure");
+    std::ostringstream out;
+    int code = options.read(static_cast<int>(args.size()), args.data(), out);
+    errors = out.str();
+    return code;
+}
+
+} // namespace
+
+TEST(MeasureOptions, OptionsMayStandAnywhereAfterTheProgram)
+{
+    MeasureOptions options;
+    std::string errors;
+    ASSERT_EQ(readOptions({"--tail", "2.5", "in.wav", "--play", "a:1,b:2", "out.wav", "100", "3", "--record",
+                           "c:1,d:2", "--server", "lab"},
+                          options, errors),
+              exitOk)
+        << errors;
+    EXPECT_EQ(options.stimulus, "in.wav");
+    EXPECT_EQ(options.recording, "out.wav");
+    EXPECT_EQ(options.schedule.delay, 100);
+    EXPECT_EQ(options.schedule.numAvg, 3);
+    EXPECT_EQ(options.play, (std::vector<std::string>{"a:1", "b:2"}));
+    EXPECT_EQ(options.record, (std::vector<std::string>{"c:1", "d:2"}));
+    EXPECT_DOUBLE_EQ(options.tailSeconds, 2.5);
+    EXPECT_EQ(options.server, "lab");
+    EXPECT_FALSE(options.loopback);
+}
+
+TEST(MeasureOptions, RefusalsNameTheValueThenShowUsage)
+{
+    struct Case {
+        std::vector<const char*> args;
+        const char* firstLine;
+    };
+    const std::vector<Case> cases = {
+        {{"in.wav", "out.wav", "--tail", "-1"}, "--tail -1 refused"},
+        {{"in.wav", "out.wav", "--tail", "3601"}, "--tail 3601 refused"},
+        {{"in.wav", "out.wav", "--tail", "1s"}, "--tail 1s refused"},
+        {{"in.wav", "out.wav", "--tail", "nan"}, "--tail nan refused"},
+        {{"in.wav", "out.wav", "--play", "system:playback_1"}, "--play system:playback_1 refused"},
+        {{"in.wav", "out.wav", "--record", "a,b,c"}, "--record a,b,c refused"},
+        {{"in.wav", "out.wav", "--play", ",b"}, "--play ,b refused"},
+        {{"in.wav", "out.wav", "--loopback", "--play", "a,b"}, "--loopback refused"},
+        {{"in.wav", "out.wav", "--freewheel"}, "--freewheel refused"},
+        {{"in.wav", "out.wav", "--server", ""}, "--server refused"},
+        {{"in.wav", "out.wav", "--server"}, "--server refused: it needs a value."},
+        {{"in.wav", "out.wav", "--gain", "3"}, "--gain refused: ravmeasure has no such option."},
+        {{"in.wav", "out.wav", "-5"}, "delay -5 refused"},
+        {{"-x.wav", "in.wav", "out.wav"}, "-x.wav refused: ravmeasure has no such option."},
+        {{"in.wav"}, "Useage: "},
+    };
+    for (const Case& c : cases) {
+        MeasureOptions options;
+        std::string errors;
+        EXPECT_EQ(readOptions(c.args, options, errors), exitUsage) << c.firstLine;
+        EXPECT_EQ(errors.rfind(c.firstLine, 0), 0u) << errors;
+        EXPECT_NE(errors.find("Useage: ravmeasure stimulus.wav recording.wav"), std::string::npos) << errors;
+    }
+}
+
+TEST(MeasureOptions, TheStimulusIsNeverOverwritten)
+{
+    const char* args[] = {"ravmeasure", "measure_options_test_stimulus.wav", "./measure_options_test_stimulus.wav",
+                          "--loopback"};
+    { std::ofstream(args[1]) << "RIFF"; }
+    std::ostringstream facts, errors;
+    volatile std::sig_atomic_t stop = 0;
+    EXPECT_EQ(runMeasure(4, args, facts, errors, false, stop), exitUsage);
+    EXPECT_NE(errors.str().find("is the stimulus itself"), std::string::npos) << errors.str();
+    std::remove(args[1]);
+}

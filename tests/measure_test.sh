@@ -1,0 +1,138 @@
+#!/bin/sh
+# ravmeasure against a real JACK server on the dummy driver.
+#   measure_test.sh BUILD_DIR loopback SERVER RATE sweep|polar DB_TOLERANCE RAD_TOLERANCE
+#   measure_test.sh BUILD_DIR realtime|stopped|interrupted|no-server STATE_DIR
+# The loopback runs freewheel, so a 101-second sweep takes about a second.
+# Status 77 (skipped) without jackd.
+set -u
+build=$1
+what=$2
+command -v jackd >/dev/null 2>&1 || { echo "jackd not found (apt-get install jackd2): skipped"; exit 77; }
+export JACK_NO_START_SERVER=1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "FAIL: $*"; exit 1; }
+
+# The 32-bit data size of a WAV header, and the bytes after the header.
+data_size() { od -An -tu4 -j40 -N4 "$1" | tr -d ' '; }
+header_describes_file() {
+  [ "$(od -An -c -j36 -N4 "$1" | tr -d ' ')" = data ] || fail "$1 has no 44-byte header"
+  size=$(wc -c <"$1")
+  [ "$(data_size "$1")" -eq $((size - 44)) ] || fail "$1: header says $(data_size "$1") bytes, file holds $((size - 44))"
+}
+# The largest |value| of the given columns over the report's rows, and the row count.
+worst() {
+  awk -v first="$2" -v second="$3" 'function a(x) { return x < 0 ? -x : x }
+    /^numCyc/ { rows = 1; next }
+    rows { n++; if (a($first) > m) m = a($first); if (a($second) > m) m = a($second) }
+    END { printf "%d %.9f\n", n, m }' "$1"
+}
+
+case $what in
+loopback)
+  server=$3 rate=$4 mode=$5 db_tolerance=$6 rad_tolerance=$7
+  if [ "$mode" = polar ]; then args="22050 1 1000 polar" steps=72; else args="22050 1 100 sweep" steps=201; fi
+  "$build/ravgen" stimulus.wav $args >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav $args --loopback --freewheel --server "$server" >facts.txt 2>progress.txt
+  status=$?
+  [ $status -eq 0 ] || { cat facts.txt progress.txt; fail "ravmeasure status $status"; }
+  grep -q "^server:	$rate Hz	256 frames$" facts.txt || fail "server line: $(grep server facts.txt)"
+  grep -q "^xruns:	0$" facts.txt || fail "xruns: $(grep xruns facts.txt)"
+  # The stimulus peaks at -2.70 dBFS; resampled, between its samples too.
+  grep -q "^peak 1:	-2\.[67][0-9]	0$" facts.txt || fail "peak line: $(grep 'peak 1' facts.txt)"
+  grep -q "^wrote:	recording.wav$" facts.txt || fail "no wrote line"
+  header_describes_file recording.wav
+  stimulus_bytes=$(data_size stimulus.wav)
+  [ "$(data_size recording.wav)" -eq $((stimulus_bytes + 4 * 44100)) ] || fail "not the stimulus plus a 1 s tail"
+
+  # The latency line, in the server's frames, against the first step that
+  # ravdelay finds in the recording at 44100 Hz, less the stimulus's delay.
+  latency=$(awk -F'\t' '/^latency:/ { print $2 }' facts.txt)
+  found=$("$build/ravdelay" recording.wav $args | awk -F'\t' '/^delay:/ { print $2 - 22050 }')
+  expected=$(awk -v l="$latency" -v r="$rate" 'BEGIN { printf "%.0f", l * 44100 / r }')
+  [ "$found" = "$expected" ] || fail "latency $latency frames at $rate Hz, ravdelay finds $found at 44100 Hz"
+
+  "$build/ravprep" recording.wav aligned.wav $args >/dev/null || fail "ravprep refused the recording"
+  "$build/ravan" aligned.wav $args >report.txt || fail "ravan failed"
+  set -- $(worst report.txt 7 8)
+  [ "$1" = $steps ] || fail "$1 rows, expected $steps"
+  awk -v m="$2" -v t="$db_tolerance" 'BEGIN { exit !(m <= t) }' || fail "a level $2 dB from 0"
+  db=$2
+  set -- $(worst report.txt 10 11)
+  awk -v m="$2" -v t="$rad_tolerance" 'BEGIN { exit !(m <= t) }' || fail "a phase $2 rad from 0"
+  echo "$mode at $rate Hz: $steps steps within $db dB and $2 rad; latency $latency frames"
+  ;;
+
+realtime)
+  # A short run at the server's own pace. On a loaded machine the non-realtime
+  # dummy driver may miss a cycle; ravmeasure must then say so, not pass.
+  state=$3 server="tb-rt-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 1024 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" full.wav >/dev/null
+  head -c $((44 + 4 * 66150)) full.wav >stimulus.wav   # the lead-in and two steps
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --tail 0.5 --server "$server" >facts.txt 2>progress.txt
+  status=$?
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  header_describes_file recording.wav
+  if [ $status -eq 247 ] && grep -q "an xrun" progress.txt; then
+    echo "the dummy driver missed a cycle, and ravmeasure said so: $(tail -n 1 progress.txt)"
+    exit 0
+  fi
+  [ $status -eq 0 ] || { cat progress.txt; fail "status $status"; }
+  latency=$(awk -F'\t' '/^latency:/ { print $2 }' facts.txt)
+  [ "$(data_size recording.wav)" -eq $((4 * (66150 + 22050))) ] || fail "not the stimulus plus 0.5 s"
+  # The digital loopback is exact: the stimulus, `latency` frames later.
+  tail -c +45 stimulus.wav >played.raw
+  tail -c +$((45 + 4 * latency)) recording.wav | head -c $((4 * 66150)) >heard.raw
+  cmp played.raw heard.raw || fail "the recording is not the stimulus $latency frames later"
+  echo "realtime loopback exact, latency $latency frames"
+  ;;
+
+stopped)
+  # The server goes away in the middle of a long run.
+  state=$3 server="tb-stop-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" stimulus.wav >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 600 --server "$server" \
+    >facts.txt 2>progress.txt &
+  measuring=$!
+  sleep 0.5
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  wait $measuring
+  status=$?
+  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
+  grep -q "went away" progress.txt || fail "no word of the server: $(tail -n 1 progress.txt)"
+  header_describes_file recording.wav
+  grep -q "^wrote:	recording.wav$" facts.txt || fail "no facts"
+  echo "$(tail -n 1 progress.txt)"
+  ;;
+
+interrupted)
+  state=$3 server="tb-int-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" stimulus.wav >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 600 --server "$server" \
+    >facts.txt 2>progress.txt &
+  measuring=$!
+  sleep 0.5
+  kill -INT $measuring
+  wait $measuring
+  status=$?
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  [ "$status" -eq 246 ] || { cat progress.txt; fail "status $status, expected 246"; }
+  grep -q "^ravmeasure: stopped at" progress.txt || fail "no word of the stop: $(tail -n 1 progress.txt)"
+  header_describes_file recording.wav
+  echo "$(tail -n 1 progress.txt)"
+  ;;
+
+no-server)
+  "$build/ravgen" stimulus.wav >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav --server "tb-none-$$" >facts.txt 2>errors.txt
+  status=$?
+  [ $status -eq 248 ] || fail "status $status, expected 248"
+  [ "$(wc -l <errors.txt)" -eq 1 ] || fail "more than one line: $(cat errors.txt)"
+  grep -q "jackd -d alsa" errors.txt && grep -q "pw-jack ravmeasure" errors.txt || fail "$(cat errors.txt)"
+  [ ! -e recording.wav ] || fail "wrote a recording without a server"
+  ;;
+esac
