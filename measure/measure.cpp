@@ -150,8 +150,13 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     if (!options.loopback && (!choosePorts(session, options.play, true, errors)
                               || !choosePorts(session, options.record, false, errors)))
         return exitNoServer;
-    if (!session.activate() || !session.connect(options.play, options.record, options.loopback)) {
+    if (!session.activate()) {
         errors << "ravmeasure: " << session.error << "." << std::endl;
+        return exitNoServer;
+    }
+    if (!session.connect(options.play, options.record, options.loopback)) {
+        errors << "ravmeasure: " << session.error << " (playback ports: " << joined(session.allPorts(true))
+               << "; capture ports: " << joined(session.allPorts(false)) << ")." << std::endl;
         return exitNoServer;
     }
     const std::int64_t latency = session.latencyFrames(options.loopback);

@@ -94,7 +94,7 @@ stopped)
   state=$3 server="tb-stop-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
   "$build/ravgen" stimulus.wav >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 600 --server "$server" \
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
   sleep 0.5
@@ -108,11 +108,30 @@ stopped)
   echo "$(tail -n 1 progress.txt)"
   ;;
 
+disconnected)
+  # A connection of the measurement is broken in the middle of the run.
+  state=$3 server="tb-port-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" stimulus.wav >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
+    >facts.txt 2>progress.txt &
+  measuring=$!
+  sleep 0.5
+  JACK_DEFAULT_SERVER=$server jack_disconnect ravmeasure:out_2 ravmeasure:in_2
+  wait $measuring
+  status=$?
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
+  grep -q "was disconnected at" progress.txt || fail "no word of the port: $(tail -n 1 progress.txt)"
+  header_describes_file recording.wav
+  echo "$(tail -n 1 progress.txt)"
+  ;;
+
 interrupted)
   state=$3 server="tb-int-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
   "$build/ravgen" stimulus.wav >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 600 --server "$server" \
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
   sleep 0.5
