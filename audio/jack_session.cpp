@@ -269,6 +269,7 @@ void JackSession::breakRun(RunBreak reason)
 
 void JackSession::cycle(std::uint32_t frames)
 {
+    ++cycles;
     float* out[2];
     float* in[2];
     for (int channel = 0; channel < 2; ++channel) {
@@ -331,6 +332,10 @@ void JackSession::cycle(std::uint32_t frames)
 void JackSession::close()
 {
     closing = true;
+    if (client != nullptr && broken == RunBreak::serverSilent) {
+        client = nullptr;
+        return;
+    }
     if (client != nullptr) {
         if (broken != RunBreak::serverGone) {
             if (freewheelAsked)

@@ -10,6 +10,7 @@ enum class RunBreak : int {
     none = 0,
     xrun,          ///< the server missed a cycle, or a cycle was skipped
     serverGone,    ///< the server shut down or threw the client out
+    serverSilent,  ///< the server stopped running cycles without a word
     portsGone,     ///< a connection of the client's ports was broken
     playbackLate,  ///< the stimulus did not reach the server in time
     captureFull,   ///< the recording was not taken from the server in time
@@ -41,6 +42,7 @@ struct JackSession {
     std::atomic<int> xruns{0};
     std::atomic<RunBreak> broken{RunBreak::none};
     std::atomic<std::int64_t> played{0};     ///< stimulus frames played
+    std::atomic<std::int64_t> cycles{0};     ///< process cycles run, for a watchdog
 
     // The process cycle's own state.
     std::int64_t tailLeft = 0;
@@ -108,6 +110,7 @@ struct JackSession {
     void breakRun(RunBreak reason);
 
     /// Leaves the server; what the capture rings hold can still be taken.
-    /// Safe to call more than once and after the server went away.
+    /// Safe to call more than once and after the server went away; a
+    /// server fallen silent is not asked, as it would never answer.
     void close();
 };

@@ -54,6 +54,8 @@ std::string breakText(RunBreak reason, const std::string& at)
                "server avoids it)";
     case RunBreak::serverGone:
         return "the JACK server went away at " + at;
+    case RunBreak::serverSilent:
+        return "the JACK server stopped running cycles at " + at;
     case RunBreak::portsGone:
         return "a port of the measurement was disconnected at " + at;
     case RunBreak::playbackLate:
@@ -188,6 +190,11 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     ProgressReport progress{&errors, errorsAreTerminal};
     const double total = double(target) / 44100.0;
     bool writeOk = true;
+    // A server that dies without a word stops running cycles: after this
+    // long without one the run counts as broken rather than waiting forever.
+    constexpr double silentServerSeconds = 5.0;
+    std::int64_t lastCycles = -1;
+    double lastCycleAt = 0;
     auto showProgress = [&](double now) {
         const double elapsed = double(sink.writer.written) / 44100.0;
         progress.show(now, progressText(elapsed, total, stepAt(options.schedule, sink.writer.written),
@@ -206,6 +213,12 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (progress.due(now))
             showProgress(now);
+        if (session.cycles != lastCycles) {
+            lastCycles = session.cycles;
+            lastCycleAt = now;
+        } else if (now - lastCycleAt > silentServerSeconds) {
+            session.breakRun(RunBreak::serverSilent);
+        }
         if (pushed == 0 && took == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -21,6 +21,14 @@ header_describes_file() {
   size=$(wc -c <"$1")
   [ "$(data_size "$1")" -eq $((size - 44)) ] || fail "$1: header says $(data_size "$1") bytes, file holds $((size - 44))"
 }
+# Waits until the run is well under way: its recording holds a megabyte.
+wait_for_recording() {
+  for _ in $(seq 200); do
+    [ -f recording.wav ] && [ "$(wc -c <recording.wav)" -gt 1000000 ] && return 0
+    sleep 0.05
+  done
+  fail "the recording did not grow within 10 s"
+}
 # The largest |value| of the given columns over the report's rows, and the row count.
 worst() {
   awk -v first="$2" -v second="$3" 'function a(x) { return x < 0 ? -x : x }
@@ -97,7 +105,7 @@ stopped)
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
-  sleep 0.5
+  wait_for_recording
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   wait $measuring
   status=$?
@@ -116,13 +124,34 @@ disconnected)
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
-  sleep 0.5
+  wait_for_recording
   JACK_DEFAULT_SERVER=$server jack_disconnect ravmeasure:out_2 ravmeasure:in_2
   wait $measuring
   status=$?
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
   grep -q "was disconnected at" progress.txt || fail "no word of the port: $(tail -n 1 progress.txt)"
+  header_describes_file recording.wav
+  echo "$(tail -n 1 progress.txt)"
+  ;;
+
+frozen)
+  # The server stops running cycles without a word (here: it is stopped
+  # by SIGSTOP); ravmeasure must not wait for it forever.
+  state=$3 server="tb-frozen-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" stimulus.wav >/dev/null
+  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
+    >facts.txt 2>progress.txt &
+  measuring=$!
+  wait_for_recording
+  kill -STOP "$(cat "$state/$server.pid")"
+  wait $measuring
+  status=$?
+  kill -CONT "$(cat "$state/$server.pid")"
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
+  grep -q "stopped running cycles at" progress.txt || fail "no word of the server: $(tail -n 1 progress.txt)"
   header_describes_file recording.wav
   echo "$(tail -n 1 progress.txt)"
   ;;
@@ -134,7 +163,7 @@ interrupted)
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
-  sleep 0.5
+  wait_for_recording
   kill -INT $measuring
   wait $measuring
   status=$?
