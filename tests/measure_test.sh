@@ -135,27 +135,6 @@ disconnected)
   echo "$(tail -n 1 progress.txt)"
   ;;
 
-frozen)
-  # The server stops running cycles without a word (here: it is stopped
-  # by SIGSTOP); ravmeasure must not wait for it forever.
-  state=$3 server="tb-frozen-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
-  "$build/ravgen" stimulus.wav >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
-    >facts.txt 2>progress.txt &
-  measuring=$!
-  wait_for_recording
-  kill -STOP "$(cat "$state/$server.pid")"
-  wait $measuring
-  status=$?
-  kill -CONT "$(cat "$state/$server.pid")"
-  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
-  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
-  grep -q "stopped running cycles at" progress.txt || fail "no word of the server: $(tail -n 1 progress.txt)"
-  header_describes_file recording.wav
-  echo "$(tail -n 1 progress.txt)"
-  ;;
-
 interrupted)
   state=$3 server="tb-int-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
