@@ -5,6 +5,10 @@
 
 /// A chunk's identifier and size: the data chunk header, and the first
 /// eight bytes of the other two records. 8 bytes.
+/// The largest file the 32-bit size fields describe, as the header records
+/// read them (signed).
+constexpr std::int64_t largestWavFile = 0x7FFFFFFF;
+
 struct ChunkHeader {
     static constexpr int size = 8;
 

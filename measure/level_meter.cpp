@@ -1,7 +1,8 @@
 #include "level_meter.h"
 
+#include "report_format.h"
+
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -29,9 +30,5 @@ double LevelMeter::dbfs() const
 
 std::string dbfsText(double dbfs, int decimals)
 {
-    if (std::isinf(dbfs) && dbfs < 0)
-        return "-inf";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, dbfs);
-    return text;
+    return fixedText(dbfs, decimals);
 }

@@ -6,30 +6,21 @@
 #include "measure_options.h"
 #include "progress.h"
 #include "recording_sink.h"
+#include "report_format.h"
 #include "same_file.h"
 #include "stimulus_feed.h"
+#include "wav_header.h"
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <ostream>
 #include <thread>
 
 namespace {
 
-// The largest file the 32-bit size fields describe, as the header records
-// read them (signed).
-constexpr std::int64_t largestFile = 0x7FFFFFFF;
 // The resampled capture runs this many frames past the tail, so that the
 // conversion back to 44100 Hz has every frame of it.
 constexpr std::int64_t conversionMargin = 64;
-
-std::string fixed(double value, int decimals)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 std::string joined(const std::vector<std::string>& names)
 {
@@ -87,7 +78,7 @@ void writeFacts(std::ostream& facts, const JackSession& session, int rate, int p
                 const RecordingSink& sink, const std::string& recording)
 {
     facts << "server:\t" << rate << " Hz\t" << period << " frames\n"
-          << "latency:\t" << latency << '\t' << fixed(1000.0 * double(latency) / rate, 2) << '\n'
+          << "latency:\t" << latency << '\t' << fixedText(1000.0 * double(latency) / rate, 2) << '\n'
           << "xruns:\t" << session.xruns << '\n';
     for (int channel = 0; channel < 2; ++channel)
         facts << "peak " << channel + 1 << ":\t" << dbfsText(sink.whole[channel].dbfs(), 2) << '\t'
@@ -126,8 +117,8 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     const std::int64_t stimulusFrames = feed.file.frames;
     const std::int64_t tail44 = std::llround(options.tailSeconds * 44100.0);
     const std::int64_t target = stimulusFrames + tail44;
-    if (44 + 4 * target > largestFile) {
-        errors << "ravmeasure: the recording would exceed the " << largestFile
+    if (44 + 4 * target > largestWavFile) {
+        errors << "ravmeasure: the recording would exceed the " << largestWavFile
                << " bytes that a WAV file's size fields hold; shorten --tail." << std::endl;
         return exitUsage;
     }
@@ -235,7 +226,7 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
 
     const std::string kept = "kept what was recorded (" + std::to_string(sink.writer.written) + " frames) in "
                              + options.recording;
-    const std::string at = fixed(double(sink.writer.written) / 44100.0, 1) + " s";
+    const std::string at = fixedText(double(sink.writer.written) / 44100.0, 1) + " s";
     if (!writeOk) {
         errors << "ravmeasure: cannot write " << options.recording << ": " << sink.error << std::endl;
         return exitSteps;
@@ -252,6 +243,6 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                << ", but its frames no longer count the stimulus's: measure again." << std::endl;
         return exitBroken;
     }
-    errors << "ravmeasure: stopped at " << at << " of " << fixed(total, 1) << " s; " << kept << "." << std::endl;
+    errors << "ravmeasure: stopped at " << at << " of " << fixedText(total, 1) << " s; " << kept << "." << std::endl;
     return exitStopped;
 }

@@ -5,19 +5,11 @@
 #include "exit_codes.h"
 #include "same_file.h"
 #include "sim_options.h"
-
+#include "wav_header.h"
 
 #include <cstdint>
 #include <fstream>
 #include <ostream>
-
-namespace {
-
-// The largest file the 32-bit size fields describe, as the header records
-// read them (signed).
-constexpr std::int64_t largestFile = 0x7FFFFFFF;
-
-} // namespace
 
 int runSimulator(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
@@ -47,9 +39,9 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     // The recording's header describes what is written: the input's frames
     // and the latency ahead of them.
     const std::int64_t dataBytes = (inputBytes - 44) / 4 * 4 + 4 * std::int64_t(options.path.extraFramesBefore);
-    if (44 + dataBytes > largestFile) {
+    if (44 + dataBytes > largestWavFile) {
         errors << "ravsim: --latency " << options.path.extraFramesBefore << ": the recording would exceed the "
-               << largestFile << " bytes that a WAV file's size fields hold." << std::endl;
+               << largestWavFile << " bytes that a WAV file's size fields hold." << std::endl;
         return exitUsage;
     }
     putLittleEndian32(header + 4, static_cast<std::int32_t>(36 + dataBytes));

@@ -1,7 +1,7 @@
 #!/bin/sh
 # ravmeasure against a real JACK server on the dummy driver.
 #   measure_test.sh BUILD_DIR loopback SERVER RATE sweep|polar DB_TOLERANCE RAD_TOLERANCE
-#   measure_test.sh BUILD_DIR realtime|stopped|interrupted|no-server STATE_DIR
+#   measure_test.sh BUILD_DIR realtime|stopped|disconnected|interrupted|no-server STATE_DIR
 # The loopback runs freewheel, so a 101-second sweep takes about a second.
 # Status 77 (skipped) without jackd.
 set -u
@@ -97,59 +97,29 @@ realtime)
   echo "realtime loopback exact, latency $latency frames"
   ;;
 
-stopped)
-  # The server goes away in the middle of a long run.
-  state=$3 server="tb-stop-$$"
+stopped | disconnected | interrupted)
+  # A long freewheeling run that is broken once it is under way: the server
+  # goes away, a connection of the measurement is broken, or Ctrl-C.
+  state=$3 server="tb-$what-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
   "$build/ravgen" stimulus.wav >/dev/null
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
   wait_for_recording
-  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  case $what in
+  stopped) sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; expected=247 words="went away" ;;
+  disconnected) JACK_DEFAULT_SERVER=$server jack_disconnect ravmeasure:out_2 ravmeasure:in_2
+    expected=247 words="was disconnected at" ;;
+  interrupted) kill -INT $measuring; expected=246 words="stopped at" ;;
+  esac
   wait $measuring
   status=$?
-  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
-  grep -q "went away" progress.txt || fail "no word of the server: $(tail -n 1 progress.txt)"
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  [ "$status" -eq $expected ] || { cat progress.txt; fail "status $status, expected $expected"; }
+  grep -q "^ravmeasure: .*$words" progress.txt || fail "no word of it: $(tail -n 1 progress.txt)"
   header_describes_file recording.wav
   grep -q "^wrote:	recording.wav$" facts.txt || fail "no facts"
-  echo "$(tail -n 1 progress.txt)"
-  ;;
-
-disconnected)
-  # A connection of the measurement is broken in the middle of the run.
-  state=$3 server="tb-port-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
-  "$build/ravgen" stimulus.wav >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
-    >facts.txt 2>progress.txt &
-  measuring=$!
-  wait_for_recording
-  JACK_DEFAULT_SERVER=$server jack_disconnect ravmeasure:out_2 ravmeasure:in_2
-  wait $measuring
-  status=$?
-  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
-  [ "$status" -eq 247 ] || { cat progress.txt; fail "status $status, expected 247"; }
-  grep -q "was disconnected at" progress.txt || fail "no word of the port: $(tail -n 1 progress.txt)"
-  header_describes_file recording.wav
-  echo "$(tail -n 1 progress.txt)"
-  ;;
-
-interrupted)
-  state=$3 server="tb-int-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
-  "$build/ravgen" stimulus.wav >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
-    >facts.txt 2>progress.txt &
-  measuring=$!
-  wait_for_recording
-  kill -INT $measuring
-  wait $measuring
-  status=$?
-  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
-  [ "$status" -eq 246 ] || { cat progress.txt; fail "status $status, expected 246"; }
-  grep -q "^ravmeasure: stopped at" progress.txt || fail "no word of the stop: $(tail -n 1 progress.txt)"
-  header_describes_file recording.wav
   echo "$(tail -n 1 progress.txt)"
   ;;
 
