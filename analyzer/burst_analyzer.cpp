@@ -34,24 +34,38 @@ std::int16_t withLowByte(std::int16_t value, unsigned char low)
     return signedFromBits16(bits);
 }
 
-// The phasor of frame n: from the step's table, which covers every
-// interval the schedule sets, or worked out afresh beyond it.
+// The phasor of frame n: from the step's table, worked out there the first
+// time a frame needs it, or afresh beyond the table.
 struct PhasorTable {
-    const double* cosines;
-    const double* sines;
+    double* cosines;
+    double* sines;
+    std::uint32_t* stamps;
+    std::uint32_t stamp;
     std::int64_t size;
     double omega;
+    // A frame whose two samples are zero adds +0 or -0 to each sum, which
+    // leaves every sum as it was (a sum is never -0: it starts at +0, and
+    // x + (-x) is +0). Such frames need no phasor, provided every phasor is
+    // finite; 0 * inf or 0 * nan would not vanish.
+    bool silenceAddsNothing;
 
     void at(std::int64_t n, double& c, double& s) const
     {
-        if (n < size) {
-            c = cosines[n];
-            s = sines[n];
+        // The phase is formed from the frame index, not accumulated.
+        if (n >= size) {
+            double theta = omega * static_cast<double>(n);
+            c = std::cos(theta);
+            s = std::sin(theta);
             return;
         }
-        double theta = omega * static_cast<double>(n);
-        c = std::cos(theta);
-        s = std::sin(theta);
+        if (stamps[n] != stamp) {
+            double theta = omega * static_cast<double>(n);
+            cosines[n] = std::cos(theta);
+            sines[n] = std::sin(theta);
+            stamps[n] = stamp;
+        }
+        c = cosines[n];
+        s = sines[n];
     }
 };
 
@@ -72,6 +86,8 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
             s1 = littleEndian16(block + 4 * offset);
             s2 = littleEndian16(block + 4 * offset + 2);
         }
+        if (s1 == 0 && s2 == 0 && phasors.silenceAddsNothing)
+            continue;
         double c, s;
         phasors.at(n, c, s);
         sum1.re += s1 * c;
@@ -98,14 +114,10 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     const std::int64_t backgroundEnd = interval - duration;
     // A polar run's steps all share one burst: its phasors are worked out
     // once for the run.
-    if (schedule.omega != preparedOmega || duration != preparedDuration || interval != preparedInterval) {
-        preparePhasors(0, duration, schedule.omega);
-        preparePhasors(backgroundBegin, backgroundEnd, schedule.omega);
-        preparedOmega = schedule.omega;
-        preparedDuration = duration;
-        preparedInterval = interval;
-    }
-    const PhasorTable phasors{phasorCos, phasorSin, maxInterval, schedule.omega};
+    if (schedule.omega != preparedOmega || duration != preparedDuration || interval != preparedInterval)
+        renewPhasors(schedule);
+    const PhasorTable phasors{phasorCos, phasorSin, phasorStamp, stamp, maxInterval, schedule.omega,
+                              std::isfinite(schedule.omega * static_cast<double>(std::max<std::int64_t>(interval, 1)))};
 
     // The repetition cut where a window begins or ends, so that each piece
     // lies wholly inside a window or wholly outside both.
@@ -170,15 +182,16 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     m.print(report);
 }
 
-void BurstAnalyzer::preparePhasors(std::int64_t begin, std::int64_t end, double omega)
+void BurstAnalyzer::renewPhasors(const BurstSchedule& schedule)
 {
-    end = std::min<std::int64_t>(end, maxInterval);
-    for (std::int64_t n = std::max<std::int64_t>(begin, 0); n < end; ++n) {
-        // The phase is formed from the frame index, not accumulated.
-        double theta = omega * static_cast<double>(n);
-        phasorCos[n] = std::cos(theta);
-        phasorSin[n] = std::sin(theta);
+    if (++stamp == 0) {
+        // After 2^32 bursts the stamps come round again: clear them once.
+        std::fill(std::begin(phasorStamp), std::end(phasorStamp), 0u);
+        stamp = 1;
     }
+    preparedOmega = schedule.omega;
+    preparedDuration = schedule.duration;
+    preparedInterval = schedule.interval;
 }
 
 void BurstAnalyzer::probe(std::istream& in)

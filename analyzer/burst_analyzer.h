@@ -23,9 +23,11 @@ struct BurstAnalyzer {
 
     unsigned char block[blockFrames * 4];
     /// cos and sin of omega * n for the current step's window frames, worked
-    /// out once per step and used by every repetition.
+    /// out when a frame first needs them and kept for every repetition.
+    /// Entry n is valid while phasorStamp[n] equals `stamp`.
     double phasorCos[maxInterval];
     double phasorSin[maxInterval];
+    std::uint32_t phasorStamp[maxInterval] = {};
 
     /// Reads numAvg * interval frames of the current step from `in` and
     /// writes the ten measured values, tab-separated, then ends the line.
@@ -44,7 +46,8 @@ struct BurstAnalyzer {
     void probe(std::istream& in);
 
 private:
-    void preparePhasors(std::int64_t begin, std::int64_t end, double omega);
+    /// Starts the phasor table afresh for a burst other than the last one.
+    void renewPhasors(const BurstSchedule& schedule);
     /// Passes over `bytes` bytes by seeking when that is safe; false when
     /// they must be read.
     bool seekPast(std::int64_t bytes, std::istream& in);
@@ -52,6 +55,7 @@ private:
     std::int64_t readBlock(std::int64_t bytes, std::istream& in);
 
     /// The burst whose phasors the tables hold (none at first).
+    std::uint32_t stamp = 0;
     double preparedOmega = -1.0;
     std::int64_t preparedDuration = -1;
     std::int64_t preparedInterval = -1;

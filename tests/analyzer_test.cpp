@@ -248,6 +248,32 @@ TEST(Analyzer, EveryEndingOfTheDataMatchesSampleBySampleReading)
     }
 }
 
+TEST(Analyzer, SilentFramesAmongNoiseReadAsSampleBySample)
+{
+    // Frames whose two samples are zero are passed over without their
+    // phasor; frames where only one channel is zero are not. Noise of both
+    // signs around stretches of each kind, on a polar run and a numAvg 2
+    // sweep, must read exactly as sample-by-sample reading does.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"0", "1", "2000", "polar"}, std::vector<std::string>{"500", "2", "4000"}}) {
+        std::string file = generatedFile(args);
+        std::uint32_t noise = 12345;
+        for (std::size_t frame = 0; 44 + 4 * frame + 3 < file.size(); ++frame) {
+            noise = noise * 1664525u + 1013904223u;
+            int kind = static_cast<int>((frame / 37) % 4);   // both silent, 1 silent, 2 silent, noisy
+            for (int channel = 0; channel < 2; ++channel) {
+                std::size_t at = 44 + 4 * frame + 2 * static_cast<std::size_t>(channel);
+                int value = kind == 0 || kind == channel + 1 ? 0 : static_cast<int>(noise >> (28 - 4 * channel) & 15) - 7;
+                int sample = kind == 3 ? sampleAt(file, static_cast<std::int64_t>(frame), channel) + value : value;
+                file[at] = static_cast<char>(sample & 0xFF);
+                file[at + 1] = static_cast<char>((sample >> 8) & 0xFF);
+            }
+        }
+        std::string errors;
+        EXPECT_EQ(rowsOf(runAnalyzerOn(file, args).report), naiveRows(file, scheduleFor(args), errors)) << args.size();
+    }
+}
+
 TEST(Analyzer, RecordingThatEndsAtAStepReadsTheNextStepAsSilence)
 {
     const std::vector<std::string> args{"0"};
