@@ -1,18 +1,27 @@
 #include "burst_writer.h"
 
 #include "bits.h"
+#include "burst_samples.h"
 #include "tone_burst.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
+#include <new>
 #include <ostream>
+
+unsigned char* BurstWriter::zeroedChunk()
+{
+    void* bytes = std::calloc(chunkBytes, 1);
+    if (bytes == nullptr)
+        throw std::bad_alloc();
+    return static_cast<unsigned char*>(bytes);
+}
 
 void BurstWriter::writeChunk(std::ostream& out)
 {
-    out.write(reinterpret_cast<const char*>(chunk.data()), chunkFill);
+    out.write(reinterpret_cast<const char*>(chunk.get()), chunkFill);
     for (int i = 0; i < dirtyCount; ++i)
-        std::memset(chunk.data() + dirtyBegin[i], 0, static_cast<std::size_t>(dirtyEnd[i] - dirtyBegin[i]));
+        std::memset(chunk.get() + dirtyBegin[i], 0, static_cast<std::size_t>(dirtyEnd[i] - dirtyBegin[i]));
     dirtyCount = 0;
     chunkFill = 0;
     bytesAhead = 0;
@@ -22,7 +31,7 @@ void BurstWriter::put(const unsigned char* bytes, std::int64_t count, std::ostre
 {
     while (count > 0) {
         int part = static_cast<int>(std::min<std::int64_t>(count, chunkBytes - bytesAhead - chunkFill));
-        std::memcpy(chunk.data() + chunkFill, bytes, static_cast<std::size_t>(part));
+        std::memcpy(chunk.get() + chunkFill, bytes, static_cast<std::size_t>(part));
         if (dirtyCount > 0 && dirtyEnd[dirtyCount - 1] == chunkFill) {
             dirtyEnd[dirtyCount - 1] += part;
         } else if (dirtyCount == dirtySlots) {
@@ -63,18 +72,17 @@ void BurstWriter::writeSilence(std::int64_t frames, std::ostream& out)
 
 void BurstWriter::computeBurst(int frames, double omega)
 {
-    for (int i = 0; i < frames; ++i)
-        cosines[i] = std::cos(i * omega);
+    // A polar run's steps all share one burst.
+    if (frames == computedFrames && omega == computedOmega)
+        return;
+    computeBurstSamples(frames, omega, samples.get());
     for (int i = 0; i < frames; ++i) {
-        double x = i * omega;
-        // 2x equals (2i) * omega exactly, as doubling commutes with
-        // rounding, so cos 2x is the cosine already taken at frame 2i.
-        double second = 2 * i < frames ? cosines[2 * i] : std::cos(2.0 * x);
-        double value = driveAmplitude * (cosines[i] - second);
-        putLittleEndian16(&burst[4 * static_cast<std::size_t>(i)], static_cast<std::int16_t>(static_cast<int>(value)));
+        putLittleEndian16(&burst[4 * static_cast<std::size_t>(i)], samples[static_cast<std::size_t>(i)]);
         burst[4 * i + 2] = burst[4 * i];
         burst[4 * i + 3] = burst[4 * i + 1];
     }
+    computedFrames = frames;
+    computedOmega = omega;
 }
 
 void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
@@ -84,7 +92,7 @@ void BurstWriter::writeStep(const BurstSchedule& schedule, std::ostream& out)
     if (frames <= burstFrames) {
         computeBurst(static_cast<int>(frames), schedule.omega);
         for (std::int32_t repetition = 0; repetition < schedule.numAvg; ++repetition) {
-            put(burst.data(), frames * 4, out);
+            put(burst.get(), frames * 4, out);
             skip((interval - frames) * 4, out);
         }
         return;

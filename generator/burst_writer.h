@@ -3,8 +3,9 @@
 #include "burst_schedule.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <iosfwd>
-#include <vector>
+#include <memory>
 
 /// Writes the generator's sample frames. The output goes through one chunk
 /// that is written whenever it is full, so that the file receives writes of
@@ -35,7 +36,7 @@ struct BurstWriter {
     void finish(std::ostream& out);
 
 private:
-    /// Computes `frames` frames of the burst into `burst`.
+    /// Computes `frames` frames of the burst into `burst`, unless it holds them.
     void computeBurst(int frames, double omega);
     /// Copies `count` bytes into the output, writing each chunk that fills.
     void put(const unsigned char* bytes, std::int64_t count, std::ostream& out);
@@ -43,10 +44,19 @@ private:
     void skip(std::int64_t count, std::ostream& out);
     void writeChunk(std::ostream& out);
 
-    // Allocated once per run (1.5 MiB together, too much for a stack frame).
-    std::vector<unsigned char> burst = std::vector<unsigned char>(burstFrames * 4);
-    std::vector<double> cosines = std::vector<double>(burstFrames);
-    std::vector<unsigned char> chunk = std::vector<unsigned char>(chunkBytes);
+    struct Release {
+        void operator()(unsigned char* bytes) const { std::free(bytes); }
+    };
+    static unsigned char* zeroedChunk();
+
+    // Allocated once per run (1.3 MiB together, too much for a stack frame).
+    // The chunk starts as the system's zero pages, which cost nothing until
+    // a burst is put on one; the others need no initial value.
+    std::unique_ptr<unsigned char[]> burst{new unsigned char[burstFrames * 4]};
+    std::unique_ptr<std::int16_t[]> samples{new std::int16_t[burstFrames]};
+    int computedFrames = -1;      ///< the burst that `burst` holds
+    double computedOmega = 0.0;
+    std::unique_ptr<unsigned char, Release> chunk{zeroedChunk()};
     int chunkFill = 0;   ///< bytes of `chunk` in use
     int bytesAhead;      ///< bytes the stream holds ahead of the chunk (the header, at first)
     /// The ranges of `chunk` that hold bursts; zero elsewhere. Beyond the

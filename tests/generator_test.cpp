@@ -1,4 +1,5 @@
 #include "bits.h"
+#include "burst_samples.h"
 #include "burst_schedule.h"
 #include "test_support.h"
 #include "tone_burst.h"
@@ -164,6 +165,38 @@ TEST(Generator, BlockWiseFileMatchesSampleBySampleConstruction)
         std::string naive = naiveFile(scheduleFor(c.args));
         ASSERT_EQ(g.wav.size(), naive.size()) << c.args.size();
         EXPECT_EQ(g.wav.compare(44, std::string::npos, naive, 44, std::string::npos), 0) << c.args.size();
+    }
+}
+
+TEST(BurstSamples, QuickSamplesEqualTheLibraryFormulaBitForBit)
+{
+    // Edges of the phase; fractions of a turn, whose values lie on or next
+    // to whole numbers, where only the exact formula can tell; then
+    // frequencies spread from 5 Hz to 30 kHz over a polar interval's worth
+    // of frames, where x reaches 1.9e5.
+    const double pi = std::acos(-1.0);
+    struct Burst {
+        std::int32_t frames;
+        double omega;
+    };
+    std::vector<Burst> bursts = {
+        {441, 0.0}, {441, 1e-300}, {441, 2 * pi * 100 / 44100}, {101, 2 * pi * 10000 / 44100},
+        {44100, pi}, {44100, 2 * pi}, {44100, 22.6}, {44100, 23.0},   // either side of the quick reach
+        {3, 1e300}, {0, 1.0}, {17, 1.0},
+        {44100, pi / 2}, {44100, pi / 3}, {44100, 2 * pi / 3}, {44100, pi / 4}, {44100, pi / 6}, {44100, pi / 12},
+    };
+    std::uint32_t state = 1;
+    for (int n = 0; n < 150; ++n) {
+        state = state * 1664525u + 1013904223u;
+        bursts.push_back({44100, 2 * pi * (5 + 30000.0 * state / 4294967296.0) / 44100});
+    }
+    std::vector<std::int16_t> quick(44100);
+    for (const Burst& burst : bursts) {
+        computeBurstSamples(burst.frames, burst.omega, quick.data());
+        std::int32_t differing = 0;
+        for (std::int32_t i = 0; i < burst.frames; ++i)
+            differing += quick[static_cast<std::size_t>(i)] != toneBurstSample(i, burst.omega);
+        EXPECT_EQ(differing, 0) << burst.frames << " frames at omega " << burst.omega;
     }
 }
 
