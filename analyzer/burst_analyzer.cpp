@@ -116,7 +116,7 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     // once for the run.
     if (schedule.omega != preparedOmega || duration != preparedDuration || interval != preparedInterval)
         renewPhasors(schedule);
-    const PhasorTable phasors{phasorCos, phasorSin, phasorStamp, stamp, maxInterval, schedule.omega,
+    const PhasorTable phasors{phasorCos.get(), phasorSin.get(), phasorStamp.get(), stamp, maxInterval, schedule.omega,
                               std::isfinite(schedule.omega * static_cast<double>(std::max<std::int64_t>(interval, 1)))};
 
     // The repetition cut where a window begins or ends, so that each piece
@@ -138,11 +138,11 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                 std::int64_t obtained = readBlock(count * 4, in);
                 std::int64_t readFrames = obtained / 4;
                 if (readFrames > 0) {
-                    held.s1 = littleEndian16(block + 4 * (readFrames - 1));
-                    held.s2 = littleEndian16(block + 4 * (readFrames - 1) + 2);
+                    held.s1 = littleEndian16(block.get() + 4 * (readFrames - 1));
+                    held.s2 = littleEndian16(block.get() + 4 * (readFrames - 1) + 2);
                 }
                 // A frame cut short keeps what its reads obtained.
-                const unsigned char* partial = block + 4 * readFrames;
+                const unsigned char* partial = block.get() + 4 * readFrames;
                 switch (obtained % 4) {
                 case 1:
                     held.s1 = withLowByte(held.s1, partial[0]);
@@ -158,8 +158,8 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                     break;
                 }
                 std::int64_t end = start + count;
-                accumulate(signal1, signal2, 0, duration, start, end, readFrames, block, held, phasors);
-                accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block,
+                accumulate(signal1, signal2, 0, duration, start, end, readFrames, block.get(), held, phasors);
+                accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block.get(),
                            held, phasors);
             }
 
@@ -186,7 +186,7 @@ void BurstAnalyzer::renewPhasors(const BurstSchedule& schedule)
 {
     if (++stamp == 0) {
         // After 2^32 bursts the stamps come round again: clear them once.
-        std::fill(std::begin(phasorStamp), std::end(phasorStamp), 0u);
+        std::fill(phasorStamp.get(), phasorStamp.get() + maxInterval, 0u);
         stamp = 1;
     }
     preparedOmega = schedule.omega;
@@ -237,7 +237,7 @@ std::int64_t BurstAnalyzer::readBlock(std::int64_t bytes, std::istream& in)
 {
     // On a stream that has already failed this only sets fail again, as
     // each of the frame's 2-byte reads would.
-    in.read(reinterpret_cast<char*>(block), static_cast<std::streamsize>(bytes));
+    in.read(reinterpret_cast<char*>(block.get()), static_cast<std::streamsize>(bytes));
     std::int64_t obtained = in.gcount();
     position += obtained;
     return obtained;

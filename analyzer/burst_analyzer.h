@@ -1,6 +1,7 @@
 #pragma once
 
 #include "burst_schedule.h"
+#include "zeroed_array.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -21,13 +22,15 @@ struct BurstAnalyzer {
     /// The longest interval a schedule uses; every window frame lies below it.
     static constexpr int maxInterval = 44100;
 
-    unsigned char block[blockFrames * 4];
+    // On the heap (1.2 MiB together), from calloc: a run touches only the
+    // pages of the frames it uses, which for a sweep is a few per table.
+    ZeroedArray<unsigned char> block = zeroedArray<unsigned char>(blockFrames * 4);
     /// cos and sin of omega * n for the current step's window frames, worked
     /// out when a frame first needs them and kept for every repetition.
     /// Entry n is valid while phasorStamp[n] equals `stamp`.
-    double phasorCos[maxInterval];
-    double phasorSin[maxInterval];
-    std::uint32_t phasorStamp[maxInterval] = {};
+    ZeroedArray<double> phasorCos = zeroedArray<double>(maxInterval);
+    ZeroedArray<double> phasorSin = zeroedArray<double>(maxInterval);
+    ZeroedArray<std::uint32_t> phasorStamp = zeroedArray<std::uint32_t>(maxInterval);
 
     /// Reads numAvg * interval frames of the current step from `in` and
     /// writes the ten measured values, tab-separated, then ends the line.

@@ -35,6 +35,13 @@ instructions() {
   fi
 }
 
+# Removes a writer's output and waits until the kernel has written out
+# what the writers left dirty.
+fresh() {
+  rm -f "$1"
+  sync
+}
+
 rows=()
 measure() {
   local label=$1; shift
@@ -44,10 +51,16 @@ measure() {
   size=$(stat -c %s "$work/source.wav")
   : >"$work/gen"; : >"$work/an"
   for ((i = 0; i < runs; i++)); do
-    rm -f "$work/cp.wav" "$work/plain.wav" "$work/gen.wav"
-    read -r cp_t _ < <(cpu cp "$work/source.wav" "$work/cp.wav")
-    read -r plain_w _ < <(cpu "$tools/plain_io" copy "$work/source.wav" "$work/plain.wav")
-    read -r gen_t gen_k < <(cpu "$build/ravgen" "$work/gen.wav" "${args[@]}")
+    # Each writer starts from the same state: no file of its own, and no
+    # dirty pages of an earlier writer that the kernel would make it wait
+    # for. The writers take turns at going first.
+    for ((turn = 0; turn < 3; turn++)); do
+      case $(((i + turn) % 3)) in
+        0) fresh "$work/cp.wav"; read -r cp_t _ < <(cpu cp "$work/source.wav" "$work/cp.wav") ;;
+        1) fresh "$work/plain.wav"; read -r plain_w _ < <(cpu "$tools/plain_io" copy "$work/source.wav" "$work/plain.wav") ;;
+        2) fresh "$work/gen.wav"; read -r gen_t gen_k < <(cpu "$build/ravgen" "$work/gen.wav" "${args[@]}") ;;
+      esac
+    done
     read -r cat_t _ < <(cpu cat "$work/source.wav")
     read -r plain_r _ < <(cpu "$tools/plain_io" read "$work/source.wav")
     read -r an_t an_k < <(cpu "$build/ravan" "$work/source.wav" "${args[@]}")

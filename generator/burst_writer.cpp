@@ -6,16 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <ostream>
-
-unsigned char* BurstWriter::zeroedChunk()
-{
-    void* bytes = std::calloc(chunkBytes, 1);
-    if (bytes == nullptr)
-        throw std::bad_alloc();
-    return static_cast<unsigned char*>(bytes);
-}
 
 void BurstWriter::writeChunk(std::ostream& out)
 {

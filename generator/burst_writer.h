@@ -1,9 +1,9 @@
 #pragma once
 
 #include "burst_schedule.h"
+#include "zeroed_array.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <iosfwd>
 #include <memory>
 
@@ -44,11 +44,6 @@ private:
     void skip(std::int64_t count, std::ostream& out);
     void writeChunk(std::ostream& out);
 
-    struct Release {
-        void operator()(unsigned char* bytes) const { std::free(bytes); }
-    };
-    static unsigned char* zeroedChunk();
-
     // Allocated once per run (1.3 MiB together, too much for a stack frame).
     // The chunk starts as the system's zero pages, which cost nothing until
     // a burst is put on one; the others need no initial value.
@@ -56,7 +51,7 @@ private:
     std::unique_ptr<std::int16_t[]> samples{new std::int16_t[burstFrames]};
     int computedFrames = -1;      ///< the burst that `burst` holds
     double computedOmega = 0.0;
-    std::unique_ptr<unsigned char, Release> chunk{zeroedChunk()};
+    ZeroedArray<unsigned char> chunk = zeroedArray<unsigned char>(chunkBytes);
     int chunkFill = 0;   ///< bytes of `chunk` in use
     int bytesAhead;      ///< bytes the stream holds ahead of the chunk (the header, at first)
     /// The ranges of `chunk` that hold bursts; zero elsewhere. Beyond the
