@@ -78,6 +78,9 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
 {
     std::int64_t first = std::max(windowBegin, blockStart);
     std::int64_t last = std::min(windowEnd, blockEnd);
+    // The sums are added up in locals: the block's bytes and the phasor
+    // table could alias them, which would send every addition to memory.
+    PhasorSum a = sum1, b = sum2;
     for (std::int64_t n = first; n < last; ++n) {
         std::int64_t offset = n - blockStart;
         double s1 = held.s1;
@@ -90,11 +93,13 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
             continue;
         double c, s;
         phasors.at(n, c, s);
-        sum1.re += s1 * c;
-        sum1.im += s1 * s;
-        sum2.re += s2 * c;
-        sum2.im += s2 * s;
+        a.re += s1 * c;
+        a.im += s1 * s;
+        b.re += s2 * c;
+        b.im += s2 * s;
     }
+    sum1 = a;
+    sum2 = b;
 }
 
 double magnitude(const PhasorSum& sum)

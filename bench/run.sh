@@ -92,28 +92,39 @@ measure "default sweep"
 measure "numAvg 20" 22050 20
 
 # ravprep on the default sweep as a 48 kHz 24-bit recording on a clock
-# 50 ppm fast (SoX makes it). The resampler's own share is the difference
-# to the same sweep at 44100 Hz 16-bit, which ravprep locates the same way
-# and copies without resampling.
-if [[ -x "$build/ravprep" ]] && command -v sox >/dev/null; then
+# 50 ppm fast (SoX makes it), and on the 44100 Hz 16-bit sweep itself,
+# which it locates the same way and copies without converting. The rate
+# converter's own cost is measured apart: resampler_cost converts the same
+# two channels at the same ratio through the same code, and reports the CPU
+# time of the conversion alone.
+if [[ -x "$build/ravprep" ]] && command -v sox >/dev/null \
+  && cmake --build "$build" --target resampler_cost >/dev/null; then
   "$build/ravgen" "$work/sweep.wav" >/dev/null
   sox "$work/sweep.wav" -b 24 "$work/rec48.wav" speed 0.99995 rate -v 48000
+  ratio=$(echo "48000 / 44100 / 0.99995" | bc -l)
   : >"$work/prep"
   for ((i = 0; i < runs; i++)); do
     read -r prep_t prep_k < <(cpu "$build/ravprep" "$work/rec48.wav" "$work/aligned.wav")
-    read -r copy_t _ < <(cpu "$build/ravprep" "$work/sweep.wav" "$work/copied.wav")
+    read -r copy_t copy_k < <(cpu "$build/ravprep" "$work/sweep.wav" "$work/copied.wav")
     read -r cat_t _ < <(cpu cat "$work/rec48.wav")
-    echo "$prep_t $copy_t $cat_t $prep_k" >>"$work/prep"
+    read -r cat16_t _ < <(cpu cat "$work/sweep.wav")
+    read -r soxr_t _ < <("$build/resampler_cost" "$work/rec48.wav" "$ratio")
+    echo "$prep_t $copy_t $cat_t $prep_k $soxr_t $cat16_t $copy_k" >>"$work/prep"
   done
   p_ms=$(awk '{ print $1 / 1000 }' "$work/prep" | median)
-  p_resampler=$(awk '{ print ($1 - $2) / 1000 }' "$work/prep" | median)
+  p_soxr=$(awk '{ print $5 / 1000 }' "$work/prep" | median)
   p_cat=$(awk '{ print $1 / $3 }' "$work/prep" | median)
-  p_rest=$(awk '{ print $2 / $3 }' "$work/prep" | median)
+  p_rest=$(awk '{ print ($1 - $5) / $3 }' "$work/prep" | median)
   p_kib=$(awk '{ print $4 }' "$work/prep" | median)
+  c_ms=$(awk '{ print $2 / 1000 }' "$work/prep" | median)
+  c_cat=$(awk '{ print $2 / $6 }' "$work/prep" | median)
+  c_kib=$(awk '{ print $7 }' "$work/prep" | median)
   rows+=("$(printf '| ravprep, 48 kHz 24-bit sweep | %.0f (without the resampler %.0f) | - | %.0f ms (resampler %.0f ms) | %.1f MiB | - |' \
-    "$p_cat" "$p_rest" "$p_ms" "$p_resampler" "$(echo "$p_kib / 1024" | bc -l)")")
+    "$p_cat" "$p_rest" "$p_ms" "$p_soxr" "$(echo "$p_kib / 1024" | bc -l)")")
+  rows+=("$(printf '| ravprep, 44.1 kHz 16-bit sweep, copied | %.0f | - | %.0f ms | %.1f MiB | - |' \
+    "$c_cat" "$c_ms" "$(echo "$c_kib / 1024" | bc -l)")")
 else
-  rows+=("| ravprep | not measured: ravprep or sox missing | | | | |")
+  rows+=("| ravprep | not measured: ravprep, sox or resampler_cost missing | | | | |")
 fi
 
 {

@@ -69,8 +69,13 @@ void ChannelAligner::drainStage(bool atEnd)
     }
     if (atEnd)
         stage.insert(stage.end(), FractionalDelay::taps, 0.0);
-    while (stage.size() - stageRead >= FractionalDelay::taps)
-        ready.push_back(shift.at(stage, stageRead++));
+    if (stage.size() - stageRead >= FractionalDelay::taps) {
+        std::size_t count = stage.size() - stageRead - FractionalDelay::taps + 1;
+        std::size_t at = ready.size();
+        ready.resize(at + count);
+        shift.apply(stage.data() + stageRead, count, ready.data() + at);
+        stageRead += count;
+    }
     if (stageRead > compactAt) {
         stage.erase(stage.begin(), stage.begin() + static_cast<std::ptrdiff_t>(stageRead));
         stageRead = 0;

@@ -23,4 +23,9 @@ struct FractionalDelay {
             sum += weights[k] * input[first + static_cast<std::size_t>(k)];
         return sum;
     }
+
+    /// The `count` output frames whose first input frames are
+    /// input[0 .. count - 1], each equal to at()'s to the last bit: every
+    /// sum runs over the taps in the same order, several sums side by side.
+    void apply(const double* input, std::size_t count, double* output) const;
 };

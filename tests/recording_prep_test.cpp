@@ -1,3 +1,4 @@
+#include "fractional_delay.h"
 #include "prep_support.h"
 #include "synthetic_recording.h"
 #include "test_support.h"
@@ -6,6 +7,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -237,4 +239,26 @@ TEST(RecordingPrep, MeasuresTheClockWithoutALoopback)
             EXPECT_NE(run.report.find("numAvg 2"), std::string::npos);
         }
     }
+}
+
+TEST(FractionalDelay, SideBySideSumsEqualOneAtATime)
+{
+    // Counts below, at and off the eight sums taken together; advances at
+    // the ends of the range and between.
+    std::vector<double> input(400 + FractionalDelay::taps);
+    std::uint32_t state = 7;
+    for (double& sample : input) {
+        state = state * 1664525u + 1013904223u;
+        sample = (static_cast<double>(state) - 2147483648.0) / 65536.0;
+    }
+    for (double advance : {0.0, 1e-6, 0.25, 0.5, 0.999999})
+        for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(8), std::size_t(9),
+                                  std::size_t(400)}) {
+            FractionalDelay shift;
+            shift.start(advance);
+            std::vector<double> output(count);
+            shift.apply(input.data(), count, output.data());
+            for (std::size_t j = 0; j < count; ++j)
+                ASSERT_EQ(output[j], shift.at(input, j)) << advance << " " << count << " " << j;
+        }
 }
