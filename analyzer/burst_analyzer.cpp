@@ -142,12 +142,13 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                     continue;
                 std::int64_t obtained = readBlock(count * 4, in);
                 std::int64_t readFrames = obtained / 4;
+                const unsigned char* frames = block.get();
                 if (readFrames > 0) {
-                    held.s1 = littleEndian16(block.get() + 4 * (readFrames - 1));
-                    held.s2 = littleEndian16(block.get() + 4 * (readFrames - 1) + 2);
+                    held.s1 = littleEndian16(frames + 4 * (readFrames - 1));
+                    held.s2 = littleEndian16(frames + 4 * (readFrames - 1) + 2);
                 }
                 // A frame cut short keeps what its reads obtained.
-                const unsigned char* partial = block.get() + 4 * readFrames;
+                const unsigned char* partial = frames + 4 * readFrames;
                 switch (obtained % 4) {
                 case 1:
                     held.s1 = withLowByte(held.s1, partial[0]);
@@ -163,8 +164,8 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                     break;
                 }
                 std::int64_t end = start + count;
-                accumulate(signal1, signal2, 0, duration, start, end, readFrames, block.get(), held, phasors);
-                accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, block.get(),
+                accumulate(signal1, signal2, 0, duration, start, end, readFrames, frames, held, phasors);
+                accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, frames,
                            held, phasors);
             }
 

@@ -408,12 +408,16 @@ private:
 
 TEST(Analyzer, SeekingPastUnusedFramesReadsLikeAPipe)
 {
-    // A polar run's phasors, worked out once for all its steps, read as
-    // sample-by-sample reading works them out for each.
-    const std::vector<std::string> polar{"0", "1", "2000", "polar"};
-    std::string naiveErrors;
-    EXPECT_EQ(rowsOf(runAnalyzerOn(generatedFile(polar), polar).report),
-              naiveRows(generatedFile(polar), scheduleFor(polar), naiveErrors));
+    // Whole runs read as sample-by-sample reading works them out: phasors
+    // kept for a polar run's steps and for a step's repetitions, and
+    // silent frames passed over, change nothing.
+    using Args = std::vector<std::string>;
+    for (const Args& args : {Args{}, Args{"0", "1", "2000", "polar"}, Args{"100", "1", "20000"}, Args{"22050", "2"}}) {
+        std::string naiveErrors;
+        EXPECT_EQ(rowsOf(runAnalyzerOn(generatedFile(args), args).report),
+                  naiveRows(generatedFile(args), scheduleFor(args), naiveErrors))
+            << args.size();
+    }
 
     const std::string& sweep = defaultSweep();
     const std::int64_t leadIn = 44 + 4 * 22050;
