@@ -264,12 +264,12 @@ void BurstAnalyzer::skipFrames(std::int64_t frames, std::istream& in)
 void BurstMeasurement::print(std::ostream& report) const
 {
     const double values[] = {abs1, abs2, dB1, dB2, dBDiff, phase1, phase2, phaseDiff, bkg1, bkg2};
-    bool first = true;
+    RowText row;
     for (double value : values) {
-        if (!first)
-            report << '\t';
-        writeReal(report, value);
-        first = false;
+        if (row.length > 0)
+            row.addTab();
+        row.addReal(value);
     }
+    row.writeTo(report);
     report << std::endl;
 }

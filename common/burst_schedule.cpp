@@ -127,8 +127,13 @@ void BurstSchedule::printSettings(std::ostream& report) const
 
 void BurstSchedule::printRow(std::ostream& report) const
 {
-    report << numCyc << '\t' << duration << '\t';
-    writeReal(report, nomFreq);
-    report << '\t';
-    writeReal(report, actFreq);
+    RowText row;
+    row.addInteger(numCyc);
+    row.addTab();
+    row.addInteger(duration);
+    row.addTab();
+    row.addReal(nomFreq);
+    row.addTab();
+    row.addReal(actFreq);
+    row.writeTo(report);
 }

@@ -36,6 +36,24 @@ std::size_t formatReal(double value, char (&text)[realTextSize])
     return static_cast<std::size_t>(written.ptr - text);
 }
 
+void RowText::addInteger(long value)
+{
+    length = static_cast<std::size_t>(std::to_chars(text + length, text + capacity, value).ptr - text);
+}
+
+void RowText::addReal(double value)
+{
+    char real[realTextSize];
+    std::size_t size = formatReal(value, real);
+    std::memcpy(text + length, real, size);
+    length += size;
+}
+
+void RowText::writeTo(std::ostream& out) const
+{
+    out.write(text, static_cast<std::streamsize>(length));
+}
+
 void writeReal(std::ostream& out, double value)
 {
     char text[realTextSize];

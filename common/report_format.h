@@ -20,3 +20,20 @@ std::string fixedText(double value, int decimals);
 
 /// Writes `value` to `out` in the format of formatReal.
 void writeReal(std::ostream& out, double value);
+
+/// One report row's fields, gathered in a fixed buffer so that the row
+/// reaches the stream in one write: integers as the streams print them in
+/// the classic locale, reals as formatReal writes them.
+struct RowText {
+    /// Room for the widest row: fourteen fields and their tabs.
+    static constexpr std::size_t capacity = 16 * realTextSize;
+
+    char text[capacity];
+    std::size_t length = 0;
+
+    void addInteger(long value);
+    void addReal(double value);
+    void addTab() { text[length++] = '\t'; }
+    /// Writes what has been gathered; ends no line.
+    void writeTo(std::ostream& out) const;
+};
