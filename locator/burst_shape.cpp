@@ -109,8 +109,16 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     for (int offset : peaks) {
         double start = predicted + offset;
         double candidate = start;
+        // The sums at the whole-frame start are the first step's; those at
+        // the last point tried are reused when the steps stop there.
+        Correlation plain, last;
+        double lastTime = start;
         for (int step = 0; step < 4; ++step) {
             Correlation c = correlateAt(ring, shape, candidate);
+            if (step == 0)
+                plain = c;
+            last = c;
+            lastTime = candidate;
             if (c.curvature == 0)
                 break;
             double next = candidate - c.slope / c.curvature;
@@ -120,8 +128,7 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
                 break;
             candidate = next;
         }
-        Correlation refined = correlateAt(ring, shape, candidate);
-        Correlation plain = correlateAt(ring, shape, start);
+        Correlation refined = candidate == lastTime ? last : correlateAt(ring, shape, candidate);
         if (std::fabs(plain.value) > std::fabs(refined.value)) {
             candidate = start;
             refined = plain;

@@ -1,5 +1,6 @@
 #include "channel_aligner.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -50,12 +51,20 @@ void ChannelAligner::convert(const double* samples, std::size_t count)
 
 void ChannelAligner::feed(const double* samples, std::int64_t count, int stride)
 {
-    std::vector<double> own;
-    own.reserve(static_cast<std::size_t>(count));
-    for (std::int64_t i = 0; i < count; ++i, ++fed)
-        if (fed >= firstInput)
-            own.push_back(samples[i * stride]);
-    if (!own.empty())
+    // Input frames before firstInput are not part of the stream.
+    const std::int64_t skipped = std::clamp<std::int64_t>(firstInput - fed, 0, count);
+    fed += count;
+    const auto taken = static_cast<std::size_t>(count - skipped);
+    if (taken == 0)
+        return;
+    samples += skipped * stride;
+    // Samples that pass unchanged go straight to the output.
+    std::vector<double>& into = resampling || shifting ? own : ready;
+    std::size_t at = resampling || shifting ? 0 : ready.size();
+    into.resize(at + taken);
+    for (std::size_t i = 0; i < taken; ++i)
+        into[at + i] = samples[static_cast<std::ptrdiff_t>(i) * stride];
+    if (resampling || shifting)
         convert(own.data(), own.size());
 }
 

@@ -20,6 +20,7 @@ struct ChannelAligner {
     FractionalDelay shift;
     std::vector<double> stage;     ///< converted samples waiting for the shift
     std::size_t stageRead = 0;
+    std::vector<double> own;       ///< the channel's samples of the block being fed
     std::vector<double> ready;     ///< output samples waiting to be written
     std::size_t readyRead = 0;
 
