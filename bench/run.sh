@@ -93,7 +93,7 @@ measure "numAvg 20" 22050 20
 
 # The same default sweep as a recorder leaves it: written in 4 KiB pieces.
 # The kernel then holds it in small pages, which costs `cat` more per byte
-# than the large ones that ravgen's 1 MiB writes get; ravan reads little of
+# than the large ones that ravgen's 256 KiB writes get; ravan reads little of
 # it and is hardly affected.
 "$build/ravgen" "$work/source.wav" >/dev/null
 dd if="$work/source.wav" of="$work/pieces.wav" bs=4k status=none

@@ -9,13 +9,14 @@
 
 /// Writes the generator's sample frames. The output goes through one chunk
 /// that is written whenever it is full, so that the file receives writes of
-/// 1 MiB at offsets that are multiples of it (the header counted), which
-/// the kernel writes and later reads fastest. The chunk is kept zero where
+/// 256 KiB at offsets that are multiples of it (the header counted), which
+/// the kernel writes and later reads fastest (larger chunks write no
+/// faster and touch more of the chunk's pages). The chunk is kept zero where
 /// nothing was put, so silence costs no copying: each repetition of a step
 /// copies only its burst, which is computed once per step. Every frame
 /// carries the same 16-bit little-endian value on both channels.
 struct BurstWriter {
-    static constexpr int chunkBytes = 1 << 20;
+    static constexpr int chunkBytes = 1 << 18;
     /// The longest burst a schedule writes: a polar run's whole interval.
     static constexpr int burstFrames = polarInterval;
 
@@ -44,7 +45,7 @@ private:
     void skip(std::int64_t count, std::ostream& out);
     void writeChunk(std::ostream& out);
 
-    // Allocated once per run (1.3 MiB together, too much for a stack frame).
+    // Allocated once per run (0.5 MiB together, too much for a stack frame).
     // The chunk starts as the system's zero pages, which cost nothing until
     // a burst is put on one; the others need no initial value.
     std::unique_ptr<unsigned char[]> burst{new unsigned char[burstFrames * 4]};

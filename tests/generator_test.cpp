@@ -214,14 +214,14 @@ TEST(Generator, OpenFailureTouchesNothingElse)
 
 TEST(Generator, FullDeviceNeverEndsInSuccess)
 {
-    // Large runs fail in the first step whose frames fill the 1 MiB output
-    // chunk: after 11 steps (12 without the lead-in); a tiny one only at closing.
+    // Large runs fail in the first step whose frames fill the 256 KiB output
+    // chunk: after 2 steps (3 without the lead-in); a tiny one only at closing.
     struct Case {
         std::vector<std::string> args;
         std::size_t rows;
     } cases[] = {
-        {{"/dev/full"}, 11},
-        {{"/dev/full", "0"}, 12},
+        {{"/dev/full"}, 2},
+        {{"/dev/full", "0"}, 3},
         {{"/dev/full", "0", "0"}, 201},
         {{"/dev/full", "1", "0"}, 201},
     };
