@@ -51,21 +51,21 @@ struct PhasorTable {
 
     void at(std::int64_t n, double& c, double& s) const
     {
-        // The phase is formed from the frame index, not accumulated.
-        if (n >= size) {
-            double theta = omega * static_cast<double>(n);
-            c = std::cos(theta);
-            s = std::sin(theta);
+        const bool inTable = n < size;
+        if (inTable && stamps[n] == stamp) {
+            c = cosines[n];
+            s = sines[n];
             return;
         }
-        if (stamps[n] != stamp) {
-            double theta = omega * static_cast<double>(n);
-            cosines[n] = std::cos(theta);
-            sines[n] = std::sin(theta);
+        // The phase is formed from the frame index, not accumulated.
+        double theta = omega * static_cast<double>(n);
+        c = std::cos(theta);
+        s = std::sin(theta);
+        if (inTable) {
+            cosines[n] = c;
+            sines[n] = s;
             stamps[n] = stamp;
         }
-        c = cosines[n];
-        s = sines[n];
     }
 };
 

@@ -59,12 +59,13 @@ void ChannelAligner::feed(const double* samples, std::int64_t count, int stride)
         return;
     samples += skipped * stride;
     // Samples that pass unchanged go straight to the output.
-    std::vector<double>& into = resampling || shifting ? own : ready;
-    std::size_t at = resampling || shifting ? 0 : ready.size();
+    const bool passing = !resampling && !shifting;
+    std::vector<double>& into = passing ? ready : own;
+    std::size_t at = passing ? ready.size() : 0;
     into.resize(at + taken);
     for (std::size_t i = 0; i < taken; ++i)
         into[at + i] = samples[static_cast<std::ptrdiff_t>(i) * stride];
-    if (resampling || shifting)
+    if (!passing)
         convert(own.data(), own.size());
 }
 

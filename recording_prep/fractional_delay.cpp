@@ -69,10 +69,6 @@ void FractionalDelay::apply(const double* input, std::size_t count, double* outp
         std::memcpy(output + j + 4, &c, sizeof c);
         std::memcpy(output + j + 6, &d, sizeof d);
     }
-    for (; j < count; ++j) {
-        double sum = 0;
-        for (int k = 0; k < taps; ++k)
-            sum += weights[k] * input[j + static_cast<std::size_t>(k)];
-        output[j] = sum;
-    }
+    for (; j < count; ++j)
+        output[j] = at(input + j);
 }

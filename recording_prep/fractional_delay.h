@@ -1,6 +1,6 @@
 #pragma once
 
-#include <vector>
+#include <cstddef>
 
 /// Moves a stream by a fraction of a frame: output frame j is the input at
 /// frame j + advance, by a Kaiser-windowed sinc of `taps` points. The rate
@@ -15,12 +15,12 @@ struct FractionalDelay {
     void start(double advance);
 
     /// Output frame j from input frames j - taps/2 + 1 .. j + taps/2, which
-    /// `input` holds from `first` (the frame j - taps/2 + 1) on.
-    double at(const std::vector<double>& input, std::size_t first) const
+    /// `input` holds from its start (the frame j - taps/2 + 1) on.
+    double at(const double* input) const
     {
         double sum = 0;
         for (int k = 0; k < taps; ++k)
-            sum += weights[k] * input[first + static_cast<std::size_t>(k)];
+            sum += weights[k] * input[k];
         return sum;
     }
 

@@ -259,6 +259,6 @@ TEST(FractionalDelay, SideBySideSumsEqualOneAtATime)
             std::vector<double> output(count);
             shift.apply(input.data(), count, output.data());
             for (std::size_t j = 0; j < count; ++j)
-                ASSERT_EQ(output[j], shift.at(input, j)) << advance << " " << count << " " << j;
+                ASSERT_EQ(output[j], shift.at(input.data() + j)) << advance << " " << count << " " << j;
         }
 }
