@@ -121,7 +121,12 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     // once for the run.
     if (schedule.omega != preparedOmega || duration != preparedDuration || interval != preparedInterval)
         renewPhasors(schedule);
-    const PhasorTable phasors{phasorCos.get(), phasorSin.get(), phasorStamp.get(), stamp, maxInterval, schedule.omega,
+    // The table pays where a burst is measured again: over a step's
+    // repetitions and over a polar run's steps. A sweep step measured once
+    // uses each phasor once, so it works them out on the spot.
+    const bool measuredAgain = schedule.numAvg > 1 || !schedule.sweep;
+    const PhasorTable phasors{phasorCos.get(), phasorSin.get(), phasorStamp.get(), stamp,
+                              measuredAgain ? maxInterval : 0, schedule.omega,
                               std::isfinite(schedule.omega * static_cast<double>(std::max<std::int64_t>(interval, 1)))};
 
     // The repetition cut where a window begins or ends, so that each piece
