@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -81,23 +82,25 @@ void accumulate(PhasorSum& sum1, PhasorSum& sum2, std::int64_t windowBegin, std:
     // The sums are added up in locals: the block's bytes and the phasor
     // table could alias them, which would send every addition to memory.
     PhasorSum a = sum1, b = sum2;
-    for (std::int64_t n = first; n < last; ++n) {
-        std::int64_t offset = n - blockStart;
-        double s1 = held.s1;
-        double s2 = held.s2;
-        if (offset < readFrames) {
-            s1 = littleEndian16(block + 4 * offset);
-            s2 = littleEndian16(block + 4 * offset + 2);
-        }
-        if (s1 == 0 && s2 == 0 && phasors.silenceAddsNothing)
-            continue;
+    auto add = [&](std::int64_t n, double s1, double s2) {
         double c, s;
         phasors.at(n, c, s);
         a.re += s1 * c;
         a.im += s1 * s;
         b.re += s2 * c;
         b.im += s2 * s;
+    };
+    const std::int64_t readEnd = std::max(first, std::min(last, blockStart + readFrames));
+    for (std::int64_t n = first; n < readEnd; ++n) {
+        const unsigned char* frame = block + 4 * (n - blockStart);
+        std::uint32_t bytes;
+        std::memcpy(&bytes, frame, sizeof bytes);
+        if (bytes != 0 || !phasors.silenceAddsNothing)
+            add(n, littleEndian16(frame), littleEndian16(frame + 2));
     }
+    if (held.s1 != 0 || held.s2 != 0 || !phasors.silenceAddsNothing)
+        for (std::int64_t n = readEnd; n < last; ++n)
+            add(n, held.s1, held.s2);
     sum1 = a;
     sum2 = b;
 }
