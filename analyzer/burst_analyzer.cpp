@@ -128,6 +128,11 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
     // repetitions and over a polar run's steps. A sweep step measured once
     // uses each phasor once, so it works them out on the spot.
     const bool measuredAgain = schedule.numAvg > 1 || !schedule.sweep;
+    if (measuredAgain && !phasorStamp) {
+        phasorCos = zeroedArray<double>(maxInterval);
+        phasorSin = zeroedArray<double>(maxInterval);
+        phasorStamp = zeroedArray<std::uint32_t>(maxInterval);
+    }
     const PhasorTable phasors{phasorCos.get(), phasorSin.get(), phasorStamp.get(), stamp,
                               measuredAgain ? maxInterval : 0, schedule.omega,
                               std::isfinite(schedule.omega * static_cast<double>(std::max<std::int64_t>(interval, 1)))};
@@ -200,7 +205,8 @@ void BurstAnalyzer::renewPhasors(const BurstSchedule& schedule)
 {
     if (++stamp == 0) {
         // After 2^32 bursts the stamps come round again: clear them once.
-        std::fill(phasorStamp.get(), phasorStamp.get() + maxInterval, 0u);
+        if (phasorStamp)
+            std::fill(phasorStamp.get(), phasorStamp.get() + maxInterval, 0u);
         stamp = 1;
     }
     preparedOmega = schedule.omega;

@@ -27,10 +27,11 @@ struct BurstAnalyzer {
     ZeroedArray<unsigned char> block = zeroedArray<unsigned char>(blockFrames * 4);
     /// cos and sin of omega * n for the current step's window frames, worked
     /// out when a frame first needs them and kept for every repetition.
-    /// Entry n is valid while phasorStamp[n] equals `stamp`.
-    ZeroedArray<double> phasorCos = zeroedArray<double>(maxInterval);
-    ZeroedArray<double> phasorSin = zeroedArray<double>(maxInterval);
-    ZeroedArray<std::uint32_t> phasorStamp = zeroedArray<std::uint32_t>(maxInterval);
+    /// Entry n is valid while phasorStamp[n] equals `stamp`. Allocated for
+    /// the first burst that is measured more than once.
+    ZeroedArray<double> phasorCos;
+    ZeroedArray<double> phasorSin;
+    ZeroedArray<std::uint32_t> phasorStamp;
 
     /// Reads numAvg * interval frames of the current step from `in` and
     /// writes the ten measured values, tab-separated, then ends the line.
