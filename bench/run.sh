@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the programs against the bare baselines on the same bytes, in one
 # run: ravgen against `cp` of its file and a plain read()/write() copy loop,
-# ravan against `cat FILE > /dev/null` and a plain read() loop. Builds in
+# ravan against `cat FILE > /dev/null`, a plain read() loop and the floor of
+# an exact analysis (bench/analysis_floor.cpp). Builds in
 # Release; each program and its baselines run interleaved RUNS times
 # (default 15) and the table gives the median of the paired ratios of CPU
 # time (user + system, from the kernel's accounting of each child), the
@@ -90,6 +91,26 @@ measure() {
 
 measure "default sweep"
 measure "numAvg 20" 22050 20
+
+# ravan's floor on the default sweep: analysis_floor does only the seeks,
+# reads, library sines and cosines and rows that an exact analysis needs,
+# on the same file, so ravan / floor is what ravan spends beyond them.
+if cmake --build "$build" --target analysis_floor >/dev/null; then
+  "$build/ravgen" "$work/source.wav" >/dev/null
+  : >"$work/floor"
+  for ((i = 0; i < runs; i++)); do
+    read -r cat_t _ < <(cpu cat "$work/source.wav")
+    read -r floor_t floor_k < <(cpu "$build/analysis_floor" "$work/source.wav")
+    read -r an_t _ < <(cpu "$build/ravan" "$work/source.wav")
+    echo "$floor_t $cat_t $an_t $floor_k" >>"$work/floor"
+  done
+  f_cat=$(awk '{ print $1 / $2 }' "$work/floor" | median)
+  f_an=$(awk '{ print $3 / $1 }' "$work/floor" | median)
+  f_ms=$(awk '{ print $1 / 1000 }' "$work/floor" | median)
+  f_kib=$(awk '{ print $4 }' "$work/floor" | median)
+  rows+=("$(printf '| floor of an exact analysis, default sweep (ravan %.2f times it) | %.2f | - | %.1f ms | %.1f MiB | %s |' \
+    "$f_an" "$f_cat" "$f_ms" "$(echo "$f_kib / 1024" | bc -l)" "$(instructions "$build/analysis_floor" "$work/source.wav")")")
+fi
 
 # The same default sweep as a recorder leaves it: written in 4 KiB pieces.
 # The kernel then holds it in small pages, which costs `cat` more per byte
