@@ -6,6 +6,7 @@
 // and one row of the same fields, formatted as ravan formats them and
 // written at once. Nothing else: no header, no checks, no held values.
 //   analysis_floor FILE
+#include "bits.h"
 #include "burst_schedule.h"
 #include "report_format.h"
 
@@ -26,8 +27,8 @@ struct Sums {
     {
         for (std::int64_t k = 0; k < count; ++k) {
             const unsigned char* frame = bytes + 4 * k;
-            double s1 = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
-            double s2 = static_cast<std::int16_t>(frame[2] | frame[3] << 8);
+            double s1 = littleEndian16(frame);
+            double s2 = littleEndian16(frame + 2);
             if (s1 == 0 && s2 == 0)
                 continue;
             double theta = omega * static_cast<double>(n0 + k);

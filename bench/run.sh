@@ -27,6 +27,8 @@ trap 'rm -rf "$work"' EXIT
 # CPU microseconds and peak KiB of one run of a command.
 cpu() { "$tools/cpu_time" "$@" 2>&1 >/dev/null | tail -1 | cut -d' ' -f1,2; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The median over a results file's lines of an awk expression of its columns.
+medianOf() { awk "{ print $2 }" "$1" | median; }
 instructions() {
   if command -v valgrind >/dev/null; then
     valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
@@ -69,24 +71,24 @@ measure() {
     echo "$an_t $cat_t $plain_r $an_k" >>"$work/an"
   done
   cmp -s "$work/gen.wav" "$work/source.wav" || { echo "ravgen wrote another file"; exit 1; }
-  local g_cp g_plain g_ms g_kib a_cat a_plain a_ms a_kib
-  g_cp=$(awk '{ print $1 / $2 }' "$work/gen" | median)
-  g_plain=$(awk '{ print $1 / $3 }' "$work/gen" | median)
-  g_ms=$(awk '{ print $1 / 1000 }' "$work/gen" | median)
-  g_kib=$(awk '{ print $4 }' "$work/gen" | median)
-  a_cat=$(awk '{ print $1 / $2 }' "$work/an" | median)
-  a_plain=$(awk '{ print $1 / $3 }' "$work/an" | median)
-  a_ms=$(awk '{ print $1 / 1000 }' "$work/an" | median)
-  a_kib=$(awk '{ print $4 }' "$work/an" | median)
+  local g_cp g_plain g_ms g_mib a_cat a_plain a_ms a_mib
+  g_cp=$(medianOf "$work/gen" '$1 / $2')
+  g_plain=$(medianOf "$work/gen" '$1 / $3')
+  g_ms=$(medianOf "$work/gen" '$1 / 1000')
+  g_mib=$(medianOf "$work/gen" '$4 / 1024')
+  a_cat=$(medianOf "$work/an" '$1 / $2')
+  a_plain=$(medianOf "$work/an" '$1 / $3')
+  a_ms=$(medianOf "$work/an" '$1 / 1000')
+  a_mib=$(medianOf "$work/an" '$4 / 1024')
   local g_ins a_ins cp_ins cat_ins
   g_ins=$(instructions "$build/ravgen" "$work/gen.wav" "${args[@]}")
   cp_ins=$(instructions cp "$work/source.wav" "$work/cp.wav")
   a_ins=$(instructions "$build/ravan" "$work/source.wav" "${args[@]}")
   cat_ins=$(instructions cat "$work/source.wav")
   rows+=("$(printf '| ravgen, %s, %.1f MB | %.2f | %.2f | %.1f ms | %.1f MiB | %s (cp %s) |' \
-    "$label" "$(echo "$size / 1000000" | bc -l)" "$g_cp" "$g_plain" "$g_ms" "$(echo "$g_kib / 1024" | bc -l)" "$g_ins" "$cp_ins")")
+    "$label" "$(echo "$size / 1000000" | bc -l)" "$g_cp" "$g_plain" "$g_ms" "$g_mib" "$g_ins" "$cp_ins")")
   rows+=("$(printf '| ravan, %s | %.2f | %.2f | %.1f ms | %.1f MiB | %s (cat %s) |' \
-    "$label" "$a_cat" "$a_plain" "$a_ms" "$(echo "$a_kib / 1024" | bc -l)" "$a_ins" "$cat_ins")")
+    "$label" "$a_cat" "$a_plain" "$a_ms" "$a_mib" "$a_ins" "$cat_ins")")
 }
 
 measure "default sweep"
@@ -104,12 +106,12 @@ if cmake --build "$build" --target analysis_floor >/dev/null; then
     read -r an_t _ < <(cpu "$build/ravan" "$work/source.wav")
     echo "$floor_t $cat_t $an_t $floor_k" >>"$work/floor"
   done
-  f_cat=$(awk '{ print $1 / $2 }' "$work/floor" | median)
-  f_an=$(awk '{ print $3 / $1 }' "$work/floor" | median)
-  f_ms=$(awk '{ print $1 / 1000 }' "$work/floor" | median)
-  f_kib=$(awk '{ print $4 }' "$work/floor" | median)
+  f_cat=$(medianOf "$work/floor" '$1 / $2')
+  f_an=$(medianOf "$work/floor" '$3 / $1')
+  f_ms=$(medianOf "$work/floor" '$1 / 1000')
+  f_mib=$(medianOf "$work/floor" '$4 / 1024')
   rows+=("$(printf '| floor of an exact analysis, default sweep (ravan %.2f times it) | %.2f | - | %.1f ms | %.1f MiB | %s |' \
-    "$f_an" "$f_cat" "$f_ms" "$(echo "$f_kib / 1024" | bc -l)" "$(instructions "$build/analysis_floor" "$work/source.wav")")")
+    "$f_an" "$f_cat" "$f_ms" "$f_mib" "$(instructions "$build/analysis_floor" "$work/source.wav")")")
 fi
 
 # The same default sweep as a recorder leaves it: written in 4 KiB pieces.
@@ -125,11 +127,11 @@ for ((i = 0; i < runs; i++)); do
   read -r an_t an_k < <(cpu "$build/ravan" "$work/pieces.wav")
   echo "$an_t $cat_t $an_k" >>"$work/pieces"
 done
-w_cat=$(awk '{ print $1 / $2 }' "$work/pieces" | median)
-w_ms=$(awk '{ print $1 / 1000 }' "$work/pieces" | median)
-w_kib=$(awk '{ print $3 }' "$work/pieces" | median)
+w_cat=$(medianOf "$work/pieces" '$1 / $2')
+w_ms=$(medianOf "$work/pieces" '$1 / 1000')
+w_mib=$(medianOf "$work/pieces" '$3 / 1024')
 rows+=("$(printf '| ravan, default sweep written in 4 KiB pieces | %.2f | - | %.1f ms | %.1f MiB | - |' \
-  "$w_cat" "$w_ms" "$(echo "$w_kib / 1024" | bc -l)")")
+  "$w_cat" "$w_ms" "$w_mib")")
 
 # ravprep on the default sweep as a 48 kHz 24-bit recording on a clock
 # 50 ppm fast (SoX makes it), and on the 44100 Hz 16-bit sweep itself,
@@ -151,18 +153,18 @@ if [[ -x "$build/ravprep" ]] && command -v sox >/dev/null \
     read -r soxr_t _ < <("$build/resampler_cost" "$work/rec48.wav" "$ratio")
     echo "$prep_t $copy_t $cat_t $prep_k $soxr_t $cat16_t $copy_k" >>"$work/prep"
   done
-  p_ms=$(awk '{ print $1 / 1000 }' "$work/prep" | median)
-  p_soxr=$(awk '{ print $5 / 1000 }' "$work/prep" | median)
-  p_cat=$(awk '{ print $1 / $3 }' "$work/prep" | median)
-  p_rest=$(awk '{ print ($1 - $5) / $3 }' "$work/prep" | median)
-  p_kib=$(awk '{ print $4 }' "$work/prep" | median)
-  c_ms=$(awk '{ print $2 / 1000 }' "$work/prep" | median)
-  c_cat=$(awk '{ print $2 / $6 }' "$work/prep" | median)
-  c_kib=$(awk '{ print $7 }' "$work/prep" | median)
+  p_ms=$(medianOf "$work/prep" '$1 / 1000')
+  p_soxr=$(medianOf "$work/prep" '$5 / 1000')
+  p_cat=$(medianOf "$work/prep" '$1 / $3')
+  p_rest=$(medianOf "$work/prep" '($1 - $5) / $3')
+  p_mib=$(medianOf "$work/prep" '$4 / 1024')
+  c_ms=$(medianOf "$work/prep" '$2 / 1000')
+  c_cat=$(medianOf "$work/prep" '$2 / $6')
+  c_mib=$(medianOf "$work/prep" '$7 / 1024')
   rows+=("$(printf '| ravprep, 48 kHz 24-bit sweep | %.0f (without the resampler %.0f) | - | %.0f ms (resampler %.0f ms) | %.1f MiB | - |' \
-    "$p_cat" "$p_rest" "$p_ms" "$p_soxr" "$(echo "$p_kib / 1024" | bc -l)")")
+    "$p_cat" "$p_rest" "$p_ms" "$p_soxr" "$p_mib")")
   rows+=("$(printf '| ravprep, 44.1 kHz 16-bit sweep, copied | %.0f | - | %.0f ms | %.1f MiB | - |' \
-    "$c_cat" "$c_ms" "$(echo "$c_kib / 1024" | bc -l)")")
+    "$c_cat" "$c_ms" "$c_mib")")
 else
   rows+=("| ravprep | not measured: ravprep, sox or resampler_cost missing | | | | |")
 fi

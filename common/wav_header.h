@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <iosfwd>
 
-/// A chunk's identifier and size: the data chunk header, and the first
-/// eight bytes of the other two records. 8 bytes.
 /// The largest file the 32-bit size fields describe, as the header records
 /// read them (signed).
 constexpr std::int64_t largestWavFile = 0x7FFFFFFF;
 
+/// A chunk's identifier and size: the data chunk header, and the first
+/// eight bytes of the other two records. 8 bytes.
 struct ChunkHeader {
     static constexpr int size = 8;
 
