@@ -38,6 +38,7 @@ bool SoundFile::open(const std::string& path)
     rate = info.samplerate;
     channels = info.channels;
     format = info.format;
+    seekable = info.seekable != 0;
     // Floating-point files beyond full scale keep their values; integer
     // files read back as the integers they hold, scaled to 16 bits.
     sf_command(file(handle), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
@@ -57,9 +58,9 @@ std::int64_t SoundFile::read(double* samples, std::int64_t count)
     return got;
 }
 
-bool SoundFile::rewind()
+bool SoundFile::seek(std::int64_t frame)
 {
-    if (sf_seek(file(handle), 0, SEEK_SET) != 0) {
+    if (sf_seek(file(handle), frame, SEEK_SET) != frame) {
         error = sf_strerror(file(handle));
         return false;
     }

@@ -12,6 +12,7 @@ struct SoundFile {
     int rate = 0;
     int channels = 0;
     int format = 0;          ///< the library's format word
+    bool seekable = false;   ///< false for a pipe or FIFO, which can be read only once
     std::string error;       ///< why the last operation failed
 
     SoundFile() = default;
@@ -28,7 +29,10 @@ struct SoundFile {
     std::int64_t read(double* samples, std::int64_t count);
 
     /// Goes back to the first frame. False, with `error` set, on failure.
-    bool rewind();
+    bool rewind() { return seek(0); }
+
+    /// Goes to frame `frame`. False, with `error` set, on failure.
+    bool seek(std::int64_t frame);
 
     /// True when the samples are 16-bit integers.
     bool sixteenBit() const;

@@ -103,7 +103,7 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
                << std::endl;
         return exitNotFound;
     }
-    for (const std::string& warning : recordingWarnings(locator, timing, false))
+    for (const std::string& warning : recordingWarnings(locator, timing, false, false))
         errors << warning << std::endl;
     report << "delay:\t" << wholeFrame(earliest->firstSteps) << std::endl;
     return exitOk;

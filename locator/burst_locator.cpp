@@ -87,6 +87,14 @@ void BurstLocator::pushOne(Channel& channel, double sample)
     channel.tracks.push_back(track);
 }
 
+int BurstLocator::wideReach(const BurstShape& shape, double trackScale) const
+{
+    // Up to a little less than half the interval either way, so that the
+    // neighbouring bursts stay out of reach; the ring bounds it too.
+    double half = 0.45 * table.interval * trackScale - shape.window();
+    return static_cast<int>(std::max(0.0, std::min(half, double(maxWideReach))));
+}
+
 bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
 {
     const StepInfo& step = table.stepOf(track.next);
@@ -94,8 +102,13 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     BurstShape shape(step, trackScale);
     double predicted = track.predictStart(table, scale, track.next);
     int reach = track.reach(table, shape, scale, track.next);
-    std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - reach - 2;
-    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + reach + shape.window() + 2;
+    // A confirmed track that finds nothing where it expects a burst looks
+    // again over most of the interval: the recording may have lost or
+    // gained frames.
+    bool confirmed = track.state == BurstTrack::State::confirmed;
+    int wide = confirmed ? std::max(reach, wideReach(shape, trackScale)) : reach;
+    std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - wide - 2;
+    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + wide + shape.window() + 2;
     // The first hits are also matched against other steps, which may be
     // longer: wait until the longest of them is in.
     if (track.hits.size() < identifiedHits)
@@ -103,22 +116,17 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     if (last >= channel.ring.pushed)
         return false;  // not yet in
     bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
-    bool hit = false;
     BurstFit fit;
-    if (held) {
-        fit = fitBurst(channel.ring, shape, predicted, reach);
-        hit = fit.score >= minimumScore && !fit.atEdge;
-        if (hit && track.next == 0 && fit.time < -0.5) {
-            track.cut = true;
-            hit = false;
-        }
-        // The silence before the burst: the second half of the previous
-        // repetition, where the schedule leaves room for one.
-        double before = table.interval * trackScale / 2;
-        if (hit && track.next > 0 && table.interval > 2 * table.stepOf(track.next - 1).duration + 64) {
-            StretchPower gap = channel.ring.powerOver(static_cast<std::int64_t>(fit.time - before),
-                                                      static_cast<std::int64_t>(fit.time - guardFrames));
-            hit = gap.frames == 0 || fit.power >= gapRatio * gap.variance;
+    bool hit = held && tryFit(channel, track, shape, predicted, reach, trackScale, fit);
+    bool reacquired = false;
+    // Nothing near the expected place, or only a neighbouring cycle of
+    // what may be a burst moved by a jump: the wide search decides.
+    if (held && wide > reach && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
+        BurstFit far;
+        if (tryFit(channel, track, shape, predicted, wide, trackScale, far) && (!hit || far.score > fit.score)) {
+            fit = far;
+            hit = true;
+            reacquired = true;
         }
     }
     if (hit) {
@@ -135,14 +143,38 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.peak = fit.peak;
         found.score = fit.score;
         found.power = fit.power;
+        found.reacquired = reacquired;
         if (track.hits.size() < identifiedHits)
+        {
             found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
-        track.addHit(found);
+            found.heardFactor = heardFactor(channel, step, fit.time, trackScale);
+        }
+        track.addHit(found, predicted + shape.span / 2, scale);
     } else {
         ++track.missesInRow;
     }
     ++track.next;
     return true;
+}
+
+bool BurstLocator::tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted,
+                          int reach, double trackScale, BurstFit& fit) const
+{
+    fit = fitBurst(channel.ring, shape, predicted, reach);
+    bool hit = fit.score >= minimumScore && !fit.atEdge;
+    if (hit && track.next == 0 && fit.time < -0.5) {
+        track.cut = true;
+        return false;
+    }
+    // The silence before the burst: the second half of the previous
+    // repetition, where the schedule leaves room for one.
+    double before = table.interval * trackScale / 2;
+    if (hit && track.next > 0 && table.interval > 2 * table.stepOf(track.next - 1).duration + 64) {
+        StretchPower gap = channel.ring.powerOver(static_cast<std::int64_t>(fit.time - before),
+                                                  static_cast<std::int64_t>(fit.time - guardFrames));
+        hit = gap.frames == 0 || fit.power >= gapRatio * gap.variance;
+    }
+    return hit;
 }
 
 int BurstLocator::identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const
@@ -163,6 +195,33 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
         if (fit.score > bestScore) {
             bestScore = fit.score;
             best = static_cast<int>(j);
+        }
+    }
+    return best;
+}
+
+double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale) const
+{
+    // The frequencies a wrong start frequency or a wrong speed would put
+    // there; the step's own wins unless another matches clearly better.
+    static constexpr double factors[] = {1.0,  0.25, 1.0 / 3, 0.4,  0.5, 0.6, 2.0 / 3, 0.75, 0.8, 0.9,
+                                         0.95, 1.05, 1.1,     1.25, 1.5, 2.0, 2.5,     3.0,  4.0};
+    double best = 1, bestScore = -1;
+    for (double factor : factors) {
+        StepInfo heard = step;
+        heard.omega = step.omega * factor;
+        heard.actFreq = step.actFreq * factor;
+        if (heard.omega >= 3.14159265358979)
+            continue;
+        BurstShape shape(heard, trackScale);
+        int reach = static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2;
+        if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
+                                static_cast<std::int64_t>(start) + reach + shape.window() + 2))
+            return 1;
+        BurstFit fit = fitBurst(channel.ring, shape, start, reach, 1);
+        if (fit.score > bestScore + (factor == 1.0 ? 0.0 : 0.05)) {
+            bestScore = fit.score;
+            best = factor;
         }
     }
     return best;
@@ -191,6 +250,10 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     }
     track.state = BurstTrack::State::confirmed;
     channel.confirmed = static_cast<int>(&track - channel.tracks.data());
+    // However long the recording ran before playback, the run lasts as
+    // long from its first burst.
+    giveUpAt = std::max(giveUpAt, static_cast<std::int64_t>(track.firstStart + (table.bursts() + 2.0) * table.interval
+                                                                                  * scale * 1.002) + 65536);
     channel.result.found = true;
     channel.result.firstStart = track.firstStart;
     channel.result.firstPower = track.firstPower;
@@ -198,6 +261,45 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     for (BurstTrack& other : channel.tracks)
         if (&other != &track)
             other.state = BurstTrack::State::dead;
+    alignWithOther(channel);
+}
+
+void BurstLocator::alignWithOther(Channel& channel)
+{
+    Channel& other = channels[&channel == &channels[0] ? 1 : 0];
+    if (other.confirmed < 0 || channel.confirmed < 0)
+        return;
+    BurstTrack& mine = channel.tracks[static_cast<std::size_t>(channel.confirmed)];
+    BurstTrack& theirs = other.tracks[static_cast<std::size_t>(other.confirmed)];
+    if (mine.hits.empty() || theirs.hits.empty())
+        return;
+    // Both channels hear the same bursts, a time of flight apart that is far
+    // less than half an interval: a first burst that lies whole intervals
+    // after the other channel's is a later burst, the earlier ones lost.
+    double spacing = table.interval * scale;
+    double apart = (mine.firstStart - theirs.firstStart) / spacing;
+    double whole = std::round(apart);
+    if (std::fabs(apart - whole) > 0.25)
+        return;
+    std::int64_t late = static_cast<std::int64_t>(whole) - (mine.hits.front().burst - theirs.hits.front().burst);
+    if (late > 0)
+        reindex(mine, late);
+    else if (late < 0)
+        reindex(theirs, -late);
+}
+
+void BurstLocator::reindex(BurstTrack& track, std::int64_t late)
+{
+    // Its hits were matched against the shapes of the wrong steps: they
+    // are looked for again, from its first burst on, as the steps they are.
+    std::int64_t first = track.hits.front().burst + late;
+    double start = track.firstStart;
+    track.hits.clear();
+    track.stretchStart = 0;
+    track.carriedScale = 0;
+    track.missesInRow = 0;
+    track.next = std::min(first, table.bursts());
+    track.proposal = static_cast<std::int64_t>(std::llround(start - scale * table.playedOffset(first)));
 }
 
 void BurstLocator::advanceTracks(Channel& channel)
@@ -257,6 +359,11 @@ void BurstLocator::finish()
                     confirm(channel, track);
                     break;
                 }
+    }
+    // Confirming may have sent a track back to bursts it passed.
+    for (Channel& channel : channels) {
+        if (channel.confirmed >= 0)
+            advanceTracks(channel);
         if (channel.confirmed >= 0)
             channel.result.hits = channel.tracks[static_cast<std::size_t>(channel.confirmed)].hits;
     }

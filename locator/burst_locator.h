@@ -36,6 +36,9 @@ struct BurstLocator {
     /// of a sweep from the run's start frequency, to tell what was played.
     static constexpr std::size_t identifiedHits = 12;
     static constexpr std::size_t identifiedSteps = 40;
+    /// The widest search for a burst that is not where it was expected,
+    /// input frames either way.
+    static constexpr int maxWideReach = 16384;
 
     struct Channel {
         FrameRing ring;
@@ -81,6 +84,12 @@ private:
     void pushOne(Channel& channel, double sample);
     void advanceTracks(Channel& channel);
     bool evaluate(Channel& channel, BurstTrack& track);
+    bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
+                double trackScale, BurstFit& fit) const;
+    int wideReach(const BurstShape& shape, double trackScale) const;
+    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale) const;
+    void alignWithOther(Channel& channel);
+    void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);
     int identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const;
 };

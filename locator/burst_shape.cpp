@@ -50,7 +50,8 @@ BurstShape::BurstShape(const StepInfo& step, double scale)
     if (second > pi)
         second = 2 * pi - second;
     omega2 = second / scale;
-    harmonic = second < 0.9 * pi ? 1.0 : 0.0;
+    // Nor does a recording pass a harmonic near or above its own half rate.
+    harmonic = second < 0.9 * pi && omega2 < 0.9 * pi ? 1.0 : 0.0;
     span = std::min<double>(double(step.duration) * scale, maxWindow);
     halfPeriod = pi / omega;
 }

@@ -16,8 +16,10 @@ bool BurstTrack::fitted(double& slope) const
 {
     // The latest hits only: a device's phase delay changes along a sweep,
     // and a line through the whole run would lag behind it.
-    std::size_t count = std::min<std::size_t>(hits.size(), recentHits);
-    if (count < 3)
+    // A stretch after a jump or a change of clock has a clock of its own
+    // from its second hit on.
+    std::size_t count = std::min<std::size_t>(hits.size() - stretchStart, recentHits);
+    if (count < (stretchStart > 0 ? 2u : 3u))
         return false;
     const BurstHit& origin = hits[hits.size() - count];
     double n = 0, sumP = 0, sumT = 0, sumPP = 0, sumPT = 0;
@@ -39,7 +41,9 @@ bool BurstTrack::fitted(double& slope) const
 double BurstTrack::scale(double nominal) const
 {
     double slope;
-    return fitted(slope) ? slope : nominal;
+    if (fitted(slope))
+        return slope;
+    return carriedScale > 0 ? carriedScale : nominal;
 }
 
 double BurstTrack::predictStart(const StepTable& table, double nominal, std::int64_t burst) const
@@ -58,7 +62,7 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
     double clock = 3;
     if (!hits.empty()) {
         double distance = nominal * (table.playedOffset(burst) - hits.back().played);
-        clock += (hits.size() < 3 ? clockTolerance : 2e-5) * std::fabs(distance);
+        clock += (hits.size() - stretchStart < 3 && carriedScale == 0 ? clockTolerance : 2e-5) * std::fabs(distance);
     }
     // The detector's proposal is only as good as the envelope of a burst
     // that may be cut or filtered: the first match searches the burst's
@@ -68,8 +72,13 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
     return static_cast<int>(std::min(total, 16384.0));
 }
 
-void BurstTrack::addHit(const BurstHit& hit)
+void BurstTrack::addHit(const BurstHit& hit, double expected, double nominal)
 {
+    // A stretch of one hit has no clock of its own to be far from.
+    if (hits.size() >= stretchStart + 2 && std::fabs(hit.time - expected) > jumpFrames) {
+        carriedScale = scale(nominal);
+        stretchStart = hits.size();
+    }
     hits.push_back(hit);
     missesInRow = 0;
 }

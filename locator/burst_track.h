@@ -17,9 +17,11 @@ struct BurstHit {
     double peak = 0;              ///< the largest sample of the burst
     int playedStep = -1;          ///< the step of a sweep from the start frequency it matches best; -1 unknown
     double playedScore = 0;       ///< how well it matches that step, 0 .. 1
+    double heardFactor = 1;       ///< the burst's frequency against the step's, where another matches better
     double amplitude = 0;    ///< gain, negative when inverted
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame
+    bool reacquired = false; ///< found by the wide search after the expected place held nothing
 };
 
 /// A proposed first burst followed through the schedule: each later burst
@@ -33,6 +35,11 @@ struct BurstTrack {
     std::int64_t proposal = 0;   ///< the detector's start frame for burst 0
     std::int64_t next = 0;       ///< the burst looked for next
     int missesInRow = 0;
+    /// The first hit of the stretch since the recording last jumped (or
+    /// a hit lay far from where it was expected); the clock is fitted
+    /// from there, and until three hits are in, `carriedScale` holds.
+    std::size_t stretchStart = 0;
+    double carriedScale = 0;
     bool cut = false;            ///< burst 0 began before the recording did
     double firstStart = 0;       ///< the first hit's start, input frames
     double firstPower = 0;       ///< the first hit's window power
@@ -48,7 +55,12 @@ struct BurstTrack {
     /// How far from the prediction to search, in input frames.
     int reach(const StepTable& table, const BurstShape& shape, double nominal, std::int64_t burst) const;
 
-    void addHit(const BurstHit& hit);
+    /// Adds `hit`; `expected` is the input frame where its window's middle
+    /// was predicted. A hit more than `jumpFrames` from it starts a new
+    /// stretch of the clock fit.
+    void addHit(const BurstHit& hit, double expected, double nominal);
+
+    static constexpr double jumpFrames = 1.0;
 
 private:
     // The slope of the least-squares line through the latest hits.

@@ -34,6 +34,35 @@ int channelToJudge(const TimingSolution& timing)
     return timing.channels[0].found ? 0 : 1;
 }
 
+// The first bursts of the clock's channel carry another frequency than
+// the arguments' steps, all by one factor: another start frequency.
+std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& timing)
+{
+    const StepTable& table = locator.table;
+    int c = timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
+    std::vector<double> factors;
+    for (const BurstHit& hit : locator.channel(c).hits)
+        if (factors.size() < BurstLocator::identifiedHits)
+            factors.push_back(hit.heardFactor);
+    if (factors.size() < 6)
+        return "";
+    std::sort(factors.begin(), factors.end());
+    double factor = factors[factors.size() / 2];
+    std::size_t agreeing = static_cast<std::size_t>(std::count(factors.begin(), factors.end(), factor));
+    if (factor == 1.0 || 4 * agreeing < 3 * factors.size())
+        return "";
+    double given = table.steps.front().nomFreq;
+    std::string heard = rounded(given * factor);
+    if (!table.sweep && factor == 0.5)
+        return "The bursts carry " + heard + " Hz and its " + rounded(given) + " Hz component; the arguments give "
+            + rounded(given) + " Hz: was the file generated at " + heard + " Hz?";
+    if (!table.sweep)
+        return "The bursts carry " + heard + " Hz, the arguments give " + runOf(table)
+            + ": give the frequency the file was generated with.";
+    return "The bursts follow a sweep from " + heard + " Hz, the arguments give " + runOf(table)
+        + ": give the start frequency the file was generated with.";
+}
+
 } // namespace
 
 std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
@@ -50,6 +79,9 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         }
         return "";
     }
+    std::string heard = heardElsewhere(locator, timing);
+    if (!heard.empty())
+        return heard;
     // Only bursts that keep the generator's shape can be named among
     // neighbouring steps; a device's filters blur them. The channel whose
     // first bursts match some step best is judged.
@@ -135,7 +167,7 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
 }
 
 std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                           bool referenceNone)
+                                           bool referenceNone, bool referenceOption)
 {
     std::vector<std::string> warnings;
     const StepTable& table = locator.table;
@@ -168,11 +200,14 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         warnings.push_back("Warning: the loopback is on channel 1 and the device on channel 2; the usual wiring "
                            "has the loopback on channel 2, and \"dB diff\" reads channel 1 against channel 2.");
     if (timing.reference < 0 && !referenceNone)
-        warnings.push_back("Warning: no channel looks like a loopback; without one the clock comes from the device "
-                           "(give --reference none to say so, or check the wiring).");
+        warnings.push_back(std::string("Warning: no channel looks like a loopback; without one the clock comes from "
+                                       "the device (")
+                           + (referenceOption ? "give --reference none to say so, or " : "") + "check the wiring).");
     if (timing.reference >= 0) {
         double low = 1e300, high = -1e300;
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
+            if (std::find(timing.offLine.begin(), timing.offLine.end(), hit.burst) != timing.offLine.end())
+                continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);
             high = std::max(high, level);
@@ -180,7 +215,8 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         if (high - low > 0.5)
             warnings.push_back("Warning: the loopback on channel " + std::to_string(timing.reference + 1)
                                + " varies by " + fixedText(high - low, 1)
-                               + " dB across the run, so it is not a loopback: check the wiring or give --reference.");
+                               + " dB across the run, so it is not a loopback: check the wiring"
+                               + (referenceOption ? " or give --reference." : "."));
     }
     if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0)
         warnings.push_back("Note: channel " + std::to_string(device + 1)

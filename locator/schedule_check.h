@@ -16,6 +16,7 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
 /// Warnings about a recording that follows the schedule, one line each
 /// (clipping, a weak channel, the wiring, a loopback that is not one, an
 /// inverted device). `referenceNone` is true when the user said there is
-/// no loopback.
+/// no loopback; `referenceOption` when the program has a --reference
+/// option to name.
 std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                           bool referenceNone);
+                                           bool referenceNone, bool referenceOption);

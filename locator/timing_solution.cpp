@@ -110,14 +110,6 @@ double robustSlope(std::vector<std::vector<Point>>& groups, double fallback, dou
     return slope;
 }
 
-std::vector<Point> pointsOf(const ChannelBursts& bursts)
-{
-    std::vector<Point> points;
-    for (const BurstHit& hit : bursts.hits)
-        points.emplace_back(hit.played, hit.time);
-    return points;
-}
-
 void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
 {
     timing.found = bursts.found && !bursts.hits.empty();
@@ -137,6 +129,249 @@ void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
 
 } // namespace
 
+const ClockSegment& TimingSolution::segmentOf(std::int64_t burst) const
+{
+    for (const ClockSegment& segment : segments)
+        if (burst <= segment.lastBurst)
+            return segment;
+    return segments.back();
+}
+
+namespace {
+
+// Lines more than this far off a point of their own stretch are cut in
+// two (a loopback's bursts lie within a few hundredths of a frame of it).
+constexpr double loopbackTolerance = 0.25;
+// A device's own delay moves its bursts along a sweep: only jumps well
+// beyond that cut its clock.
+constexpr double deviceTolerance = 8.0;
+
+int chooseReference(const BurstLocator& locator, const TimingSolution& solution, ReferenceChoice choice)
+{
+    if (choice == ReferenceChoice::channel1 || choice == ReferenceChoice::channel2) {
+        int forced = choice == ReferenceChoice::channel1 ? 0 : 1;
+        return solution.channels[forced].found ? forced : -1;
+    }
+    if (choice != ReferenceChoice::automatic)
+        return -1;
+    // Channel 2 first: the wiring the README gives has the loopback
+    // there, and it wins a tie.
+    int reference = -1;
+    for (int c = BurstLocator::channelCount - 1; c >= 0; --c) {
+        const ChannelTiming& timing = solution.channels[c];
+        if (!timing.found || timing.medianScore < loopbackScore)
+            continue;
+        if (reference < 0 || locator.channel(c).firstStart < locator.channel(reference).firstStart - 0.5)
+            reference = c;
+    }
+    return reference;
+}
+
+std::vector<ClockPoint> clockPoints(const ChannelBursts& bursts)
+{
+    std::vector<ClockPoint> points;
+    for (const BurstHit& hit : bursts.hits)
+        points.push_back(ClockPoint{hit.burst, hit.played, hit.time});
+    return points;
+}
+
+// The worst point of a stretch against the chord through its ends, or
+// none when every point lies within `tolerance` of it.
+std::size_t worstOffChord(const std::vector<ClockPoint>& points, std::size_t first, std::size_t last,
+                          double tolerance)
+{
+    const ClockPoint& a = points[first];
+    const ClockPoint& b = points[last];
+    double ratio = (b.time - a.time) / (b.played - a.played);
+    std::size_t worst = 0;
+    double largest = tolerance;
+    for (std::size_t i = first + 1; i < last; ++i) {
+        double off = std::fabs(points[i].time - a.time - ratio * (points[i].played - a.played));
+        if (off > largest) {
+            largest = off;
+            worst = i;
+        }
+    }
+    return worst;
+}
+
+// Cuts the loopback's stretches further where one line cannot hold them
+// (a clock that changed slowly), as long as each part keeps two points.
+std::vector<ClockSegment> refined(const std::vector<ClockSegment>& segments, const std::vector<ClockPoint>& points,
+                                  double tolerance)
+{
+    std::vector<ClockSegment> out;
+    for (const ClockSegment& segment : segments) {
+        std::size_t first = 0, last = 0;
+        bool any = false;
+        for (std::size_t i = 0; i < points.size(); ++i)
+            if (points[i].burst >= segment.firstBurst && points[i].burst <= segment.lastBurst) {
+                if (!any)
+                    first = i;
+                last = i;
+                any = true;
+            }
+        if (!any) {
+            out.push_back(segment);
+            continue;
+        }
+        std::vector<std::pair<std::size_t, std::size_t>> parts{{first, last}};
+        for (std::size_t k = 0; k < parts.size();) {
+            auto [from, to] = parts[k];
+            std::size_t cut = to - from >= 3 ? worstOffChord(points, from, to, tolerance) : 0;
+            if (cut == 0 || cut - from < 2 || to - cut < 1) {
+                ++k;
+                continue;
+            }
+            parts[k] = {from, cut - 1};
+            parts.insert(parts.begin() + static_cast<std::ptrdiff_t>(k) + 1, {cut, to});
+        }
+        for (const auto& part : parts) {
+            ClockSegment piece = segment;
+            piece.firstBurst = points[part.first].burst;
+            piece.lastBurst = points[part.second].burst;
+            out.push_back(piece);
+        }
+    }
+    return out;
+}
+
+// The groups of points whose shared slope is the clock of `segment`.
+std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const TimingSolution& solution,
+                                            const ClockSegment& segment)
+{
+    auto inside = [&](const BurstHit& hit) {
+        return hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst
+            && std::find(solution.offLine.begin(), solution.offLine.end(), hit.burst) == solution.offLine.end();
+    };
+    std::vector<std::vector<Point>> groups;
+    if (solution.reference >= 0) {
+        std::vector<Point> points;
+        for (const BurstHit& hit : locator.channel(solution.reference).hits)
+            if (inside(hit))
+                points.emplace_back(hit.played, hit.time);
+        groups.push_back(points);
+        return groups;
+    }
+    const StepTable& table = locator.table;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        if (!solution.channels[c].found)
+            continue;
+        // With one burst a step the device's phase delay moves the
+        // times too; it changes least above 1 kHz, where a
+        // loudspeaker's roll-off and the room's modes are far away.
+        std::size_t high = 0;
+        for (const BurstHit& hit : locator.channel(c).hits)
+            high += inside(hit) && table.stepOf(hit.burst).nomFreq >= 1000;
+        bool highOnly = !solution.clockFromRepeats && high >= 20;
+        std::map<std::int64_t, std::vector<Point>> byStep;
+        for (const BurstHit& hit : locator.channel(c).hits)
+            if (inside(hit) && (!highOnly || table.stepOf(hit.burst).nomFreq >= 1000))
+                byStep[solution.clockFromRepeats ? hit.burst / table.numAvg : 0].emplace_back(hit.played, hit.time);
+        for (auto& entry : byStep)
+            groups.push_back(entry.second);
+    }
+    return groups;
+}
+
+// Each segment's clock and place, and the largest residual of any.
+void fitSegments(const BurstLocator& locator, TimingSolution& solution)
+{
+    double carried = locator.scale;
+    double worstAll = 0;
+    // Without a loopback the device's own delay moves every burst: one
+    // clock for the whole run, from every stretch's groups at once, each
+    // stretch keeping its own place.
+    double shared = 0;
+    if (solution.reference < 0) {
+        std::vector<std::vector<Point>> all;
+        for (const ClockSegment& segment : solution.segments)
+            for (std::vector<Point>& group : clockGroups(locator, solution, segment))
+                all.push_back(group);
+        double worst = 0;
+        shared = robustSlope(all, carried, worst);
+        worstAll = worst / shared;
+    }
+    for (ClockSegment& segment : solution.segments) {
+        std::vector<std::vector<Point>> groups = clockGroups(locator, solution, segment);
+        std::size_t points = 0;
+        for (const std::vector<Point>& group : groups)
+            points += group.size();
+        double worst = 0;
+        if (shared > 0)
+            segment.ratio = shared;
+        else
+            segment.ratio = points >= 2 ? robustSlope(groups, carried, worst) : carried;
+        carried = segment.ratio;
+        worstAll = std::max(worstAll, worst / segment.ratio);
+        std::vector<double> offsets;
+        for (const BurstHit& hit : locator.channel(solution.clockChannel).hits)
+            if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst)
+                offsets.push_back(hit.time - segment.ratio * hit.played);
+        if (!offsets.empty()) {
+            double sum = 0;
+            for (double offset : offsets)
+                sum += offset;
+            segment.offset = solution.reference >= 0 ? sum / double(offsets.size()) : median(offsets);
+        }
+    }
+    solution.residual = worstAll;
+}
+
+// Channel `c`'s bursts after the lines that place them, by burst.
+std::map<std::int64_t, double> offsetsOf(const BurstLocator& locator, const TimingSolution& solution, int c)
+{
+    std::map<std::int64_t, double> byBurst;
+    for (const BurstHit& hit : locator.channel(c).hits)
+        byBurst[hit.burst] = hit.time - solution.segmentOf(hit.burst).at(hit.played);
+    return byBurst;
+}
+
+void findLags(const BurstLocator& locator, TimingSolution& solution)
+{
+    const int count = BurstLocator::channelCount;
+    for (int c = 0; c < count; ++c) {
+        if (!solution.channels[c].found)
+            continue;
+        std::vector<double> own;
+        for (const auto& entry : offsetsOf(locator, solution, c))
+            own.push_back(entry.second);
+        solution.lag[c] = median(own);
+    }
+    if (solution.reference < 0)
+        return;
+    int reference = solution.reference, other = 1 - reference;
+    solution.lag[reference] = 0;
+    if (!solution.channels[other].found)
+        return;
+    std::map<std::int64_t, double> referenceOffsets = offsetsOf(locator, solution, reference);
+    // What ravan reads is the fundamental: the device's delay is taken
+    // from its phase.
+    std::map<std::int64_t, double> fundamentalDelays;
+    for (const BurstHit& hit : locator.channel(other).hits)
+        fundamentalDelays[hit.burst] = hit.fundamentalDelay;
+    for (const BurstHit& hit : locator.channel(reference).hits)
+        fundamentalDelays[hit.burst] -= hit.fundamentalDelay;
+    // A device's own filters delay its bursts by an amount that changes
+    // along the run; the earliest arrival in its passband (above 1 kHz,
+    // the least of the medians of five neighbouring steps, so that no lone
+    // burst decides) is the pure delay with the least of the device's own.
+    std::vector<double> differences, high;
+    for (const auto& entry : offsetsOf(locator, solution, other)) {
+        auto match = referenceOffsets.find(entry.first);
+        if (match == referenceOffsets.end())
+            continue;
+        differences.push_back(entry.second - match->second);
+        if (locator.table.stepOf(entry.first).nomFreq >= 1000)
+            high.push_back(entry.second - match->second + fundamentalDelays[entry.first]);
+    }
+    if (!differences.empty())
+        solution.lag[other] = high.size() >= 20 ? earliestSettled(high) : median(differences);
+    solution.timeOfFlight = solution.lag[other] / solution.slope;
+}
+
+} // namespace
+
 TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
 {
     TimingSolution solution;
@@ -145,124 +380,39 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         describeChannel(locator.channel(c), solution.channels[c]);
     if (!solution.anyFound())
         return solution;
+    solution.reference = chooseReference(locator, solution, choice);
+    solution.clockFromRepeats = solution.reference < 0 && locator.table.numAvg >= 2;
+    solution.clockChannel = solution.reference;
+    if (solution.clockChannel < 0)
+        solution.clockChannel = !solution.channels[0].found
+                || locator.channel(1).hits.size() > locator.channel(0).hits.size() ? 1 : 0;
 
-    if (choice == ReferenceChoice::channel1 || choice == ReferenceChoice::channel2) {
-        int forced = choice == ReferenceChoice::channel1 ? 0 : 1;
-        solution.reference = solution.channels[forced].found ? forced : -1;
-    } else if (choice == ReferenceChoice::automatic) {
-        // Channel 2 first: the wiring the README gives has the loopback
-        // there, and it wins a tie.
-        for (int c = count - 1; c >= 0; --c) {
-            const ChannelTiming& timing = solution.channels[c];
-            if (!timing.found || timing.medianScore < loopbackScore)
-                continue;
-            if (solution.reference < 0
-                || locator.channel(c).firstStart < locator.channel(solution.reference).firstStart - 0.5)
-                solution.reference = c;
-        }
-    }
-
-    std::vector<std::vector<Point>> groups;
-    if (solution.reference >= 0) {
-        groups.push_back(pointsOf(locator.channel(solution.reference)));
-    } else {
-        bool repeats = locator.table.numAvg >= 2;
-        solution.clockFromRepeats = repeats;
-        for (int c = 0; c < count; ++c) {
-            if (!solution.channels[c].found)
-                continue;
-            // With one burst a step the device's phase delay moves the
-            // times too; it changes least above 1 kHz, where a
-            // loudspeaker's roll-off and the room's modes are far away.
-            std::size_t high = 0;
-            for (const BurstHit& hit : locator.channel(c).hits)
-                high += locator.table.stepOf(hit.burst).nomFreq >= 1000;
-            bool highOnly = !repeats && high >= 20;
-            std::map<std::int64_t, std::vector<Point>> byStep;
-            for (const BurstHit& hit : locator.channel(c).hits)
-                if (!highOnly || locator.table.stepOf(hit.burst).nomFreq >= 1000)
-                    byStep[repeats ? hit.burst / locator.table.numAvg : 0].emplace_back(hit.played, hit.time);
-            for (auto& entry : byStep)
-                groups.push_back(entry.second);
-        }
-    }
-    double worst = 0;
-    solution.slope = robustSlope(groups, locator.scale, worst);
+    std::vector<ClockPoint> points = clockPoints(locator.channel(solution.clockChannel));
+    double tolerance = (solution.reference >= 0 ? loopbackTolerance : deviceTolerance) * locator.scale;
+    SegmentedClock clock = segmentClock(points, tolerance, locator.scale);
+    solution.offLine = clock.outliers;
+    std::vector<ClockPoint> onLine;
+    for (const ClockPoint& point : points)
+        if (std::find(clock.outliers.begin(), clock.outliers.end(), point.burst) == clock.outliers.end())
+            onLine.push_back(point);
+    solution.segments = solution.reference >= 0 ? refined(clock.segments, onLine, tolerance) : clock.segments;
+    fitSegments(locator, solution);
+    solution.slope = solution.segments.front().ratio;
     solution.ppm = (solution.slope / locator.scale - 1) * 1e6;
-    solution.residual = worst / solution.slope;
+    findLags(locator, solution);
 
-    // Each channel's arrival: where its line puts the first step's start.
-    auto offsets = [&](int c) {
-        std::map<std::int64_t, double> byBurst;
-        for (const BurstHit& hit : locator.channel(c).hits)
-            byBurst[hit.burst] = hit.time - solution.slope * hit.played;
-        return byBurst;
-    };
-    if (solution.reference >= 0) {
-        double sum = 0;
-        std::size_t n = 0;
-        for (const std::vector<Point>& group : groups)
-            for (const Point& point : group) {
-                sum += point.second - solution.slope * point.first;
-                ++n;
-            }
-        double referenceArrival = sum / double(n);
-        solution.channels[solution.reference].arrival = referenceArrival;
-        std::map<std::int64_t, double> reference = offsets(solution.reference);
-        // What ravan reads is the fundamental: the device's delay is taken
-        // from its phase.
-        std::map<std::int64_t, double> fundamentalDelays;
-        for (const BurstHit& hit : locator.channel(1 - solution.reference).hits)
-            fundamentalDelays[hit.burst] = hit.fundamentalDelay;
-        for (const BurstHit& hit : locator.channel(solution.reference).hits)
-            fundamentalDelays[hit.burst] -= hit.fundamentalDelay;
-        int other = 1 - solution.reference;
-        if (solution.channels[other].found) {
-            // A device's own filters delay its bursts by an amount that
-            // changes along the run; the earliest arrival in its passband
-            // (above 1 kHz, the least of the medians of five neighbouring
-            // steps, so that no lone burst decides) is the pure delay with
-            // the least of the device's own.
-            std::vector<double> differences, high;
-            for (const auto& entry : offsets(other)) {
-                auto match = reference.find(entry.first);
-                if (match == reference.end())
-                    continue;
-                differences.push_back(entry.second - match->second);
-                if (locator.table.stepOf(entry.first).nomFreq >= 1000)
-                    high.push_back(entry.second - match->second + fundamentalDelays[entry.first]);
-            }
-            if (differences.empty()) {
-                std::vector<double> own;
-                for (const auto& entry : offsets(other))
-                    own.push_back(entry.second);
-                solution.channels[other].arrival = median(own);
-            } else {
-                solution.channels[other].arrival = referenceArrival
-                    + (high.size() >= 20 ? earliestSettled(high) : median(differences));
-            }
-            solution.timeOfFlight = (solution.channels[other].arrival - referenceArrival) / solution.slope;
-        }
-    } else {
-        for (int c = 0; c < count; ++c) {
-            if (!solution.channels[c].found)
-                continue;
-            std::vector<double> own;
-            for (const auto& entry : offsets(c))
-                own.push_back(entry.second);
-            solution.channels[c].arrival = median(own);
-        }
-    }
-    // Where the first steps start on each channel's own line: what
-    // ravdelay answers.
     for (int c = 0; c < count; ++c) {
         if (!solution.channels[c].found)
             continue;
+        ChannelTiming& timing = solution.channels[c];
+        timing.arrival = solution.segments.front().offset + solution.lag[c];
+        // Where the first steps start on each channel's own line: what
+        // ravdelay answers.
         std::vector<double> early;
-        for (const auto& entry : offsets(c))
+        for (const auto& entry : offsetsOf(locator, solution, c))
             if (entry.first / std::max(1, locator.table.numAvg) < firstSteps)
                 early.push_back(entry.second);
-        solution.channels[c].firstSteps = early.empty() ? solution.channels[c].arrival : median(early);
+        timing.firstSteps = early.empty() ? timing.arrival : solution.segments.front().offset + median(early);
     }
     return solution;
 }

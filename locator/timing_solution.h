@@ -1,6 +1,9 @@
 #pragma once
 
 #include "burst_locator.h"
+#include "clock_segments.h"
+
+#include <vector>
 
 /// Which channel carries the loopback, as the user gives it.
 enum class ReferenceChoice { automatic, channel1, channel2, none };
@@ -15,8 +18,9 @@ struct ChannelTiming {
     double medianScore = 0;
 };
 
-/// The recording's timing as one straight line per channel: the first
-/// step's start (each channel's own arrival) and one clock shared by both.
+/// The recording's timing: the clock as straight lines over stretches of
+/// the run (one, unless the recording jumped or its clock changed), shared
+/// by both channels, and each channel's lag behind those lines.
 /// The clock comes from the reference channel where there is one; without
 /// it, from the spacing of each step's repetitions (free of the device's
 /// phase) when numAvg is 2 or more, else from the bursts of both channels
@@ -29,6 +33,20 @@ struct TimingSolution {
     double residual = 0;         ///< largest timing error of a burst after the fit, played frames
     double timeOfFlight = 0;     ///< the other channel's arrival after the reference's, played frames
     bool clockFromRepeats = false;
+    int clockChannel = -1;       ///< the channel whose bursts give the lines
+    std::vector<ClockSegment> segments;  ///< in run order
+    std::vector<std::int64_t> offLine;   ///< bursts of the clock's channel that lie on no line
+    double lag[BurstLocator::channelCount] = {0, 0};  ///< input frames each channel lies after the lines
+
+    /// The line that places burst `burst`: the segment that covers it, or
+    /// the next one where it falls between two.
+    const ClockSegment& segmentOf(std::int64_t burst) const;
+    /// Where channel `c` holds played frame `played` (from the first
+    /// step's start) of burst `burst`'s stretch, input frames.
+    double inputFrame(int c, std::int64_t burst, double played) const
+    {
+        return segmentOf(burst).at(played) + lag[c];
+    }
 
     bool anyFound() const { return channels[0].found || channels[1].found; }
 };

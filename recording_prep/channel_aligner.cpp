@@ -11,7 +11,7 @@ constexpr std::size_t compactAt = 1 << 16;
 
 } // namespace
 
-bool ChannelAligner::start(double startFrame, double ratio)
+bool ChannelAligner::start(double startFrame, double ratio, std::int64_t firstFed)
 {
     resampling = ratio != 1.0;
     double whole = std::floor(startFrame);
@@ -29,10 +29,11 @@ bool ChannelAligner::start(double startFrame, double ratio)
         shift.start(fraction / ratio);
         stage.assign(FractionalDelay::taps / 2 - 1, 0.0);
     }
-    fed = 0;
+    fed = firstFed;
     if (resampling && !resampler.start(ratio))
         return false;
-    // Input frames before the recording's first read as silence.
+    // Input frames before the recording's first read as silence (a few
+    // thousand at most: the writer makes longer silence itself).
     if (firstInput < 0) {
         std::vector<double> silence(static_cast<std::size_t>(-firstInput), 0.0);
         convert(silence.data(), silence.size());

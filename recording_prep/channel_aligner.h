@@ -24,8 +24,9 @@ struct ChannelAligner {
     std::vector<double> ready;     ///< output samples waiting to be written
     std::size_t readyRead = 0;
 
-    /// False when soxr refuses the ratio.
-    bool start(double start, double ratio);
+    /// Starts the stream at input frame `start` (fractional), reading from
+    /// input frame `firstFed` on. False when soxr refuses the ratio.
+    bool start(double start, double ratio, std::int64_t firstFed = 0);
 
     /// Offers the channel's next `count` input samples, `stride` apart.
     void feed(const double* samples, std::int64_t count, int stride);

@@ -1,22 +1,23 @@
 #include "prep.h"
 
-#include "bits.h"
+#include "aligned_writer.h"
 #include "burst_locator.h"
-#include "channel_aligner.h"
 #include "command_line.h"
 #include "exit_codes.h"
-#include "same_file.h"
+#include "prep_findings.h"
 #include "prep_options.h"
+#include "replacing_file.h"
 #include "report_format.h"
+#include "same_file.h"
 #include "schedule_check.h"
 #include "sound_file.h"
+#include "step_judgement.h"
 #include "step_table.h"
 #include "timing_solution.h"
 #include "wav_header.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,21 +30,34 @@ constexpr double clockLimitPpm = 1000;
 // arrival within this of a whole frame.
 constexpr double sameClockPpm = 0.02;
 constexpr double wholeFrameTolerance = 0.05;
+// Frames that are not numbers are remembered up to this many per channel;
+// a recording with more is damaged all through anyway.
+constexpr std::size_t nonfiniteKept = 1 << 16;
 
-// Reads the chosen channels (0-based) of every frame into the locator.
-bool locate(SoundFile& file, int a, int b, BurstLocator& locator)
+// Reads the chosen channels (0-based) of every frame into the locator;
+// samples that are not finite numbers go in as 0 and are noted.
+bool locate(SoundFile& file, int a, int b, BurstLocator& locator, std::vector<std::int64_t> (&nonfinite)[2])
 {
     std::vector<double> block(static_cast<std::size_t>(blockFrames * file.channels));
     std::vector<double> pair(static_cast<std::size_t>(blockFrames * 2));
+    const int inputs[2] = {a, b};
+    std::int64_t at = 0;
     while (!locator.done()) {
         std::int64_t got = file.read(block.data(), blockFrames);
         if (got < 0)
             return false;
-        for (std::int64_t i = 0; i < got; ++i) {
-            pair[2 * i] = block[i * file.channels + a];
-            pair[2 * i + 1] = block[i * file.channels + b];
-        }
+        for (std::int64_t i = 0; i < got; ++i)
+            for (int c = 0; c < 2; ++c) {
+                double sample = block[static_cast<std::size_t>(i * file.channels + inputs[c])];
+                if (!std::isfinite(sample)) {
+                    if (nonfinite[c].size() < nonfiniteKept)
+                        nonfinite[c].push_back(at + i);
+                    sample = 0;
+                }
+                pair[static_cast<std::size_t>(2 * i + c)] = sample;
+            }
         locator.push(pair.data(), got);
+        at += got;
         if (got < blockFrames)
             break;
     }
@@ -51,120 +65,10 @@ bool locate(SoundFile& file, int a, int b, BurstLocator& locator)
     return true;
 }
 
-void printChannel(std::ostream& report, int number, const ChannelTiming& channel)
+// Opens the recording and settles the channels. exitOk, or the code of a
+// refusal already written to `errors`.
+int openRecording(PrepOptions& options, SoundFile& file, std::ostream& errors)
 {
-    report << "channel " << number << ":\t";
-    if (!channel.found) {
-        report << "none" << std::endl;
-        return;
-    }
-    report << fixedText(channel.arrival, 1) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t'
-           << fixedText(channel.levelAboveNoise, 1) << std::endl;
-}
-
-struct AlignedOutput {
-    std::int64_t frames = 0;
-    std::int64_t clipped[2] = {0, 0};
-    bool copied = false;
-};
-
-// Writes the aligned file from a second pass over the recording.
-int writeAligned(SoundFile& file, const PrepOptions& options, const TimingSolution& timing,
-                 const double (&starts)[2], bool resample, AlignedOutput& output, std::ostream& errors)
-{
-    const std::int32_t scheduleFrames = static_cast<std::int32_t>(
-        StepTable::from(options.schedule).playedLength());
-    double ratio = resample ? timing.slope : 1.0;
-    // Enough frames for the schedule, as far as the recording reaches.
-    std::int64_t reach = 0;
-    for (double start : starts)
-        reach = std::max(reach, static_cast<std::int64_t>(std::floor((double(file.frames) - 1 - start) / ratio)) + 1);
-    output.frames = std::max<std::int64_t>(0, std::min<std::int64_t>(scheduleFrames, reach));
-
-    ChannelAligner aligners[2];
-    for (int c = 0; c < 2; ++c)
-        if (!aligners[c].start(starts[c], ratio)) {
-            errors << "Failed to start the sample rate conversion." << std::endl;
-            return exitSteps;
-        }
-    std::ofstream out(options.aligned, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out) {
-        errors << "Failed to open output file: " << options.aligned << std::endl;
-        return exitOpen;
-    }
-    WavHeader::forData(static_cast<std::int32_t>(output.frames * 4)).write(out);
-    if (!file.rewind()) {
-        errors << "Failed to read tone bursts from disk: " << file.error << std::endl;
-        return exitSteps;
-    }
-    const int inputs[2] = {options.channelA - 1, options.channelB - 1};
-    std::vector<double> block(static_cast<std::size_t>(blockFrames * file.channels));
-    std::vector<unsigned char> bytes;
-    std::int64_t written = 0;
-    bool ended = false;
-    while (written < output.frames) {
-        if (!ended) {
-            std::int64_t got = file.read(block.data(), blockFrames);
-            if (got < 0) {
-                errors << "Failed to read tone bursts from disk: " << file.error << std::endl;
-                return exitSteps;
-            }
-            for (int c = 0; c < 2; ++c)
-                aligners[c].feed(block.data() + inputs[c], got, file.channels);
-            if (got < blockFrames) {
-                ended = true;
-                for (ChannelAligner& aligner : aligners)
-                    aligner.finish();
-            }
-        }
-        std::int64_t count = std::min<std::int64_t>(output.frames - written,
-                                                    std::min(aligners[0].available(), aligners[1].available()));
-        if (ended)
-            count = output.frames - written;  // a channel that ran dry writes silence
-        bytes.resize(static_cast<std::size_t>(count * 4));
-        for (std::int64_t i = 0; i < count; ++i)
-            for (int c = 0; c < 2; ++c) {
-                double value = aligners[c].available() > 0 ? std::nearbyint(aligners[c].take()) : 0.0;
-                if (value > 32767 || value < -32768) {
-                    ++output.clipped[c];
-                    value = std::max(-32768.0, std::min(32767.0, value));
-                }
-                putLittleEndian16(&bytes[static_cast<std::size_t>(4 * i + 2 * c)], static_cast<std::int32_t>(value));
-            }
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        written += count;
-        for (ChannelAligner& aligner : aligners)
-            aligner.compact();
-        if (!out)
-            break;
-    }
-    out.close();
-    if (!out) {
-        errors << "Failed to write tone bursts to disk." << std::endl;
-        return exitSteps;
-    }
-    return exitOk;
-}
-
-} // namespace
-
-int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
-{
-    int code = exitOk;
-    if (helpHandled(argc, argv, prepSynopsis, report, code))
-        return code;
-    PrepOptions options;
-    code = options.read(argc, argv, errors);
-    if (code != exitOk)
-        return code;
-
-    if (sameFile(options.recording, options.aligned)) {
-        errors << "Refused: " << options.aligned << " is the recording itself; name another file to write."
-               << std::endl;
-        writeUsage(errors, prepSynopsis);
-        return exitUsage;
-    }
-    SoundFile file;
     if (!file.open(options.recording)) {
         errors << "Failed to open input file: " << options.recording << ": " << file.error << std::endl;
         return exitOpen;
@@ -172,6 +76,13 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     if (file.rate < 8000 || file.rate > 384000 || file.channels < 1) {
         errors << "Failed to open input file: " << options.recording << ": a sample rate of " << file.rate
                << " Hz is outside 8000 to 384000 Hz." << std::endl;
+        return exitOpen;
+    }
+    if (!file.seekable) {
+        errors << "Failed to open input file: " << options.recording
+               << ": it can be read only once (a pipe or FIFO); ravprep reads a recording twice, so save it to "
+                  "a file first."
+               << std::endl;
         return exitOpen;
     }
     if (file.channels == 1 && !options.channelsGiven)
@@ -185,50 +96,113 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     }
     if (file.channels == 1 && !options.referenceGiven)
         options.reference = ReferenceChoice::none;
+    return exitOk;
+}
 
-    const char* header[] = {argv[0], options.recording.c_str()};
-    writeRunHeader(report, argc, header);
-    options.schedule.printSettings(report);
-    report << "input:\t" << file.description() << ", " << file.rate << " Hz, " << file.channels << " channels, "
-           << file.frames << " frames" << std::endl;
+// How each stretch of the output is taken from the recording: each
+// channel's first step lands on frame `delay`; a channel without bursts
+// follows the other.
+std::vector<OutputStretch> outputStretches(const TimingSolution& timing, const StepTable& table, bool resample,
+                                           std::int64_t frames)
+{
+    std::vector<OutputStretch> stretches;
+    for (std::size_t k = 0; k < timing.segments.size(); ++k) {
+        const ClockSegment& segment = timing.segments[k];
+        OutputStretch stretch;
+        // A later stretch begins a little before its first burst, after
+        // every window of the burst before it.
+        stretch.firstFrame = k == 0 ? 0
+            : std::min<std::int64_t>(frames, table.delay + static_cast<std::int64_t>(table.playedOffset(
+                                                               segment.firstBurst)) - 32);
+        stretch.ratio = resample ? segment.ratio : 1.0;
+        for (int c = 0; c < 2; ++c) {
+            int own = timing.channels[c].found ? c : 1 - c;
+            double played = double(stretch.firstFrame - table.delay);
+            double start = resample ? segment.at(played) + timing.lag[own]
+                                    : segment.offset + timing.lag[own] + played;
+            if (!resample && std::fabs(start - std::round(start)) < wholeFrameTolerance)
+                start = std::round(start);
+            stretch.start[c] = start;
+        }
+        if (!stretches.empty())
+            stretches.back().endFrame = stretch.firstFrame;
+        stretches.push_back(stretch);
+    }
+    stretches.back().endFrame = frames;
+    // A stretch that the next one begins before (bursts one frame apart)
+    // gives way to it.
+    stretches.erase(std::remove_if(stretches.begin(), stretches.end(),
+                                   [](const OutputStretch& s) { return s.endFrame <= s.firstFrame; }),
+                    stretches.end());
+    return stretches;
+}
 
-    static BurstLocator locator;
-    locator.start(StepTable::from(options.schedule), file.rate);
-    if (!locate(file, options.channelA - 1, options.channelB - 1, locator)) {
-        errors << "Failed to read tone bursts from disk: " << file.error << std::endl;
+// Frames of the aligned file: enough for the schedule, as far as the
+// recording reaches.
+std::int64_t outputFrames(const std::vector<OutputStretch>& stretches, const StepTable& table,
+                          std::int64_t inputFrames)
+{
+    const OutputStretch& last = stretches.back();
+    std::int64_t reach = 0;
+    for (double start : last.start)
+        reach = std::max(reach, last.firstFrame
+                                    + static_cast<std::int64_t>(std::floor((double(inputFrames) - 1 - start)
+                                                                           / last.ratio)) + 1);
+    return std::max<std::int64_t>(0, std::min<std::int64_t>(static_cast<std::int64_t>(table.playedLength()), reach));
+}
+
+int writeOutput(SoundFile& file, const PrepOptions& options, const TimingSolution& timing, const StepVerdict& verdict,
+                AlignedOutput& output, std::ostream& errors)
+{
+    StepTable table = StepTable::from(options.schedule);
+    bool resample = file.rate != 44100;
+    for (const ClockSegment& segment : timing.segments)
+        resample = resample || std::fabs((segment.ratio - 1) * 1e6) >= sameClockPpm;
+    std::vector<OutputStretch> stretches = outputStretches(timing, table, resample,
+                                                           static_cast<std::int64_t>(table.playedLength()));
+    std::int64_t frames = outputFrames(stretches, table, file.frames);
+    for (OutputStretch& stretch : stretches) {
+        stretch.firstFrame = std::min(stretch.firstFrame, frames);
+        stretch.endFrame = std::min(stretch.endFrame, frames);
+    }
+    ReplacingFile out;
+    if (!out.open(options.aligned)) {
+        errors << "Failed to open output file: " << options.aligned << std::endl;
+        return exitOpen;
+    }
+    WavHeader::forData(static_cast<std::int32_t>(frames * 4)).write(out.out);
+    const int inputs[2] = {options.channelA - 1, options.channelB - 1};
+    std::string error;
+    if (!writeAlignedFrames(file, inputs, stretches, table, verdict, out.out, output, error)) {
+        errors << error << std::endl;
         return exitSteps;
     }
-    TimingSolution timing = solveTiming(locator, options.reference);
+    if (!out.commit()) {
+        errors << "Failed to write tone bursts to disk." << std::endl;
+        return exitSteps;
+    }
+    return exitOk;
+}
+
+void printChannel(std::ostream& report, int number, const ChannelTiming& channel)
+{
+    report << "channel " << number << ":\t";
+    if (!channel.found) {
+        report << "none" << std::endl;
+        return;
+    }
+    report << fixedText(channel.arrival, 1) << '\t' << (channel.polarity > 0 ? "+1" : "-1") << '\t'
+           << fixedText(channel.levelAboveNoise, 1) << std::endl;
+}
+
+void printFacts(std::ostream& report, const TimingSolution& timing, const StepVerdict& verdict, double inputRate)
+{
     printChannel(report, 1, timing.channels[0]);
     printChannel(report, 2, timing.channels[1]);
-    std::string mismatch = scheduleMismatch(locator, timing, double(file.frames), file.rate);
-    if (!timing.anyFound() && !mismatch.empty()) {
-        errors << mismatch << std::endl;
-        return exitMismatch;
-    }
-    if (!timing.anyFound()) {
-        errors << "No tone burst found in either channel: the recording holds no burst of the run's shape "
-                  "after a quiet lead-in. Check the wiring, the level and the arguments, and start recording "
-                  "before playback."
-               << std::endl;
-        return exitNotFound;
-    }
     report << "reference:\t" << (timing.reference < 0 ? std::string("none")
                                                        : "channel " + std::to_string(timing.reference + 1))
            << std::endl;
     report << "clock:\t" << fixedText(timing.ppm, 3) << " ppm" << std::endl;
-    if (std::fabs(timing.ppm) > clockLimitPpm) {
-        errors << "The recorder's clock differs from the player's by " << fixedText(timing.ppm, 0)
-               << " ppm, more than " << clockLimitPpm << ": the sample rate looks wrong (the file says "
-               << file.rate << " Hz)." << std::endl;
-        return exitMismatch;
-    }
-    if (!mismatch.empty()) {
-        errors << mismatch << std::endl;
-        return exitMismatch;
-    }
-    for (const std::string& warning : recordingWarnings(locator, timing, options.reference == ReferenceChoice::none))
-        errors << warning << std::endl;
     if (timing.reference >= 0 && timing.channels[1 - timing.reference].found) {
         double frames = timing.timeOfFlight;
         double ms = frames / 44.1;
@@ -242,26 +216,66 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
         report << "note:\twithout a loopback and with numAvg 1 the clock also holds the device's phase; "
                   "generate with numAvg 2 for a clock free of it"
                << std::endl;
+    report << "segments:\t" << timing.segments.size() << std::endl;
+    for (const ClockJump& jump : verdict.jumps)
+        report << "jump:\t" << jump.step + 1 << '\t' << fixedText(jump.frames, 1) << '\t'
+               << fixedText(jump.inputFrame / inputRate, 3) << std::endl;
+    for (int c = 0; c < 2; ++c)
+        report << "damaged " << c + 1 << ":\t" << stepList(verdict.damagedSteps(c)) << std::endl;
+}
 
-    // Each channel's first step lands on frame `delay`; a channel without
-    // bursts follows the other.
-    bool resample = file.rate != 44100 || std::fabs(timing.ppm) >= sameClockPpm;
-    double ratio = resample ? timing.slope : 1.0;
-    double starts[2];
-    for (int c = 0; c < 2; ++c) {
-        const ChannelTiming& own = timing.channels[c].found ? timing.channels[c] : timing.channels[1 - c];
-        starts[c] = own.arrival - double(options.schedule.delay) * ratio;
-        if (!resample && std::fabs(starts[c] - std::round(starts[c])) < wholeFrameTolerance)
-            starts[c] = std::round(starts[c]);
-    }
-    AlignedOutput output;
-    code = writeAligned(file, options, timing, starts, resample, output, errors);
+} // namespace
+
+int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
+{
+    int code = exitOk;
+    if (helpHandled(argc, argv, prepSynopsis, report, code))
+        return code;
+    PrepOptions options;
+    code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    for (int c = 0; c < 2; ++c)
-        if (output.clipped[c] > 0)
-            errors << "Warning: " << output.clipped[c] << " samples of channel " << c + 1
-                   << " clipped in the aligned file." << std::endl;
+    if (sameFile(options.recording, options.aligned)) {
+        errors << "Refused: " << options.aligned << " is the recording itself; name another file to write."
+               << std::endl;
+        writeUsage(errors, prepSynopsis);
+        return exitUsage;
+    }
+    SoundFile file;
+    code = openRecording(options, file, errors);
+    if (code != exitOk)
+        return code;
+
+    const char* header[] = {argv[0], options.recording.c_str()};
+    writeRunHeader(report, argc, header);
+    options.schedule.printSettings(report);
+    report << "input:\t" << file.description() << ", " << file.rate << " Hz, " << file.channels << " channels, "
+           << file.frames << " frames" << std::endl;
+
+    static BurstLocator locator;
+    locator.start(StepTable::from(options.schedule), file.rate);
+    std::vector<std::int64_t> nonfinite[2];
+    if (!locate(file, options.channelA - 1, options.channelB - 1, locator, nonfinite)) {
+        errors << "Failed to read tone bursts from disk: " << file.error << std::endl;
+        return exitSteps;
+    }
+    TimingSolution timing = solveTiming(locator, options.reference);
+    StepVerdict verdict = judgeSteps(locator, timing, file.rate, nonfinite);
+    Refusal refusal = prepRefusal(locator, timing, verdict, file.rate, double(file.frames));
+    if (refusal.code != exitOk) {
+        errors << refusal.text << std::endl;
+        return refusal.code;
+    }
+    printFacts(report, timing, verdict, file.rate);
+    for (const std::string& warning : prepWarnings(locator, timing, verdict, options))
+        errors << warning << std::endl;
+
+    AlignedOutput output;
+    code = writeOutput(file, options, timing, verdict, output, errors);
+    if (code != exitOk)
+        return code;
+    for (const std::string& warning : outputWarnings(timing, output))
+        errors << warning << std::endl;
     report << "wrote:\t" << options.aligned << std::endl;
     return exitOk;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "synthetic_recording.h"
 #include "test_support.h"
 
 #include <string>
@@ -7,3 +8,31 @@
 
 /// Runs ravprep's flow in-process with `args` after the program name.
 RunResult runPrepWith(const std::vector<std::string>& args);
+
+/// What ravprep made of a recording, with the facts the tests read.
+struct PrepRun {
+    int code = 0;
+    std::string report, errors, aligned;
+    double clock = 0, residual = 0, flight = 0;
+};
+
+/// The number after `label` in `report`; NaN when the label is missing.
+double valueAfter(const std::string& report, const std::string& label);
+
+/// Writes `recording`, prepares it with its own arguments and `extra`.
+PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::string>& extra = {});
+
+/// The same path recorded on the generator's clock at 44100 Hz, 16 bits,
+/// with no latency, no edits and no damage: what ravan reads at the right
+/// frame.
+std::string sameClockRecording(SyntheticRecording recording);
+
+/// The largest departures of one report from another, over the rows where
+/// the prepared file has bursts on both channels; rows it left silent
+/// (`-inf` on either channel) are counted in `silentRows` instead.
+struct Departure {
+    double level = 0, phase = 0, diffLevel = 0, diffPhase = 0;
+    int silentRows = 0;
+};
+
+Departure compare(const std::string& aligned, const std::string& reference, const std::vector<std::string>& args);

@@ -121,9 +121,13 @@ void SyntheticRecording::write(const std::string& path) const
     default: break;
     }
 
-    const double step = 44100.0 / rate / (1 + ppm * 1e-6);
+    auto stepAt = [&](double t) {
+        double clock = ppmChangeAt >= 0 && t >= ppmChangeAt ? ppmAfter : ppm;
+        return 44100.0 / rate / (1 + clock * 1e-6);
+    };
+    const double step = stepAt(0);
     const std::int64_t frames = static_cast<std::int64_t>(
-        (table.playedLength() + latencyFrames + tailSeconds * 44100) / step);
+        (table.playedLength() + latencyFrames + (tailSeconds + leadSeconds) * 44100) / step);
     std::mt19937 random(7);
     std::normal_distribution<double> gauss(0.0, 1.0);
     double noiseRms = noiseDb > 0 ? 24000 * std::pow(10.0, -noiseDb / 20) : 0;
@@ -132,13 +136,39 @@ void SyntheticRecording::write(const std::string& path) const
     FilterState states[2], second[2];
     PlayedSignal signal(table);
     std::vector<double> block;
+    // Played time of recording frame m: origin + (m - originFrame) * current,
+    // restarted at every edit and where the clock changes.
+    std::size_t edit = 0;
+    double origin = -latencyFrames - leadSeconds * 44100, current = step;
+    std::int64_t originFrame = 0;
+    std::int64_t inserted = 0;  // silent frames still to write
+    double t = origin;
     for (std::int64_t m = 0; m < frames; ++m) {
-        double t = double(m) * step - latencyFrames;
+        t = origin + double(m - originFrame) * current;
+        if (stepAt(t) != current) {
+            origin = t;
+            originFrame = m;
+            current = stepAt(t);
+        }
+        if (inserted == 0 && edit < edits.size() && edits[edit].at == m) {
+            if (edits[edit].frames < 0)
+                t += double(-edits[edit].frames) * current;
+            else
+                inserted = edits[edit].frames;
+            origin = t;
+            originFrame = m + std::max<std::int64_t>(inserted, 0);
+            ++edit;
+        }
         for (int c = 0; c < fileChannels; ++c) {
             const RecorderChannel& channel = channels[c];
-            double value = second[c].run(channel.highPass,
-                                         states[c].run(channel.filter, channel.gain * signal.at(t - channel.delayFrames)));
-            if (noiseRms > 0)
+            double value = inserted > 0 ? 0.0
+                : second[c].run(channel.highPass,
+                                states[c].run(channel.filter, channel.gain * signal.at(t - channel.delayFrames)));
+            if (inserted == 0)
+                for (const ChannelDamage& d : damage)
+                    if (d.channel == c && t >= d.from && t < d.to)
+                        value = d.value;
+            if (noiseRms > 0 && std::isfinite(value))
                 value += noiseRms * gauss(random);
             if (humLevel > 0) {
                 double seconds = double(m) / rate;
@@ -147,6 +177,8 @@ void SyntheticRecording::write(const std::string& path) const
             }
             block.push_back(value * unit);
         }
+        if (inserted > 0)
+            --inserted;
         if (block.size() >= 65536 || m + 1 == frames) {
             sf_writef_double(file, block.data(), static_cast<sf_count_t>(block.size() / fileChannels));
             block.clear();

@@ -14,6 +14,22 @@ struct RecorderChannel {
     double delayFrames = 0;     ///< played frames, fractional
 };
 
+/// What a recorder does to its own frames: at recording frame `at` it
+/// loses `frames` frames (negative: time goes on, the samples are never
+/// written) or inserts that many frames of silence (positive).
+struct FrameEdit {
+    std::int64_t at = 0;
+    std::int64_t frames = 0;
+};
+
+/// A stretch of one channel replaced by `value` (0 for a dropout, NaN,
+/// infinity or a click), in played frames from the file's first frame.
+struct ChannelDamage {
+    int channel = 0;
+    double from = 0, to = 0;
+    double value = 0;
+};
+
 /// A recording made without resampling anything: every sample is the
 /// generator's burst formula evaluated at the instant the recorder's clock
 /// samples it. A recorder whose clock runs fast by `ppm` takes sample m at
@@ -32,6 +48,11 @@ struct SyntheticRecording {
     int fileChannels = 2;           ///< 1 writes channel 1 only
     bool listChunk = false;         ///< adds a LIST chunk ahead of the data
     double tailSeconds = 1;         ///< recorded after the last step
+    double leadSeconds = 0;         ///< recorded before playback starts, beyond the latency
+    std::vector<FrameEdit> edits;   ///< in the order of `at`
+    double ppmChangeAt = -1;        ///< played frame from which the clock runs at `ppmAfter`; -1 never
+    double ppmAfter = 0;
+    std::vector<ChannelDamage> damage;
 
     /// Writes the recording to `path` through libsndfile.
     void write(const std::string& path) const;

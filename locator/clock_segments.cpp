@@ -1,0 +1,143 @@
+#include "clock_segments.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The line through the latest few points of a stretch predicts the next:
+// few, so that a device's delay changing slowly along a sweep does not
+// look like a jump.
+constexpr std::size_t predictingPoints = 4;
+
+struct Line {
+    double ratio = 1, offset = 0;
+    double at(double played) const { return offset + ratio * played; }
+};
+
+// Least squares through `points[first .. last)`, the latest
+// `predictingPoints` of them; one point takes `ratio`.
+Line lineThrough(const std::vector<ClockPoint>& points, std::size_t first, std::size_t last, double ratio)
+{
+    first = std::max(first, last > predictingPoints ? last - predictingPoints : 0);
+    Line line;
+    line.ratio = ratio;
+    double n = double(last - first);
+    if (n < 1)
+        return line;
+    double p0 = points[first].played, t0 = points[first].time;
+    double sp = 0, st = 0, spp = 0, spt = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        double p = points[i].played - p0, t = points[i].time - t0;
+        sp += p;
+        st += t;
+        spp += p * p;
+        spt += p * t;
+    }
+    double spread = n * spp - sp * sp;
+    if (n >= 2 && spread > 0)
+        line.ratio = (n * spt - sp * st) / spread;
+    line.offset = t0 + (st - line.ratio * sp) / n - line.ratio * p0;
+    return line;
+}
+
+bool near(const Line& line, const ClockPoint& point, double tolerance)
+{
+    return std::fabs(point.time - line.at(point.played)) <= tolerance;
+}
+
+// Whether the points after `i` follow point `i`: at least two of the next
+// three (or every one there is) on the line through it with the clock of
+// `current`, or the next two on a new clock through it.
+bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& current, double tolerance)
+{
+    std::size_t available = std::min<std::size_t>(3, points.size() - i - 1);
+    if (available == 0)
+        return false;
+    Line shifted = current;
+    shifted.offset = points[i].time - current.ratio * points[i].played;
+    std::size_t on = 0;
+    for (std::size_t k = 1; k <= available; ++k)
+        on += near(shifted, points[i + k], tolerance);
+    if (on >= std::min<std::size_t>(2, available))
+        return true;
+    if (available < 2)
+        return false;
+    Line fresh = lineThrough(points, i, i + 2, current.ratio);
+    return near(fresh, points[i + 2], tolerance);
+}
+
+} // namespace
+
+SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal)
+{
+    SegmentedClock clock;
+    if (points.empty())
+        return clock;
+    std::vector<ClockPoint> stretch{points[0]};
+    // The clock the points keep most of the time: the median over
+    // neighbouring pairs, which a few jumps do not move.
+    std::vector<double> pairs;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (points[i].played > points[i - 1].played)
+            pairs.push_back((points[i].time - points[i - 1].time) / (points[i].played - points[i - 1].played));
+    double ratio = nominal;
+    if (!pairs.empty()) {
+        std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(pairs.size() / 2), pairs.end());
+        ratio = pairs[pairs.size() / 2];
+    }
+    auto close = [&]() {
+        Line line = lineThrough(stretch, 0, stretch.size(), ratio);
+        ClockSegment segment;
+        segment.firstBurst = stretch.front().burst;
+        segment.lastBurst = stretch.back().burst;
+        segment.ratio = line.ratio;
+        segment.offset = line.offset;
+        clock.segments.push_back(segment);
+        if (stretch.size() >= 2)
+            ratio = line.ratio;
+    };
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        Line current = lineThrough(stretch, 0, stretch.size(), ratio);
+        if (near(current, points[i], tolerance)) {
+            stretch.push_back(points[i]);
+            continue;
+        }
+        // A stretch of one point has no clock of its own yet: the next
+        // point joins it when the one after lies on the line through both.
+        if (stretch.size() == 1 && i + 1 < points.size()) {
+            std::vector<ClockPoint> two{stretch[0], points[i]};
+            if (near(lineThrough(two, 0, 2, ratio), points[i + 1], tolerance)) {
+                stretch.push_back(points[i]);
+                continue;
+            }
+        }
+        // Does what comes next go on with the old line (this point is
+        // damaged) or with this one (the recording jumped here)?
+        std::size_t ahead = std::min<std::size_t>(3, points.size() - i - 1);
+        std::size_t onOld = 0;
+        for (std::size_t k = 1; k <= ahead; ++k)
+            onOld += near(current, points[i + k], tolerance);
+        if (ahead > 0 && onOld * 2 >= ahead) {
+            clock.outliers.push_back(points[i].burst);
+            continue;
+        }
+        if (!followed(points, i, current, tolerance)) {
+            clock.outliers.push_back(points[i].burst);
+            continue;
+        }
+        close();
+        stretch.assign(1, points[i]);
+    }
+    close();
+    return clock;
+}
+
+double jumpBetween(const ClockSegment& before, const ClockSegment& after, double lastPlayed, double firstPlayed)
+{
+    double atLast = after.at(lastPlayed) - before.at(lastPlayed);
+    double atFirst = after.at(firstPlayed) - before.at(firstPlayed);
+    if ((atLast < 0) != (atFirst < 0))
+        return 0;
+    return std::fabs(atLast) < std::fabs(atFirst) ? atLast : atFirst;
+}

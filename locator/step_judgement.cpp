@@ -1,0 +1,145 @@
+#include "step_judgement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace {
+
+// The highest frequency a recording carries, as a share of its rate.
+constexpr double carriedShare = 0.45;
+// Neighbours looked at on each side of a device's burst.
+constexpr std::int64_t neighbourhood = 3;
+// A neighbour counts as strong this far above the lead-in's noise.
+constexpr double strongOverNoise = 100;
+constexpr double strongScore = 0.8;
+// A device's burst this far off its neighbours' delay is damaged: two
+// frames, or a twentieth of a period where its phase moves more.
+constexpr double deviceDeparture = 2.0;
+constexpr double departureShare = 0.05;
+
+double median(std::vector<double> values)
+{
+    std::size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
+    return values[middle];
+}
+
+void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t burst)
+{
+    if (burst >= 0 && burst < table.bursts())
+        verdict.damaged[c][static_cast<std::size_t>(burst / table.numAvg)] = 1;
+}
+
+// A device channel: its bursts missing between strong neighbours, or off
+// the delay of the bursts around them.
+void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int c, StepVerdict& verdict)
+{
+    const StepTable& table = locator.table;
+    const ChannelBursts& bursts = locator.channel(c);
+    std::map<std::int64_t, const BurstHit*> byBurst;
+    for (const BurstHit& hit : bursts.hits)
+        byBurst[hit.burst] = &hit;
+    double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    auto strong = [&](std::int64_t burst) {
+        auto found = byBurst.find(burst);
+        return found != byBurst.end() && found->second->score >= strongScore
+            && found->second->power >= strongOverNoise * noise;
+    };
+    auto offset = [&](const BurstHit& hit) { return hit.time - timing.inputFrame(c, hit.burst, hit.played); };
+    for (std::int64_t burst = 0; burst < table.bursts(); ++burst) {
+        auto found = byBurst.find(burst);
+        // At either end of the run, the side that has no bursts counts as strong.
+        bool before = burst < neighbourhood, after = burst + neighbourhood >= table.bursts();
+        std::vector<double> around;
+        for (std::int64_t k = 1; k <= neighbourhood; ++k) {
+            before = before || strong(burst - k);
+            after = after || strong(burst + k);
+            for (std::int64_t near : {burst - k, burst + k}) {
+                auto n = byBurst.find(near);
+                if (n != byBurst.end())
+                    around.push_back(offset(*n->second));
+            }
+        }
+        // A channel whose bursts stand less than 30 dB clear of its noise
+        // misses some of them to the noise, not to damage.
+        if (found == byBurst.end()) {
+            if (before && after && timing.channels[c].levelAboveNoise >= 30)
+                markBurst(verdict, table, c, burst);
+        } else if (strong(burst) && around.size() >= 2
+                   && std::fabs(offset(*found->second) - median(around))
+                       > std::max(deviceDeparture * locator.scale, departureShare * 2 * locator.shapes[static_cast<std::size_t>(burst / table.numAvg)].halfPeriod)) {
+            markBurst(verdict, table, c, burst);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::int64_t> StepVerdict::damagedSteps(int c) const
+{
+    std::vector<std::int64_t> steps;
+    for (std::size_t s = 0; s < damaged[c].size(); ++s)
+        if (damaged[c][s])
+            steps.push_back(static_cast<std::int64_t>(s));
+    return steps;
+}
+
+StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing, double inputRate,
+                       const std::vector<std::int64_t> (&nonfinite)[BurstLocator::channelCount])
+{
+    const StepTable& table = locator.table;
+    StepVerdict verdict;
+    for (auto& steps : verdict.damaged)
+        steps.assign(table.steps.size(), 0);
+    if (!timing.anyFound() || timing.segments.empty())
+        return verdict;
+    const int count = BurstLocator::channelCount;
+    // A recording at the player's rate or above carries what the file does.
+    for (std::size_t s = 0; s < table.steps.size(); ++s)
+        if (inputRate < 44100 && table.steps[s].actFreq > carriedShare * inputRate)
+            for (int c = 0; c < count; ++c)
+                verdict.damaged[c][s] = 1;
+
+    if (timing.reference >= 0) {
+        std::vector<std::uint8_t> heard(static_cast<std::size_t>(table.bursts()), 0);
+        for (const BurstHit& hit : locator.channel(timing.reference).hits)
+            heard[static_cast<std::size_t>(hit.burst)] = 1;
+        for (std::int64_t burst : timing.offLine)
+            heard[static_cast<std::size_t>(burst)] = 0;
+        for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
+            if (!heard[static_cast<std::size_t>(burst)])
+                for (int c = 0; c < count; ++c)
+                    markBurst(verdict, table, c, burst);
+    }
+    for (int c = 0; c < count; ++c)
+        if (c != timing.reference && timing.channels[c].found)
+            judgeDevice(locator, timing, c, verdict);
+
+    for (int c = 0; c < count; ++c)
+        for (std::int64_t frame : nonfinite[c]) {
+            // The burst whose interval holds the frame, on either line near it.
+            double played = 0;
+            for (const ClockSegment& segment : timing.segments) {
+                played = (double(frame) - segment.offset - timing.lag[c]) / segment.ratio;
+                if (played < table.playedOffset(segment.lastBurst + 1))
+                    break;
+            }
+            if (played >= 0)
+                markBurst(verdict, table, c, static_cast<std::int64_t>(std::floor(played / table.interval)));
+        }
+
+    for (std::size_t k = 1; k < timing.segments.size(); ++k) {
+        const ClockSegment& before = timing.segments[k - 1];
+        const ClockSegment& after = timing.segments[k];
+        double lastPlayed = table.playedOffset(before.lastBurst);
+        double firstPlayed = table.playedOffset(after.firstBurst);
+        ClockJump jump;
+        jump.step = after.firstBurst / table.numAvg;
+        jump.frames = jumpBetween(before, after, lastPlayed, firstPlayed);
+        jump.inputFrame = after.at(firstPlayed);
+        if (std::fabs(jump.frames) >= 0.05)
+            verdict.jumps.push_back(jump);
+    }
+    return verdict;
+}

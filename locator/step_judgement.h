@@ -1,0 +1,34 @@
+#pragma once
+
+#include "timing_solution.h"
+
+#include <cstdint>
+#include <vector>
+
+/// Where the recording lost frames (negative) or gained them (positive)
+/// between two stretches of its clock.
+struct ClockJump {
+    std::int64_t step = 0;  ///< the first step after it, 0-based
+    double frames = 0;      ///< input frames
+    double inputFrame = 0;  ///< where, in the recording
+};
+
+/// Which steps of each channel the recording carries, and where it jumped.
+/// A step is damaged on a channel when its bursts cannot be read there:
+/// above 0.45 times the recording's rate, a loopback burst missing or off
+/// its line (then on both channels: what damages the clock's channel
+/// damages the recording), a device burst missing between strong
+/// neighbours or far off the delay of its neighbours, or a sample that is
+/// not a number.
+struct StepVerdict {
+    std::vector<ClockJump> jumps;
+    std::vector<std::uint8_t> damaged[BurstLocator::channelCount];  ///< per step, 1 when damaged
+
+    /// The damaged steps of channel `c`, 0-based.
+    std::vector<std::int64_t> damagedSteps(int c) const;
+};
+
+/// Judges every step of the run against the timing. `nonfinite[c]` holds
+/// the input frames of channel `c` that were not finite numbers.
+StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing, double inputRate,
+                       const std::vector<std::int64_t> (&nonfinite)[BurstLocator::channelCount]);

@@ -1,0 +1,141 @@
+#include "aligned_writer.h"
+
+#include "bits.h"
+#include "channel_aligner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+namespace {
+
+constexpr std::int64_t blockFrames = 8192;
+// Output frames worked out before a later stretch and dropped, so that the
+// converters' filters have settled on the recording when it begins.
+constexpr std::int64_t warmUpFrames = 4096;
+// Input frames this far before the recording's first convert to exact
+// silence: the writer makes that silence itself rather than converting it.
+constexpr double silentReach = 8192;
+
+struct StretchWriter {
+    SoundFile& file;
+    const int (&inputs)[2];
+    const StepTable& table;
+    const StepVerdict& verdict;
+    std::ostream& out;
+    AlignedOutput& output;
+    std::string& error;
+
+    bool damaged(int c, std::int64_t frame) const
+    {
+        double played = double(frame - table.delay);
+        if (played < 0 || played >= double(table.bursts()) * table.interval)
+            return false;
+        std::int64_t burst = static_cast<std::int64_t>(played) / table.interval;
+        return verdict.damaged[c][static_cast<std::size_t>(burst / table.numAvg)] != 0;
+    }
+
+    void put(unsigned char* bytes, int c, std::int64_t frame, double sample)
+    {
+        double value = damaged(c, frame) ? 0.0 : std::nearbyint(sample);
+        if (value > 32767 || value < -32768) {
+            ++output.clipped[c];
+            value = std::max(-32768.0, std::min(32767.0, value));
+        }
+        output.nonzero[c] += value != 0;
+        putLittleEndian16(bytes + 2 * c, static_cast<std::int32_t>(value));
+    }
+
+    bool write(const OutputStretch& stretch, std::int64_t warmUp);
+};
+
+bool StretchWriter::write(const OutputStretch& stretch, std::int64_t warmUp)
+{
+    const std::int64_t first = stretch.firstFrame - warmUp;
+    std::int64_t lead[2];  // output frames of plain silence before each converter's first
+    double from[2];
+    ChannelAligner aligners[2];
+    for (int c = 0; c < 2; ++c) {
+        double atFirst = stretch.start[c] - stretch.ratio * double(warmUp);
+        double silent = std::ceil((-silentReach - atFirst) / stretch.ratio);
+        lead[c] = static_cast<std::int64_t>(std::clamp(silent, 0.0, double(stretch.endFrame - first)));
+        from[c] = atFirst + stretch.ratio * double(lead[c]);
+    }
+    std::int64_t seekTo = static_cast<std::int64_t>(std::floor(std::min(from[0], from[1]))) - 1;
+    seekTo = std::clamp<std::int64_t>(seekTo, 0, file.frames);
+    for (int c = 0; c < 2; ++c)
+        if (!aligners[c].start(from[c], stretch.ratio, seekTo)) {
+            error = "Failed to start the sample rate conversion.";
+            return false;
+        }
+    if (!file.seek(seekTo)) {
+        error = "Failed to read tone bursts from disk: " + file.error;
+        return false;
+    }
+    std::vector<double> block(static_cast<std::size_t>(blockFrames * file.channels));
+    std::vector<unsigned char> bytes;
+    bool ended = seekTo >= file.frames;
+    if (ended)
+        for (ChannelAligner& aligner : aligners)
+            aligner.finish();
+    std::int64_t frame = first;
+    auto ready = [&](int c) {
+        std::int64_t done = frame - first;
+        return std::max<std::int64_t>(0, lead[c] - done) + static_cast<std::int64_t>(aligners[c].available());
+    };
+    while (frame < stretch.endFrame) {
+        if (!ended && std::min(ready(0), ready(1)) < blockFrames) {
+            std::int64_t got = file.read(block.data(), blockFrames);
+            if (got < 0) {
+                error = "Failed to read tone bursts from disk: " + file.error;
+                return false;
+            }
+            for (double& sample : block)
+                if (!std::isfinite(sample))
+                    sample = 0;
+            for (int c = 0; c < 2; ++c)
+                aligners[c].feed(block.data() + inputs[c], got, file.channels);
+            if (got < blockFrames) {
+                ended = true;
+                for (ChannelAligner& aligner : aligners)
+                    aligner.finish();
+            }
+            continue;
+        }
+        // A channel that ran dry at the end of the recording writes silence.
+        std::int64_t count = std::min(blockFrames, stretch.endFrame - frame);
+        if (!ended)
+            count = std::min(count, std::min(ready(0), ready(1)));
+        bytes.clear();
+        for (std::int64_t i = 0; i < count; ++i, ++frame) {
+            unsigned char pair[4];
+            for (int c = 0; c < 2; ++c) {
+                bool silent = frame - first < lead[c] || aligners[c].available() == 0;
+                double sample = silent ? 0.0 : aligners[c].take();
+                if (frame >= stretch.firstFrame)
+                    put(pair, c, frame, sample);
+            }
+            if (frame >= stretch.firstFrame)
+                bytes.insert(bytes.end(), pair, pair + 4);
+        }
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        for (ChannelAligner& aligner : aligners)
+            aligner.compact();
+        if (!out)
+            return true;  // the caller reports the failed write
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeAlignedFrames(SoundFile& file, const int (&inputs)[2], const std::vector<OutputStretch>& stretches,
+                        const StepTable& table, const StepVerdict& verdict, std::ostream& out,
+                        AlignedOutput& output, std::string& error)
+{
+    StretchWriter writer{file, inputs, table, verdict, out, output, error};
+    for (std::size_t k = 0; k < stretches.size(); ++k)
+        if (!writer.write(stretches[k], k == 0 ? 0 : std::min(warmUpFrames, stretches[k].firstFrame)))
+            return false;
+    return true;
+}

@@ -1,0 +1,129 @@
+#include "prep_findings.h"
+
+#include "exit_codes.h"
+#include "report_format.h"
+#include "schedule_check.h"
+
+#include <cmath>
+
+namespace {
+
+// More damaged steps than this share of a channel's refuse the recording.
+constexpr double damagedShare = 0.05;
+constexpr double clockLimitPpm = 1000;
+constexpr double carriedShare = 0.45;
+
+// Runs of consecutive steps, [first, last] 0-based.
+std::vector<std::pair<std::int64_t, std::int64_t>> runsOf(const std::vector<std::int64_t>& steps)
+{
+    std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+    for (std::int64_t step : steps) {
+        if (!runs.empty() && runs.back().second + 1 == step)
+            runs.back().second = step;
+        else
+            runs.emplace_back(step, step);
+    }
+    return runs;
+}
+
+std::string runText(const std::pair<std::int64_t, std::int64_t>& run)
+{
+    std::string text = std::to_string(run.first + 1);
+    if (run.second != run.first)
+        text += "-" + std::to_string(run.second + 1);
+    return text;
+}
+
+std::string hertz(double value)
+{
+    return fixedText(value, value < 100 ? 1 : 0) + " Hz";
+}
+
+} // namespace
+
+std::string stepList(const std::vector<std::int64_t>& steps)
+{
+    if (steps.empty())
+        return "none";
+    std::string text;
+    for (const auto& run : runsOf(steps))
+        text += (text.empty() ? "" : ",") + runText(run);
+    return text;
+}
+
+Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
+                    double inputRate, double inputFrames)
+{
+    std::string mismatch = scheduleMismatch(locator, timing, inputFrames, inputRate);
+    if (!timing.anyFound()) {
+        if (!mismatch.empty())
+            return {exitMismatch, mismatch};
+        return {exitNotFound, "No tone burst found in either channel: the recording holds no burst of the run's "
+                              "shape after a quiet lead-in. Check the wiring, the level and the arguments, and "
+                              "start recording before playback."};
+    }
+    if (std::fabs(timing.ppm) > clockLimitPpm)
+        return {exitMismatch, "The recorder's clock differs from the player's by " + fixedText(timing.ppm, 0)
+                                  + " ppm (a ratio of " + fixedText(timing.slope / locator.scale, 4)
+                                  + "), more than 1000: the sample rate looks wrong (the file says "
+                                  + fixedText(inputRate, 0) + " Hz)."};
+    if (!mismatch.empty())
+        return {exitMismatch, mismatch};
+    const StepTable& table = locator.table;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        std::vector<std::int64_t> damaged = verdict.damagedSteps(c);
+        if (double(damaged.size()) <= damagedShare * double(table.steps.size()))
+            continue;
+        std::vector<std::int64_t> above;
+        for (std::int64_t step : damaged)
+            if (inputRate < 44100 && table.steps[static_cast<std::size_t>(step)].actFreq > carriedShare * inputRate)
+                above.push_back(step);
+        std::string where = "channel " + std::to_string(c + 1) + ": " + std::to_string(damaged.size()) + " of "
+            + std::to_string(table.steps.size()) + " steps damaged (" + stepList(damaged) + "), more than 5 %";
+        if (!above.empty())
+            return {exitMismatch, "Refused: " + where + ": a recording at " + fixedText(inputRate, 0)
+                                      + " Hz carries steps up to " + hertz(carriedShare * inputRate)
+                                      + " only; record at " + fixedText(std::ceil(table.steps.back().actFreq
+                                                                                   / carriedShare / 1000) * 1000, 0)
+                                      + " Hz or more."};
+        return {exitMismatch, "Refused: " + where
+                                  + ": bursts missing, damaged or off the recording's clock there. Record again "
+                                    "(a recorder that loses frames, a loose cable or a noisy room does this)."};
+    }
+    return {};
+}
+
+std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
+                                      const StepVerdict& verdict, const PrepOptions& options)
+{
+    std::vector<std::string> warnings
+        = recordingWarnings(locator, timing, options.reference == ReferenceChoice::none, true);
+    const StepTable& table = locator.table;
+    for (int c = 0; c < BurstLocator::channelCount; ++c)
+        for (const auto& run : runsOf(verdict.damagedSteps(c))) {
+            const StepInfo& low = table.steps[static_cast<std::size_t>(run.first)];
+            const StepInfo& high = table.steps[static_cast<std::size_t>(run.second)];
+            std::string steps = run.first == run.second ? "step " : "steps ";
+            std::string band = run.first == run.second ? hertz(low.nomFreq)
+                                                       : hertz(low.nomFreq) + " to " + hertz(high.nomFreq);
+            warnings.push_back("Warning: channel " + std::to_string(c + 1) + ", " + steps + runText(run) + " ("
+                               + band + "): the recording is damaged there; written as silence, so ravan reads "
+                                        "-inf.");
+        }
+    return warnings;
+}
+
+std::vector<std::string> outputWarnings(const TimingSolution& timing, const AlignedOutput& output)
+{
+    std::vector<std::string> warnings;
+    for (int c = 0; c < 2; ++c) {
+        if (output.clipped[c] > 0)
+            warnings.push_back("Warning: " + std::to_string(output.clipped[c]) + " samples of channel "
+                               + std::to_string(c + 1) + " clipped in the aligned file.");
+        if (timing.channels[c].found && output.nonzero[c] == 0)
+            warnings.push_back("Warning: channel " + std::to_string(c + 1)
+                               + " of the aligned file is all zeros: its bursts are below the 16-bit file's "
+                                 "smallest step. Raise the recording level.");
+    }
+    return warnings;
+}

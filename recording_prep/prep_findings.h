@@ -1,0 +1,37 @@
+#pragma once
+
+#include "aligned_writer.h"
+#include "burst_locator.h"
+#include "prep_options.h"
+#include "step_judgement.h"
+#include "timing_solution.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// Why ravprep will not write the aligned file, in its own words.
+struct Refusal {
+    int code = 0;  ///< an ExitCode; exitOk when nothing is refused
+    std::string text;
+};
+
+/// Steps as the reports number them, from 1, runs joined: "101-104,150";
+/// "none" for no step.
+std::string stepList(const std::vector<std::int64_t>& steps);
+
+/// The first reason, in this order, to refuse the recording: no burst at
+/// all, a clock so far off that the sample rate must be wrong, bursts that
+/// do not follow the arguments' schedule, more than 5 % of the steps of a
+/// channel damaged.
+Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
+                    double inputRate, double inputFrames);
+
+/// What to tell the user about a recording that is prepared: the
+/// recording's own warnings, then one line per stretch of damaged steps.
+std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
+                                      const StepVerdict& verdict, const PrepOptions& options);
+
+/// What to tell the user about the file written: clipped samples, and a
+/// channel whose bursts rounded to nothing.
+std::vector<std::string> outputWarnings(const TimingSolution& timing, const AlignedOutput& output);

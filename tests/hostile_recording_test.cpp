@@ -1,0 +1,131 @@
+// Recordings as real recorders and users damage them, made by an
+// independent path (the burst formula at the recorder's sample times, frame
+// edits as a recorder makes them), each prepared and held against the same
+// path recorded cleanly: ravprep mends them or refuses them, and never
+// writes a wrong step with status 0.
+#include "bits.h"
+#include "prep_support.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Latency of every case, played frames.
+constexpr double latency = 1500.3;
+// The middle of the silence after step 101, and the 30th frame of step 121's
+// burst, as recording frames on the player's clock.
+constexpr std::int64_t silenceFrame = static_cast<std::int64_t>(22050 + 100 * 22050 + 11025 + latency);
+constexpr std::int64_t burstFrame = static_cast<std::int64_t>(22050 + 120 * 22050 + 30 + latency);
+
+struct HostileCase {
+    const char* name;
+    SyntheticRecording recording;
+    std::vector<std::string> prepArgs;  // the arguments ravprep is given, when not the generator's
+    int code;
+    std::vector<const char*> lines;     // in the report or on standard error
+    int silentRows;                     // steps written as silence
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+SyntheticRecording device()
+{
+    SyntheticRecording recording;
+    recording.latencyFrames = latency;
+    recording.channels[0].gain = 0.5;
+    return recording;
+}
+
+SyntheticRecording edited(std::int64_t at, std::int64_t frames, double ppm = 0)
+{
+    SyntheticRecording recording = device();
+    recording.ppm = ppm;
+    recording.edits.push_back(FrameEdit{at, frames});
+    return recording;
+}
+
+SyntheticRecording clockStep()
+{
+    SyntheticRecording recording = device();
+    recording.ppmChangeAt = 22050 + 100 * 22050 + 11025;
+    recording.ppmAfter = 500;
+    return recording;
+}
+
+SyntheticRecording damaged(double from, double to, double value, int format = 0)
+{
+    SyntheticRecording recording = device();
+    recording.damage.push_back(ChannelDamage{0, from, to, value});
+    recording.format = format;
+    return recording;
+}
+
+SyntheticRecording withRate(int rate)
+{
+    SyntheticRecording recording = device();
+    recording.rate = rate;
+    return recording;
+}
+
+SyntheticRecording withLead(double seconds)
+{
+    SyntheticRecording recording = device();
+    recording.leadSeconds = seconds;
+    recording.ppm = 20;
+    return recording;
+}
+
+const double nan = std::nan("");
+
+const HostileCase cases[] = {
+    {"LostOneFrameInSilence", edited(silenceFrame, -1), {}, 0, {"segments:\t2\n", "jump:\t102\t-1.0\t"}, 0},
+    {"LostEightFramesInSilence", edited(silenceFrame, -8, 30), {}, 0, {"jump:\t102\t-8.0\t"}, 0},
+    {"LostSixtyFourFramesInSilence", edited(silenceFrame, -64), {}, 0, {"jump:\t102\t-64.0\t"}, 0},
+    {"Lost1024FramesInSilence", edited(silenceFrame, -1024), {}, 0, {"jump:\t102\t-1024.0\t"}, 0},
+    {"Inserted1024FramesInSilence", edited(silenceFrame, 1024), {}, 0, {"jump:\t102\t1024.0\t"}, 0},
+    {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
+    {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
+    {"DeviceFirstBurstMissing", damaged(22050 - 10, 22050 + 451, 0), {}, 0,
+     {"damaged 1:\t1\n", "time of flight:\t0.00 frames"}, 1},
+    {"DeviceFirstBurstNotANumber", damaged(22150, 22151, nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT), {}, 0,
+     {"damaged 1:\t1\n"}, 1},
+    {"FortySecondsBeforePlayback", withLead(40), {}, 0, {"time of flight:\t0.00 frames", "segments:\t1\n"}, 0},
+    {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
+    {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
+     {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
+};
+
+class HostileRecording : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
+{
+    const HostileCase& c = GetParam();
+    PrepRun run = prepare(c.recording, c.prepArgs);
+    std::string said = run.report + run.errors;
+    ASSERT_EQ(run.code, c.code) << said;
+    for (const char* line : c.lines)
+        EXPECT_NE(said.find(line), std::string::npos) << line << " missing from\n" << said;
+    if (c.code != 0) {
+        EXPECT_TRUE(run.aligned.empty()) << "a refused recording must leave no file";
+        return;
+    }
+    Departure worst = compare(run.aligned, sameClockRecording(c.recording), c.recording.args);
+    EXPECT_EQ(worst.silentRows, c.silentRows) << said;
+    EXPECT_LE(worst.level, 0.005) << said;
+    EXPECT_LE(worst.diffLevel, 0.005) << said;
+    EXPECT_LE(worst.phase, 0.005) << said;
+    EXPECT_LE(worst.diffPhase, 0.005) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileRecording, ::testing::ValuesIn(cases),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+} // namespace
