@@ -43,13 +43,14 @@ Line lineThrough(const std::vector<ClockPoint>& points, std::size_t first, std::
 
 bool near(const Line& line, const ClockPoint& point, double tolerance)
 {
-    return std::fabs(point.time - line.at(point.played)) <= tolerance;
+    return std::fabs(point.time - line.at(point.played)) <= tolerance + 6 * point.spread;
 }
 
 // Whether the points after `i` follow point `i`: at least two of the next
 // three (or every one there is) on the line through it with the clock of
 // `current`, or the next two on a new clock through it.
-bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& current, double tolerance)
+bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& current, double tolerance,
+              bool clockChanges)
 {
     std::size_t available = std::min<std::size_t>(3, points.size() - i - 1);
     if (available == 0)
@@ -61,7 +62,7 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
         on += near(shifted, points[i + k], tolerance);
     if (on >= std::min<std::size_t>(2, available))
         return true;
-    if (available < 2)
+    if (!clockChanges || available < 2)
         return false;
     Line fresh = lineThrough(points, i, i + 2, current.ratio);
     return near(fresh, points[i + 2], tolerance);
@@ -69,7 +70,13 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
 
 } // namespace
 
-SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal)
+double allowance(const ClockPoint& point, const ClockPoint& previous, double tolerance)
+{
+    return tolerance + 6 * point.spread + 3 * previous.spread;
+}
+
+SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
+                            bool clockChanges)
 {
     SegmentedClock clock;
     if (points.empty())
@@ -99,7 +106,9 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
     };
     for (std::size_t i = 1; i < points.size(); ++i) {
         Line current = lineThrough(stretch, 0, stretch.size(), ratio);
-        if (near(current, points[i], tolerance)) {
+        // The line is as uncertain as the points it comes through.
+        double reach = tolerance + 3 * stretch.back().spread;
+        if (near(current, points[i], reach)) {
             stretch.push_back(points[i]);
             continue;
         }
@@ -107,7 +116,7 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
         // point joins it when the one after lies on the line through both.
         if (stretch.size() == 1 && i + 1 < points.size()) {
             std::vector<ClockPoint> two{stretch[0], points[i]};
-            if (near(lineThrough(two, 0, 2, ratio), points[i + 1], tolerance)) {
+            if (near(lineThrough(two, 0, 2, ratio), points[i + 1], reach)) {
                 stretch.push_back(points[i]);
                 continue;
             }
@@ -117,12 +126,12 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
         std::size_t ahead = std::min<std::size_t>(3, points.size() - i - 1);
         std::size_t onOld = 0;
         for (std::size_t k = 1; k <= ahead; ++k)
-            onOld += near(current, points[i + k], tolerance);
+            onOld += near(current, points[i + k], reach);
         if (ahead > 0 && onOld * 2 >= ahead) {
             clock.outliers.push_back(points[i].burst);
             continue;
         }
-        if (!followed(points, i, current, tolerance)) {
+        if (!followed(points, i, current, reach, clockChanges)) {
             clock.outliers.push_back(points[i].burst);
             continue;
         }

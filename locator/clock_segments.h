@@ -8,6 +8,7 @@ struct ClockPoint {
     std::int64_t burst = 0;
     double played = 0;  ///< played frames from the first step's start
     double time = 0;    ///< input frame
+    double spread = 0;  ///< the time's standard uncertainty from the noise, input frames
 };
 
 /// A stretch of consecutive bursts over which the recording keeps one
@@ -29,11 +30,16 @@ struct SegmentedClock {
 };
 
 /// Splits `points` (in run order) where a point leaves the line of the
-/// points before it by more than `tolerance` input frames and the points
-/// after it follow it (on a line through it with the same clock, or on a
-/// new clock); a point that the points after it do not follow is an
-/// outlier. `nominal` is the ratio to assume before two points are in.
-SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal);
+/// points before it by more than `tolerance` input frames (or six times its
+/// spread, if more) and the points after it follow it (on a line through
+/// it with the same clock, or, when `clockChanges`, on a new clock); a
+/// point that the points after it do not follow is an outlier. `nominal`
+/// is the ratio to assume before two points are in.
+SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
+                            bool clockChanges);
+
+/// How far `point` may lie from a line through points like `previous`.
+double allowance(const ClockPoint& point, const ClockPoint& previous, double tolerance);
 
 /// The input frames the recording gained (positive: frames inserted) or
 /// lost (negative) between the end of `before` and the start of `after`:

@@ -1,5 +1,7 @@
 #include "step_judgement.h"
 
+#include "tone_burst.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -17,6 +19,12 @@ constexpr double strongScore = 0.8;
 // frames, or a twentieth of a period where its phase moves more.
 constexpr double deviceDeparture = 2.0;
 constexpr double departureShare = 0.05;
+// A step whose stimulus reads less than this carries nothing to miss.
+constexpr double carriedLevel = 0.1;
+// A loopback burst off its line is the same burst matched a cycle away
+// when its score and level are this close to its neighbours'.
+constexpr double sameScore = 0.02;
+constexpr double sameLevelDb = 0.1;
 
 double median(std::vector<double> values)
 {
@@ -74,6 +82,55 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     }
 }
 
+// What ravan reads of the generator's own burst of `step`: next to
+// nothing where the second harmonic's alias falls on the fundamental.
+double stimulusLevel(const StepInfo& step)
+{
+    double re = 0, im = 0;
+    for (std::int32_t n = 0; n < step.duration; ++n) {
+        double sample = toneBurstSample(n, step.omega);
+        re += sample * std::cos(step.omega * n);
+        im += sample * std::sin(step.omega * n);
+    }
+    return std::hypot(re, im) / (analyzerScale * std::max(1, step.duration));
+}
+
+// The loopback: every burst the stimulus carries must be there, on its
+// line. A burst off the line that keeps its neighbours' score and level is
+// the same burst matched a cycle away, not damage.
+void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, StepVerdict& verdict)
+{
+    const StepTable& table = locator.table;
+    std::map<std::int64_t, const BurstHit*> byBurst;
+    for (const BurstHit& hit : locator.channel(timing.reference).hits)
+        byBurst[hit.burst] = &hit;
+    std::vector<double> levels(table.steps.size());
+    for (std::size_t s = 0; s < table.steps.size(); ++s)
+        levels[s] = stimulusLevel(table.steps[s]);
+    auto damage = [&](std::int64_t burst) {
+        for (int c = 0; c < BurstLocator::channelCount; ++c)
+            markBurst(verdict, table, c, burst);
+    };
+    for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
+        if (byBurst.count(burst) == 0 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
+            damage(burst);
+    for (std::int64_t burst : timing.offLine) {
+        const BurstHit& hit = *byBurst.at(burst);
+        std::vector<double> scores, amplitudes;
+        for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
+            auto near = byBurst.find(burst + k);
+            if (k != 0 && near != byBurst.end()) {
+                scores.push_back(near->second->score);
+                amplitudes.push_back(std::fabs(near->second->amplitude));
+            }
+        }
+        bool likeNeighbours = !scores.empty() && std::fabs(hit.score - median(scores)) < sameScore
+            && std::fabs(20 * std::log10(std::fabs(hit.amplitude) / median(amplitudes))) < sameLevelDb;
+        if (!likeNeighbours)
+            damage(burst);
+    }
+}
+
 } // namespace
 
 std::vector<std::int64_t> StepVerdict::damagedSteps(int c) const
@@ -101,17 +158,8 @@ StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing
             for (int c = 0; c < count; ++c)
                 verdict.damaged[c][s] = 1;
 
-    if (timing.reference >= 0) {
-        std::vector<std::uint8_t> heard(static_cast<std::size_t>(table.bursts()), 0);
-        for (const BurstHit& hit : locator.channel(timing.reference).hits)
-            heard[static_cast<std::size_t>(hit.burst)] = 1;
-        for (std::int64_t burst : timing.offLine)
-            heard[static_cast<std::size_t>(burst)] = 0;
-        for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
-            if (!heard[static_cast<std::size_t>(burst)])
-                for (int c = 0; c < count; ++c)
-                    markBurst(verdict, table, c, burst);
-    }
+    if (timing.reference >= 0)
+        judgeLoopback(locator, timing, verdict);
     for (int c = 0; c < count; ++c)
         if (c != timing.reference && timing.channels[c].found)
             judgeDevice(locator, timing, c, verdict);

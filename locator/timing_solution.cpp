@@ -27,6 +27,25 @@ double median(std::vector<double> values)
     return (lower + upper) / 2;
 }
 
+// The mean of the values within six robust deviations of their median: a
+// burst matched on a neighbouring cycle does not move it.
+double robustMean(const std::vector<double>& values)
+{
+    double middle = median(values);
+    std::vector<double> sizes;
+    for (double value : values)
+        sizes.push_back(std::fabs(value - middle));
+    double limit = std::max(6 * 1.4826 * median(sizes), 0.02);
+    double sum = 0;
+    std::size_t n = 0;
+    for (double value : values)
+        if (std::fabs(value - middle) <= limit) {
+            sum += value;
+            ++n;
+        }
+    return n > 0 ? sum / double(n) : middle;
+}
+
 // The least median of five neighbours along `values`.
 double earliestSettled(const std::vector<double>& values)
 {
@@ -144,7 +163,7 @@ namespace {
 constexpr double loopbackTolerance = 0.25;
 // A device's own delay moves its bursts along a sweep: only jumps well
 // beyond that cut its clock.
-constexpr double deviceTolerance = 8.0;
+constexpr double deviceTolerance = 3.0;
 
 int chooseReference(const BurstLocator& locator, const TimingSolution& solution, ReferenceChoice choice)
 {
@@ -167,11 +186,28 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
     return reference;
 }
 
-std::vector<ClockPoint> clockPoints(const ChannelBursts& bursts)
+// How far noise moves a burst's matched start: the noise against the
+// slope of the burst's shape (its fundamental and second harmonic) over
+// its window.
+double timeSpread(const BurstLocator& locator, const ChannelBursts& bursts, const BurstHit& hit)
+{
+    double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    double signal = hit.power - noise;
+    if (!(noise > 0))
+        return 0;
+    if (!(signal > noise))
+        return 1e3;
+    const BurstShape& shape = locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)];
+    double omega = shape.omega;
+    double slopeEnergy = shape.span * omega * omega * (1 + 4 * shape.harmonic) / 2;
+    return std::sqrt(noise / (signal * std::max(slopeEnergy, 1e-12)));
+}
+
+std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBursts& bursts)
 {
     std::vector<ClockPoint> points;
     for (const BurstHit& hit : bursts.hits)
-        points.push_back(ClockPoint{hit.burst, hit.played, hit.time});
+        points.push_back(ClockPoint{hit.burst, hit.played, hit.time, timeSpread(locator, bursts, hit)});
     return points;
 }
 
@@ -184,9 +220,10 @@ std::size_t worstOffChord(const std::vector<ClockPoint>& points, std::size_t fir
     const ClockPoint& b = points[last];
     double ratio = (b.time - a.time) / (b.played - a.played);
     std::size_t worst = 0;
-    double largest = tolerance;
+    double largest = 1;  // times the point's allowance
     for (std::size_t i = first + 1; i < last; ++i) {
-        double off = std::fabs(points[i].time - a.time - ratio * (points[i].played - a.played));
+        double off = std::fabs(points[i].time - a.time - ratio * (points[i].played - a.played))
+            / allowance(points[i], a.spread > b.spread ? a : b, tolerance);
         if (off > largest) {
             largest = off;
             worst = i;
@@ -259,10 +296,11 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
             continue;
         // With one burst a step the device's phase delay moves the
         // times too; it changes least above 1 kHz, where a
-        // loudspeaker's roll-off and the room's modes are far away.
+        // loudspeaker's roll-off and the room's modes are far away. The
+        // choice is the run's, so that every stretch keeps to it.
         std::size_t high = 0;
         for (const BurstHit& hit : locator.channel(c).hits)
-            high += inside(hit) && table.stepOf(hit.burst).nomFreq >= 1000;
+            high += table.stepOf(hit.burst).nomFreq >= 1000;
         bool highOnly = !solution.clockFromRepeats && high >= 20;
         std::map<std::int64_t, std::vector<Point>> byStep;
         for (const BurstHit& hit : locator.channel(c).hits)
@@ -306,14 +344,11 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         worstAll = std::max(worstAll, worst / segment.ratio);
         std::vector<double> offsets;
         for (const BurstHit& hit : locator.channel(solution.clockChannel).hits)
-            if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst)
+            if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst
+                && std::find(solution.offLine.begin(), solution.offLine.end(), hit.burst) == solution.offLine.end())
                 offsets.push_back(hit.time - segment.ratio * hit.played);
-        if (!offsets.empty()) {
-            double sum = 0;
-            for (double offset : offsets)
-                sum += offset;
-            segment.offset = solution.reference >= 0 ? sum / double(offsets.size()) : median(offsets);
-        }
+        if (!offsets.empty())
+            segment.offset = solution.reference >= 0 ? robustMean(offsets) : median(offsets);
     }
     solution.residual = worstAll;
 }
@@ -387,9 +422,12 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         solution.clockChannel = !solution.channels[0].found
                 || locator.channel(1).hits.size() > locator.channel(0).hits.size() ? 1 : 0;
 
-    std::vector<ClockPoint> points = clockPoints(locator.channel(solution.clockChannel));
-    double tolerance = (solution.reference >= 0 ? loopbackTolerance : deviceTolerance) * locator.scale;
-    SegmentedClock clock = segmentClock(points, tolerance, locator.scale);
+    std::vector<ClockPoint> points = clockPoints(locator, locator.channel(solution.clockChannel));
+    bool loopback = solution.reference >= 0;
+    double tolerance = (loopback ? loopbackTolerance : deviceTolerance) * locator.scale;
+    // Without a loopback a change of clock cannot be told from the device's
+    // own delay changing along the sweep: only jumps cut the clock.
+    SegmentedClock clock = segmentClock(points, tolerance, locator.scale, loopback);
     solution.offLine = clock.outliers;
     std::vector<ClockPoint> onLine;
     for (const ClockPoint& point : points)

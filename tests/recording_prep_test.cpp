@@ -111,7 +111,7 @@ TEST(RecordingPrep, MeetsTheAccuracyListOnDriftFormatsAndHostilePaths)
         EXPECT_LT(run.residual, c.residual) << c.name;
         EXPECT_LE(worst.level, c.level) << c.name;
         EXPECT_LE(worst.diffLevel, c.level) << c.name;
-        EXPECT_LE(worst.phase, c.phase) << c.name;
+        EXPECT_LE(worst.phase, c.phase) << c.name << "\n" << run.report << run.errors;
         EXPECT_LE(worst.diffPhase, c.level == level ? 0.005 : c.phase) << c.name;
     }
 }
@@ -156,7 +156,7 @@ TEST(RecordingPrep, MeasuresTheClockWithoutALoopback)
         if (std::string(numAvg) == "2") {
             EXPECT_NEAR(run.clock, 50, 0.05);
         } else {
-            EXPECT_NEAR(run.clock, 50, 1.0);
+            EXPECT_NEAR(run.clock, 50, 1.0) << run.report;
             EXPECT_NE(run.report.find("numAvg 2"), std::string::npos);
         }
     }
