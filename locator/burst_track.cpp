@@ -59,10 +59,14 @@ double BurstTrack::predictStart(const StepTable& table, double nominal, std::int
 
 int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double nominal, std::int64_t burst) const
 {
-    double clock = 3;
+    // Once three hits of the stretch fix the clock, the prediction is good
+    // to a fraction of a frame: a narrow search cannot land a cycle away
+    // on a burst of a few samples a cycle.
+    bool settled = hits.size() - stretchStart >= 3;
+    double clock = settled ? 0.5 : 3;
     if (!hits.empty()) {
         double distance = nominal * (table.playedOffset(burst) - hits.back().played);
-        clock += (hits.size() - stretchStart < 3 && carriedScale == 0 ? clockTolerance : 2e-5) * std::fabs(distance);
+        clock += (!settled && carriedScale == 0 ? clockTolerance : 2e-5) * std::fabs(distance);
     }
     // The detector's proposal is only as good as the envelope of a burst
     // that may be cut or filtered: the first match searches the burst's

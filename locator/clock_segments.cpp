@@ -9,6 +9,8 @@ namespace {
 // few, so that a device's delay changing slowly along a sweep does not
 // look like a jump.
 constexpr std::size_t predictingPoints = 4;
+// How far from a whole number of frames a jump may measure.
+constexpr double wholeFrameSlack = 0.2;
 
 struct Line {
     double ratio = 1, offset = 0;
@@ -55,17 +57,26 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
     std::size_t available = std::min<std::size_t>(3, points.size() - i - 1);
     if (available == 0)
         return false;
+    // A recorder loses or inserts whole frames of its own: a shift by a
+    // fraction (half a period, where a burst of a few samples a cycle is
+    // matched a cycle away) is not a jump.
     Line shifted = current;
     shifted.offset = points[i].time - current.ratio * points[i].played;
+    double jump = shifted.offset - current.offset;
+    bool whole = std::fabs(jump - std::round(jump)) <= wholeFrameSlack + 3 * points[i].spread
+        && std::round(jump) != 0;
     std::size_t on = 0;
     for (std::size_t k = 1; k <= available; ++k)
         on += near(shifted, points[i + k], tolerance);
-    if (on >= std::min<std::size_t>(2, available))
+    if (whole && on >= std::min<std::size_t>(2, available))
         return true;
     if (!clockChanges || available < 2)
         return false;
+    // A new clock must differ from the old by more than the points' own
+    // scatter over the stretch it is fitted on.
     Line fresh = lineThrough(points, i, i + 2, current.ratio);
-    return near(fresh, points[i + 2], tolerance);
+    double apart = std::fabs(fresh.ratio - current.ratio) * (points[i + 2].played - points[i].played);
+    return apart > tolerance && near(fresh, points[i + 2], tolerance);
 }
 
 } // namespace

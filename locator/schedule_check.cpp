@@ -11,6 +11,9 @@ namespace {
 constexpr double fullScale = 32767;
 constexpr double generatorShape = 0.98;
 constexpr double nearFullScale = 32700;
+// A match's level says how loud a burst is only where its shape is the
+// burst's (a harmonic near a recorder's half rate makes it neither).
+constexpr double wellMatched = 0.99;
 
 // Three significant digits: "near 1000 Hz", "near 102 Hz".
 std::string rounded(double value)
@@ -205,8 +208,12 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
                            + (referenceOption ? "give --reference none to say so, or " : "") + "check the wiring).");
     if (timing.reference >= 0) {
         double low = 1e300, high = -1e300;
+        // Only the bursts the recording carries whole and well matched: on
+        // the clock's lines, and below 0.4 times its rate where a
+        // recorder's own anti-alias filter begins to fall.
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
-            if (std::find(timing.offLine.begin(), timing.offLine.end(), hit.burst) != timing.offLine.end())
+            if (std::find(timing.offLine.begin(), timing.offLine.end(), hit.burst) != timing.offLine.end()
+                || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.scale || hit.score < wellMatched)
                 continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);
@@ -218,7 +225,8 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
                                + " dB across the run, so it is not a loopback: check the wiring"
                                + (referenceOption ? " or give --reference." : "."));
     }
-    if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0)
+    if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0
+        && timing.channels[device].polaritySure)
         warnings.push_back("Note: channel " + std::to_string(device + 1)
                            + " is inverted against the loopback (polarity -1).");
     return warnings;

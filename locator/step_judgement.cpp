@@ -15,28 +15,63 @@ constexpr std::int64_t neighbourhood = 3;
 // A neighbour counts as strong this far above the lead-in's noise.
 constexpr double strongOverNoise = 100;
 constexpr double strongScore = 0.8;
-// A device's burst this far off its neighbours' delay is damaged: two
-// frames, or a twentieth of a period where its phase moves more.
-constexpr double deviceDeparture = 2.0;
-constexpr double departureShare = 0.05;
 // A step whose stimulus reads less than this carries nothing to miss.
 constexpr double carriedLevel = 0.1;
-// A loopback burst off its line is the same burst matched a cycle away
-// when its score and level are this close to its neighbours'.
-constexpr double sameScore = 0.02;
-constexpr double sameLevelDb = 0.1;
+// How far a burst's level may leave its neighbours' (a device's response
+// changes from step to step; a loopback's does not), and the least share
+// of a burst its shape may leave unexplained before it counts as damage.
+constexpr double loopbackLevelDb = 0.1;
+constexpr double deviceLevelDb = 1.0;
+constexpr double unexplainedFloor = 1e-3;
+constexpr double wellExplained = 1e-4;
 
-double median(std::vector<double> values)
-{
-    std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    return values[middle];
-}
 
 void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t burst)
 {
     if (burst >= 0 && burst < table.bursts())
         verdict.damaged[c][static_cast<std::size_t>(burst / table.numAvg)] = 1;
+}
+
+// Whether a burst's match departs from its neighbours' (the closest one
+// each side within three bursts that is matched with a shape like its
+// own, a second harmonic or not): its level off theirs by more than
+// `levelDb`, or the part of it that the shape does not explain
+// (1 - score^2: a click, a dropout, a sample that went wrong) four times
+// the larger of theirs. Only where the shape explains the neighbours all
+// but wholly: where it does not (a harmonic near the recorder's half rate,
+// a device's filters) the left-over changes from step to step. A burst
+// matched a cycle away keeps both.
+bool departs(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
+             std::int64_t burst, double levelDb)
+{
+    const BurstHit& hit = *byBurst.at(burst);
+    auto harmonic = [&](std::int64_t b) {
+        return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
+    };
+    auto unexplained = [](const BurstHit& h) { return 1 - h.score * h.score; };
+    auto level = [](const BurstHit& h) { return 20 * std::log10(std::max(std::fabs(h.amplitude), 1e-12)); };
+    std::vector<const BurstHit*> nearest;
+    double usual = 0;
+    std::size_t like = 0;
+    for (int side : {-1, 1}) {
+        bool taken = false;
+        for (std::int64_t k = 1; k <= neighbourhood; ++k) {
+            auto near = byBurst.find(burst + side * k);
+            if (near == byBurst.end() || harmonic(burst + side * k) != harmonic(burst))
+                continue;
+            usual = std::max(usual, unexplained(*near->second));
+            ++like;
+            if (!taken)
+                nearest.push_back(near->second);
+            taken = true;
+        }
+    }
+    if (like < 2 || usual >= wellExplained)
+        return false;
+    double expected = 0;
+    for (const BurstHit* near : nearest)
+        expected += level(*near) / double(nearest.size());
+    return unexplained(hit) > 4 * usual + unexplainedFloor || std::fabs(level(hit) - expected) > levelDb;
 }
 
 // A device channel: its bursts missing between strong neighbours, or off
@@ -54,29 +89,20 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
         return found != byBurst.end() && found->second->score >= strongScore
             && found->second->power >= strongOverNoise * noise;
     };
-    auto offset = [&](const BurstHit& hit) { return hit.time - timing.inputFrame(c, hit.burst, hit.played); };
     for (std::int64_t burst = 0; burst < table.bursts(); ++burst) {
         auto found = byBurst.find(burst);
         // At either end of the run, the side that has no bursts counts as strong.
         bool before = burst < neighbourhood, after = burst + neighbourhood >= table.bursts();
-        std::vector<double> around;
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             before = before || strong(burst - k);
             after = after || strong(burst + k);
-            for (std::int64_t near : {burst - k, burst + k}) {
-                auto n = byBurst.find(near);
-                if (n != byBurst.end())
-                    around.push_back(offset(*n->second));
-            }
         }
         // A channel whose bursts stand less than 30 dB clear of its noise
         // misses some of them to the noise, not to damage.
         if (found == byBurst.end()) {
             if (before && after && timing.channels[c].levelAboveNoise >= 30)
                 markBurst(verdict, table, c, burst);
-        } else if (strong(burst) && around.size() >= 2
-                   && std::fabs(offset(*found->second) - median(around))
-                       > std::max(deviceDeparture * locator.scale, departureShare * 2 * locator.shapes[static_cast<std::size_t>(burst / table.numAvg)].halfPeriod)) {
+        } else if (strong(burst) && departs(locator, byBurst, burst, deviceLevelDb)) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -114,20 +140,16 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, St
     for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
         if (byBurst.count(burst) == 0 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
             damage(burst);
-    for (std::int64_t burst : timing.offLine) {
-        const BurstHit& hit = *byBurst.at(burst);
-        std::vector<double> scores, amplitudes;
-        for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
-            auto near = byBurst.find(burst + k);
-            if (k != 0 && near != byBurst.end()) {
-                scores.push_back(near->second->score);
-                amplitudes.push_back(std::fabs(near->second->amplitude));
-            }
+    // Every burst there is judged against its neighbours; one off the line
+    // is damage only when it departs from them too (else it is the same
+    // burst matched a cycle away), and then also when it has no neighbours.
+    for (const auto& entry : byBurst) {
+        bool off = std::find(timing.offLine.begin(), timing.offLine.end(), entry.first) != timing.offLine.end();
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb) || (off && byBurst.size() < 2)) {
+            damage(entry.first);
+            if (!off)
+                verdict.clockDamage.push_back(entry.first);
         }
-        bool likeNeighbours = !scores.empty() && std::fabs(hit.score - median(scores)) < sameScore
-            && std::fabs(20 * std::log10(std::fabs(hit.amplitude) / median(amplitudes))) < sameLevelDb;
-        if (!likeNeighbours)
-            damage(burst);
     }
 }
 

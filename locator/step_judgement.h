@@ -23,6 +23,9 @@ struct ClockJump {
 struct StepVerdict {
     std::vector<ClockJump> jumps;
     std::vector<std::uint8_t> damaged[BurstLocator::channelCount];  ///< per step, 1 when damaged
+    /// Loopback bursts found damaged though they lay on the clock's line:
+    /// the clock is solved again without them.
+    std::vector<std::int64_t> clockDamage;
 
     /// The damaged steps of channel `c`, 0-based.
     std::vector<std::int64_t> damagedSteps(int c) const;

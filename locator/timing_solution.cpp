@@ -139,7 +139,22 @@ void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
         amplitudes.push_back(hit.amplitude);
         scores.push_back(hit.score);
     }
-    timing.polarity = median(amplitudes) < 0 ? -1 : 1;
+    // The polarity is read in the device's passband, the bursts within
+    // 6 dB of its loudest tenth: below a high-pass or above a low-pass its
+    // phase turns, and the sign of a match there says nothing.
+    std::vector<double> sizes;
+    for (double amplitude : amplitudes)
+        sizes.push_back(std::fabs(amplitude));
+    std::sort(sizes.begin(), sizes.end());
+    double loud = sizes[sizes.size() * 9 / 10] / 2;
+    std::size_t votes = 0, negative = 0;
+    for (double amplitude : amplitudes)
+        if (std::fabs(amplitude) >= loud) {
+            ++votes;
+            negative += amplitude < 0;
+        }
+    timing.polarity = 2 * negative > votes ? -1 : 1;
+    timing.polaritySure = 10 * negative >= 9 * votes || 10 * negative <= votes;
     timing.medianScore = median(scores);
     timing.levelAboveNoise = bursts.leadIn.frames > 0 && bursts.leadIn.variance > 0
         ? 10 * std::log10(bursts.firstPower / bursts.leadIn.variance)
@@ -165,6 +180,61 @@ constexpr double loopbackTolerance = 0.25;
 // beyond that cut its clock.
 constexpr double deviceTolerance = 3.0;
 
+// How a high-pass far below a burst's frequency moves the burst: in
+// proportion to 1 / f^2, for a first-order coupling and a second-order one.
+double couplingShape(const StepTable& table, std::int64_t burst)
+{
+    double f = table.stepOf(burst).actFreq;
+    return 1.0 / (f * f);
+}
+
+// The coupling that, taken out of every point, leaves each segment's
+// points straightest: least squares over the segments' lines and one
+// shared coupling term.
+double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
+                        const std::vector<ClockSegment>& segments)
+{
+    double across = 0, spread = 0;
+    for (const ClockSegment& segment : segments) {
+        double n = 0, sp = 0, spp = 0, st = 0, spt = 0, sg = 0, spg = 0;
+        std::vector<const ClockPoint*> own;
+        for (const ClockPoint& point : points)
+            if (point.burst >= segment.firstBurst && point.burst <= segment.lastBurst)
+                own.push_back(&point);
+        if (own.size() < 3)
+            continue;
+        // A segment of one frequency (a polar run) says nothing of it.
+        double low = couplingShape(table, own.back()->burst), high = couplingShape(table, own.front()->burst);
+        if (std::max(low, high) < 1.1 * std::min(low, high))
+            continue;
+        double p0 = own.front()->played, t0 = own.front()->time;
+        for (const ClockPoint* point : own) {
+            double p = point->played - p0, t = point->time - t0, g = couplingShape(table, point->burst);
+            n += 1;
+            sp += p;
+            spp += p * p;
+            st += t;
+            spt += p * t;
+            sg += g;
+            spg += p * g;
+        }
+        double det = n * spp - sp * sp;
+        if (!(det > 0))
+            continue;
+        // Each point's time and coupling shape less their segment's line.
+        double at = (spp * st - sp * spt) / det, bt = (n * spt - sp * st) / det;
+        double ag = (spp * sg - sp * spg) / det, bg = (n * spg - sp * sg) / det;
+        for (const ClockPoint* point : own) {
+            double p = point->played - p0;
+            double rt = point->time - t0 - at - bt * p;
+            double rg = couplingShape(table, point->burst) - ag - bg * p;
+            across += rt * rg;
+            spread += rg * rg;
+        }
+    }
+    return spread > 0 ? across / spread : 0;
+}
+
 int chooseReference(const BurstLocator& locator, const TimingSolution& solution, ReferenceChoice choice)
 {
     if (choice == ReferenceChoice::channel1 || choice == ReferenceChoice::channel2) {
@@ -173,17 +243,25 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
     }
     if (choice != ReferenceChoice::automatic)
         return -1;
-    // Channel 2 first: the wiring the README gives has the loopback
-    // there, and it wins a tie.
-    int reference = -1;
-    for (int c = BurstLocator::channelCount - 1; c >= 0; --c) {
-        const ChannelTiming& timing = solution.channels[c];
-        if (!timing.found || timing.medianScore < loopbackScore)
-            continue;
-        if (reference < 0 || locator.channel(c).firstStart < locator.channel(reference).firstStart - 0.5)
-            reference = c;
+    bool candidate[2];
+    for (int c = 0; c < 2; ++c)
+        candidate[c] = solution.channels[c].found && solution.channels[c].medianScore >= loopbackScore;
+    if (!candidate[0] || !candidate[1])
+        return candidate[1] ? 1 : (candidate[0] ? 0 : -1);
+    // Both look like the generator's bursts: the one that arrives first is
+    // the loopback, judged over every burst both hold (one burst's click
+    // or loss does not decide); channel 2, the wiring the README gives,
+    // wins a tie.
+    std::map<std::int64_t, double> first;
+    for (const BurstHit& hit : locator.channel(0).hits)
+        first[hit.burst] = hit.time;
+    std::vector<double> lead;
+    for (const BurstHit& hit : locator.channel(1).hits) {
+        auto match = first.find(hit.burst);
+        if (match != first.end())
+            lead.push_back(hit.time - match->second);
     }
-    return reference;
+    return !lead.empty() && median(lead) > 0.5 ? 0 : 1;
 }
 
 // How far noise moves a burst's matched start: the noise against the
@@ -211,68 +289,6 @@ std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBu
     return points;
 }
 
-// The worst point of a stretch against the chord through its ends, or
-// none when every point lies within `tolerance` of it.
-std::size_t worstOffChord(const std::vector<ClockPoint>& points, std::size_t first, std::size_t last,
-                          double tolerance)
-{
-    const ClockPoint& a = points[first];
-    const ClockPoint& b = points[last];
-    double ratio = (b.time - a.time) / (b.played - a.played);
-    std::size_t worst = 0;
-    double largest = 1;  // times the point's allowance
-    for (std::size_t i = first + 1; i < last; ++i) {
-        double off = std::fabs(points[i].time - a.time - ratio * (points[i].played - a.played))
-            / allowance(points[i], a.spread > b.spread ? a : b, tolerance);
-        if (off > largest) {
-            largest = off;
-            worst = i;
-        }
-    }
-    return worst;
-}
-
-// Cuts the loopback's stretches further where one line cannot hold them
-// (a clock that changed slowly), as long as each part keeps two points.
-std::vector<ClockSegment> refined(const std::vector<ClockSegment>& segments, const std::vector<ClockPoint>& points,
-                                  double tolerance)
-{
-    std::vector<ClockSegment> out;
-    for (const ClockSegment& segment : segments) {
-        std::size_t first = 0, last = 0;
-        bool any = false;
-        for (std::size_t i = 0; i < points.size(); ++i)
-            if (points[i].burst >= segment.firstBurst && points[i].burst <= segment.lastBurst) {
-                if (!any)
-                    first = i;
-                last = i;
-                any = true;
-            }
-        if (!any) {
-            out.push_back(segment);
-            continue;
-        }
-        std::vector<std::pair<std::size_t, std::size_t>> parts{{first, last}};
-        for (std::size_t k = 0; k < parts.size();) {
-            auto [from, to] = parts[k];
-            std::size_t cut = to - from >= 3 ? worstOffChord(points, from, to, tolerance) : 0;
-            if (cut == 0 || cut - from < 2 || to - cut < 1) {
-                ++k;
-                continue;
-            }
-            parts[k] = {from, cut - 1};
-            parts.insert(parts.begin() + static_cast<std::ptrdiff_t>(k) + 1, {cut, to});
-        }
-        for (const auto& part : parts) {
-            ClockSegment piece = segment;
-            piece.firstBurst = points[part.first].burst;
-            piece.lastBurst = points[part.second].burst;
-            out.push_back(piece);
-        }
-    }
-    return out;
-}
-
 // The groups of points whose shared slope is the clock of `segment`.
 std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const TimingSolution& solution,
                                             const ClockSegment& segment)
@@ -286,7 +302,7 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
         std::vector<Point> points;
         for (const BurstHit& hit : locator.channel(solution.reference).hits)
             if (inside(hit))
-                points.emplace_back(hit.played, hit.time);
+                points.emplace_back(hit.played, hit.time - solution.coupling * couplingShape(locator.table, hit.burst));
         groups.push_back(points);
         return groups;
     }
@@ -305,7 +321,8 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
         std::map<std::int64_t, std::vector<Point>> byStep;
         for (const BurstHit& hit : locator.channel(c).hits)
             if (inside(hit) && (!highOnly || table.stepOf(hit.burst).nomFreq >= 1000))
-                byStep[solution.clockFromRepeats ? hit.burst / table.numAvg : 0].emplace_back(hit.played, hit.time);
+                byStep[solution.clockFromRepeats ? hit.burst / table.numAvg : 0].emplace_back(
+                    hit.played, hit.time - solution.coupling * couplingShape(table, hit.burst));
         for (auto& entry : byStep)
             groups.push_back(entry.second);
     }
@@ -346,7 +363,8 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         for (const BurstHit& hit : locator.channel(solution.clockChannel).hits)
             if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst
                 && std::find(solution.offLine.begin(), solution.offLine.end(), hit.burst) == solution.offLine.end())
-                offsets.push_back(hit.time - segment.ratio * hit.played);
+                offsets.push_back(hit.time - solution.coupling * couplingShape(locator.table, hit.burst)
+                                  - segment.ratio * hit.played);
         if (!offsets.empty())
             segment.offset = solution.reference >= 0 ? robustMean(offsets) : median(offsets);
     }
@@ -409,6 +427,12 @@ void findLags(const BurstLocator& locator, TimingSolution& solution)
 
 TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
 {
+    return solveTiming(locator, choice, {});
+}
+
+TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
+                           const std::vector<std::int64_t>& damaged)
+{
     TimingSolution solution;
     const int count = BurstLocator::channelCount;
     for (int c = 0; c < count; ++c)
@@ -422,18 +446,25 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice)
         solution.clockChannel = !solution.channels[0].found
                 || locator.channel(1).hits.size() > locator.channel(0).hits.size() ? 1 : 0;
 
-    std::vector<ClockPoint> points = clockPoints(locator, locator.channel(solution.clockChannel));
+    std::vector<ClockPoint> points;
+    for (const ClockPoint& point : clockPoints(locator, locator.channel(solution.clockChannel)))
+        if (std::find(damaged.begin(), damaged.end(), point.burst) == damaged.end())
+            points.push_back(point);
     bool loopback = solution.reference >= 0;
     double tolerance = (loopback ? loopbackTolerance : deviceTolerance) * locator.scale;
     // Without a loopback a change of clock cannot be told from the device's
     // own delay changing along the sweep: only jumps cut the clock.
     SegmentedClock clock = segmentClock(points, tolerance, locator.scale, loopback);
     solution.offLine = clock.outliers;
+    solution.offLine.insert(solution.offLine.end(), damaged.begin(), damaged.end());
     std::vector<ClockPoint> onLine;
     for (const ClockPoint& point : points)
         if (std::find(clock.outliers.begin(), clock.outliers.end(), point.burst) == clock.outliers.end())
             onLine.push_back(point);
-    solution.segments = solution.reference >= 0 ? refined(clock.segments, onLine, tolerance) : clock.segments;
+    solution.coupling = estimateCoupling(locator.table, onLine, clock.segments);
+    for (ClockPoint& point : onLine)
+        point.time -= solution.coupling * couplingShape(locator.table, point.burst);
+    solution.segments = clock.segments;
     fitSegments(locator, solution);
     solution.slope = solution.segments.front().ratio;
     solution.ppm = (solution.slope / locator.scale - 1) * 1e6;

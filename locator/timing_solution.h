@@ -13,7 +13,8 @@ struct ChannelTiming {
     bool found = false;
     double arrival = 0;         ///< the first step's start on the run's line, input frames (fractional)
     double firstSteps = 0;      ///< the same from the first ten steps' bursts alone
-    int polarity = 1;
+    int polarity = 1;           ///< the sign of the loudest bursts' match
+    bool polaritySure = true;   ///< nine in ten of them agree
     double levelAboveNoise = 0; ///< dB; inf when the lead-in is digital silence
     double medianScore = 0;
 };
@@ -37,6 +38,10 @@ struct TimingSolution {
     std::vector<ClockSegment> segments;  ///< in run order
     std::vector<std::int64_t> offLine;   ///< bursts of the clock's channel that lie on no line
     double lag[BurstLocator::channelCount] = {0, 0};  ///< input frames each channel lies after the lines
+    /// The recorder's input coupling (a high-pass of a few Hz on every
+    /// channel) moves a burst of f Hz earlier by about coupling / f^2 input
+    /// frames; the lines are fitted with it taken out.
+    double coupling = 0;
 
     /// The line that places burst `burst`: the segment that covers it, or
     /// the next one where it falls between two.
@@ -55,3 +60,8 @@ struct TimingSolution {
 /// is the channel whose bursts match the generator's waveform (median
 /// score 0.9 or more) and arrive first.
 TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice);
+
+/// The same, with `damaged` (bursts of the clock's channel found damaged by
+/// an earlier solution) kept out of the lines.
+TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
+                           const std::vector<std::int64_t>& damaged);

@@ -261,6 +261,10 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     }
     TimingSolution timing = solveTiming(locator, options.reference);
     StepVerdict verdict = judgeSteps(locator, timing, file.rate, nonfinite);
+    if (!verdict.clockDamage.empty()) {
+        timing = solveTiming(locator, options.reference, verdict.clockDamage);
+        verdict = judgeSteps(locator, timing, file.rate, nonfinite);
+    }
     Refusal refusal = prepRefusal(locator, timing, verdict, file.rate, double(file.frames));
     if (refusal.code != exitOk) {
         errors << refusal.text << std::endl;

@@ -100,6 +100,12 @@ Biquad Biquad::firstOrderLowPass(double cornerHz)
     return normalised(k, k, 0, 1 + k, k - 1, 0);
 }
 
+Biquad Biquad::firstOrderHighPass(double cornerHz)
+{
+    double k = std::tan(pi * cornerHz / sampleRate);
+    return normalised(1, -1, 0, 1 + k, k - 1, 0);
+}
+
 std::complex<double> Biquad::response(double frequencyHz) const
 {
     std::complex<double> z1 = std::polar(1.0, -2 * pi * frequencyHz / sampleRate);

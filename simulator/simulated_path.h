@@ -16,6 +16,8 @@ struct Biquad {
     static Biquad peaking(double centreHz, double q, double gainDb);
     /// A first-order low-pass (bilinear transform), as a section with b2 = a2 = 0.
     static Biquad firstOrderLowPass(double cornerHz);
+    /// A first-order high-pass, as an audio interface's input coupling.
+    static Biquad firstOrderHighPass(double cornerHz);
 
     /// The steady-state response at `frequencyHz`.
     std::complex<double> response(double frequencyHz) const;

@@ -25,13 +25,21 @@ struct PlayedSignal {
 
     explicit PlayedSignal(const StepTable& steps) : table(steps), samples(steps.steps.size()) {}
 
-    static double kernel(double x)
+    // A recorder below the played rate band-limits first, as its converter
+    // does: the sinc is widened by 1 / band and cut at the recorder's half
+    // rate, so that nothing above it aliases.
+    double band = 1;
+
+    double span() const { return reach / band; }
+
+    double kernel(double x) const
     {
         const double pi = std::acos(-1.0);
-        double r = x / reach;
+        double r = x / span();
         if (r * r >= 1)
             return 0;
-        double sinc = x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
+        double y = band * x;
+        double sinc = y == 0 ? 1.0 : std::sin(pi * y) / (pi * y);
         auto i0 = [](double v) {
             double sum = 1, term = 1;
             for (int k = 1; k < 40; ++k) {
@@ -41,7 +49,7 @@ struct PlayedSignal {
             return sum;
         };
         const double beta = 8;
-        return sinc * i0(beta * std::sqrt(1 - r * r)) / i0(beta);
+        return band * sinc * i0(beta * std::sqrt(1 - r * r)) / i0(beta);
     }
 
     const std::vector<double>& burstOf(std::size_t step)
@@ -56,7 +64,7 @@ struct PlayedSignal {
     double at(double t)
     {
         double sinceFirst = t - table.delay;
-        if (table.numAvg <= 0 || sinceFirst < -reach)
+        if (table.numAvg <= 0 || sinceFirst < -span())
             return 0;
         double value = 0;
         // The burst that starts at or before t, and the next one (t may
@@ -68,11 +76,11 @@ struct PlayedSignal {
             std::size_t step = static_cast<std::size_t>(static_cast<std::int64_t>(burst) / table.numAvg);
             double u = sinceFirst - burst * table.interval;
             const std::int32_t duration = table.steps[step].duration;
-            if (u <= -reach || u >= duration + reach)
+            if (u <= -span() || u >= duration + span())
                 continue;
             const std::vector<double>& s = burstOf(step);
-            std::int64_t lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(u - reach)));
-            std::int64_t hi = std::min<std::int64_t>(duration - 1, static_cast<std::int64_t>(std::floor(u + reach)));
+            std::int64_t lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(u - span())));
+            std::int64_t hi = std::min<std::int64_t>(duration - 1, static_cast<std::int64_t>(std::floor(u + span())));
             for (std::int64_t n = lo; n <= hi; ++n)
                 value += s[static_cast<std::size_t>(n)] * kernel(u - double(n));
         }
@@ -135,6 +143,7 @@ void SyntheticRecording::write(const std::string& path) const
     const double pi = std::acos(-1.0);
     FilterState states[2], second[2];
     PlayedSignal signal(table);
+    signal.band = std::min(1.0, rate / 44100.0);
     std::vector<double> block;
     // Played time of recording frame m: origin + (m - originFrame) * current,
     // restarted at every edit and where the clock changes.
