@@ -79,6 +79,10 @@ struct BurstLocator {
     const ChannelBursts& channel(int c) const { return channels[c].result; }
     /// The first loud sound's frequency on channel `c`, Hz (0 for none).
     double eventFrequency(int c) const { return channels[c].probe.frequency(); }
+    /// Input frames from the first loud sound on channel `c` to the next (0 for none).
+    std::int64_t eventSpacing(int c) const { return channels[c].probe.spacing(); }
+    /// Input frames the first loud sound on channel `c` lasted (0 for none).
+    std::int64_t eventLength(int c) const { return channels[c].probe.length(); }
 
 private:
     void pushOne(Channel& channel, double sample);

@@ -3,9 +3,7 @@
 void EventProbe::push(double x)
 {
     ++frame;
-    if (finished)
-        return;
-    if (started) {
+    if (started && !finished) {
         if ((x > 0) != (previous > 0) && x != 0 && previous != 0) {
             if (crossings++ == 0)
                 firstCrossing = frame;
@@ -29,7 +27,17 @@ void EventProbe::push(double x)
         } else if (quiet < 0 || power < quiet) {
             quiet = power;
         }
-    } else if (power <= 10 * quiet || countedFrames >= maxBlocks * blockFrames) {
-        finished = true;
+    } else if (!finished) {
+        finished = power <= 10 * quiet || countedFrames >= maxBlocks * blockFrames;
+        quietAgain = power <= 10 * quiet;
+        if (quietAgain)
+            endFrame = frame;
+    } else if (secondStart == 0) {
+        if (power <= 10 * quiet && !quietAgain) {
+            quietAgain = true;
+            endFrame = frame;
+        }
+        else if (quietAgain && power > 100 * quiet && power > 1)
+            secondStart = frame;
     }
 }

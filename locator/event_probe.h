@@ -3,8 +3,9 @@
 #include <cstdint>
 
 /// Notes the first sound in one channel that rises 20 dB above the quiet
-/// before it, and its frequency from its zero crossings: what the user
-/// played, when it does not match the arguments.
+/// before it, its frequency from its zero crossings, and where the next
+/// such sound begins: what the user played, and how fast, when it does not
+/// match the arguments.
 struct EventProbe {
     static constexpr int blockFrames = 32;
     static constexpr int maxBlocks = 128;  ///< frames counted: 4096
@@ -15,6 +16,9 @@ struct EventProbe {
     int filled = 0;
     bool started = false, finished = false;
     std::int64_t frame = 0, startFrame = 0, countedFrames = 0;
+    bool quietAgain = false;          ///< the first event has ended in quiet
+    std::int64_t endFrame = 0;        ///< where it ended; 0 while it lasts
+    std::int64_t secondStart = 0;     ///< where the next event began; 0 for none yet
     int crossings = 0;
     std::int64_t firstCrossing = 0, lastCrossing = 0;
     double previous = 0;
@@ -26,6 +30,11 @@ struct EventProbe {
     }
 
     void push(double x);
+
+    /// Frames from the first event's start to the next one's, or 0.
+    std::int64_t spacing() const { return secondStart > 0 ? secondStart - startFrame : 0; }
+    /// Frames the first event lasted, to a block, or 0.
+    std::int64_t length() const { return endFrame > 0 ? endFrame - startFrame : 0; }
 
     /// The event's frequency in Hz, or 0 when there was none. The burst's
     /// waveform crosses zero twice a cycle, a third and two thirds into it,

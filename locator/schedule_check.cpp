@@ -68,9 +68,37 @@ std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& ti
 
 } // namespace
 
+std::string speedMismatch(const BurstLocator& locator, double inputRate)
+{
+    const StepTable& table = locator.table;
+    if (table.steps.empty())
+        return "";
+    double expected = table.interval * locator.scale;
+    double expectedLength = table.steps.front().duration * locator.scale;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        double spacing = double(locator.eventSpacing(c));
+        double length = double(locator.eventLength(c));
+        if (spacing <= 0 || length <= 0)
+            continue;
+        // The first burst is measured to a block of the probe: a quarter
+        // of its length either way is allowed.
+        double stretch = spacing / expected;
+        if (std::fabs(stretch - 1) > 0.02 && std::fabs(length / expectedLength / stretch - 1) < 0.25)
+            return "The bursts come every " + fixedText(spacing, 0) + " frames and last " + fixedText(length, 0)
+                + ", where the arguments give " + fixedText(expected, 0) + " and " + fixedText(expectedLength, 0)
+                + ": the recording plays at " + fixedText(1 / stretch, 3)
+                + " times its speed, so the sample rate looks wrong (the file says " + fixedText(inputRate, 0)
+                + " Hz; it was made at about " + rounded(inputRate * stretch) + " Hz).";
+    }
+    return "";
+}
+
 std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
                              double inputRate)
 {
+    std::string speed = speedMismatch(locator, inputRate);
+    if (!speed.empty())
+        return speed;
     const StepTable& table = locator.table;
     if (!timing.anyFound()) {
         for (int c = 0; c < BurstLocator::channelCount; ++c) {

@@ -32,6 +32,19 @@ void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t
         verdict.damaged[c][static_cast<std::size_t>(burst / table.numAvg)] = 1;
 }
 
+// What ravan reads of the generator's own burst of `step`: next to
+// nothing where the second harmonic's alias falls on the fundamental.
+double stimulusLevel(const StepInfo& step)
+{
+    double re = 0, im = 0;
+    for (std::int32_t n = 0; n < step.duration; ++n) {
+        double sample = toneBurstSample(n, step.omega);
+        re += sample * std::cos(step.omega * n);
+        im += sample * std::sin(step.omega * n);
+    }
+    return std::hypot(re, im) / (analyzerScale * std::max(1, step.duration));
+}
+
 // Whether a burst's match departs from its neighbours' (the closest one
 // each side within three bursts that is matched with a shape like its
 // own, a second harmonic or not): its level off theirs by more than
@@ -100,7 +113,8 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
         // A channel whose bursts stand less than 30 dB clear of its noise
         // misses some of them to the noise, not to damage.
         if (found == byBurst.end()) {
-            if (before && after && timing.channels[c].levelAboveNoise >= 30)
+            if (before && after && timing.channels[c].levelAboveNoise >= 30
+                && stimulusLevel(table.stepOf(burst)) >= carriedLevel)
                 markBurst(verdict, table, c, burst);
         } else if (strong(burst) && departs(locator, byBurst, burst, deviceLevelDb)) {
             markBurst(verdict, table, c, burst);
@@ -108,18 +122,6 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     }
 }
 
-// What ravan reads of the generator's own burst of `step`: next to
-// nothing where the second harmonic's alias falls on the fundamental.
-double stimulusLevel(const StepInfo& step)
-{
-    double re = 0, im = 0;
-    for (std::int32_t n = 0; n < step.duration; ++n) {
-        double sample = toneBurstSample(n, step.omega);
-        re += sample * std::cos(step.omega * n);
-        im += sample * std::sin(step.omega * n);
-    }
-    return std::hypot(re, im) / (analyzerScale * std::max(1, step.duration));
-}
 
 // The loopback: every burst the stimulus carries must be there, on its
 // line. A burst off the line that keeps its neighbours' score and level is

@@ -55,6 +55,9 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                     double inputRate, double inputFrames)
 {
     std::string mismatch = scheduleMismatch(locator, timing, inputFrames, inputRate);
+    std::string speed = speedMismatch(locator, inputRate);
+    if (!speed.empty())
+        return {exitMismatch, speed};
     if (!timing.anyFound()) {
         if (!mismatch.empty())
             return {exitMismatch, mismatch};

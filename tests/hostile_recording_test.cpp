@@ -23,6 +23,12 @@ constexpr double latency = 1500.3;
 constexpr std::int64_t silenceFrame = static_cast<std::int64_t>(22050 + 100 * 22050 + 11025 + latency);
 constexpr std::int64_t burstFrame = static_cast<std::int64_t>(22050 + 120 * 22050 + 30 + latency);
 
+// A recording whose header states another rate than it was made at: a
+// recording at `madeAt` Hz labelled `labelled` Hz (16-bit WAV).
+struct Relabelled {
+    int madeAt, labelled;
+};
+
 struct HostileCase {
     const char* name;
     SyntheticRecording recording;
@@ -31,6 +37,7 @@ struct HostileCase {
     std::vector<const char*> lines;     // in the report or on standard error
     int silentRows;                     // steps written as silence
     bool exact = true;                  // the device has no phase of its own in its passband
+    Relabelled relabel = {0, 0};
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out)
@@ -95,6 +102,24 @@ SyntheticRecording coupled(double cornerHz, double leadSeconds = 0)
     return recording;
 }
 
+SyntheticRecording tweeter()
+{
+    SyntheticRecording recording = device();
+    recording.channels[0].filter = Biquad::highPass(2000, std::sqrt(0.5));
+    recording.channels[0].highPass = Biquad::highPass(2000, std::sqrt(0.5));
+    recording.noiseDb = 60;
+    return recording;
+}
+
+SyntheticRecording fallingSweep()
+{
+    SyntheticRecording recording = device();
+    recording.args = {"5000", "1", "15000"};
+    recording.channels[0].gain = 1;
+    recording.latencyFrames = 1500;
+    return recording;
+}
+
 SyntheticRecording highPassDevice()
 {
     SyntheticRecording recording = device();
@@ -135,17 +160,46 @@ const HostileCase cases[] = {
     {"Drift500ppm", drifted(500), {}, 0, {"damaged 2:\tnone\n"}, 0},
     {"DriftMinus500ppm", drifted(-500), {}, 0, {"damaged 2:\tnone\n"}, 0},
     {"TwentyTwoKilohertzRecording", withRate(22050), {}, 0, {"damaged 1:\t201\n", "segments:\t1\n"}, 1, false},
+    {"FallingSweepFrom15kHz", fallingSweep(), {}, 0, {"time of flight:\t0.00 frames", "damaged 1:\tnone\n"}, 5},
+    {"TweeterAlone", tweeter(), {}, 0, {"reference:\tchannel 2\n"}, 0, false},
+    {"HalfSpeed", withRate(88200), {}, -7, {"plays at 0.500 times its speed, so the sample rate looks wrong"}, 0,
+     true, {88200, 44100}},
+    {"FortyFourKilohertzLabelled48", device(), {}, -7, {"it was made at about 44100 Hz"}, 0, true, {44100, 48000}},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
 };
+
+// Writes the recording, states `labelled` Hz in its header, prepares it.
+PrepRun prepareRelabelled(const SyntheticRecording& recording, int labelled, const std::vector<std::string>& args)
+{
+    TempDir dir;
+    recording.write(dir.file("made.wav"));
+    std::string wav = readFile(dir.file("made.wav"));
+    putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[24]), labelled);
+    putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[28]), labelled * 4);
+    writeFile(dir.file("rec.wav"), wav);
+    std::vector<std::string> all{dir.file("rec.wav"), dir.file("aligned.wav")};
+    all.insert(all.end(), args.begin(), args.end());
+    RunResult result = runPrepWith(all);
+    PrepRun run;
+    run.code = result.code;
+    run.report = result.report;
+    run.errors = result.errors;
+    run.aligned = readFile(dir.file("aligned.wav"));
+    return run;
+}
 
 class HostileRecording : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
 {
     const HostileCase& c = GetParam();
-    PrepRun run = prepare(c.recording, c.prepArgs);
+    SyntheticRecording recording = c.recording;
+    if (c.relabel.madeAt != 0)
+        recording.rate = c.relabel.madeAt;
+    PrepRun run = c.relabel.madeAt != 0 ? prepareRelabelled(recording, c.relabel.labelled, c.prepArgs)
+                                       : prepare(recording, c.prepArgs);
     std::string said = run.report + run.errors;
     ASSERT_EQ(run.code, c.code) << said;
     for (const char* line : c.lines)
