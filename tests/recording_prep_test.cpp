@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdint>
@@ -160,6 +161,22 @@ TEST(RecordingPrep, MeasuresTheClockWithoutALoopback)
             EXPECT_NE(run.report.find("numAvg 2"), std::string::npos);
         }
     }
+}
+
+TEST(RecordingPrep, APipeIsRefusedAndAnEarlierOutputKeptWhole)
+{
+    // A FIFO can be read once; ravprep reads a recording twice. Refused
+    // before anything is written, the file already at the output stays.
+    TempDir dir;
+    writeFile(dir.file("aligned.wav"), "an earlier output");
+    writeFile(dir.file("sweep.wav"), generatedFile());
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    std::string feed = "cat '" + dir.file("sweep.wav") + "' > '" + dir.file("fifo") + "' 2>/dev/null &";
+    ASSERT_EQ(std::system(feed.c_str()), 0);
+    RunResult result = runPrepWith({dir.file("fifo"), dir.file("aligned.wav")});
+    EXPECT_EQ(result.code, -2) << result.errors;
+    EXPECT_NE(result.errors.find("can be read only once"), std::string::npos) << result.errors;
+    EXPECT_EQ(readFile(dir.file("aligned.wav")), "an earlier output");
 }
 
 TEST(FractionalDelay, SideBySideSumsEqualOneAtATime)
