@@ -66,7 +66,18 @@ std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& ti
         + ": give the start frequency the file was generated with.";
 }
 
+// The usual recording rate within 1 % of `rate`, or `rate` to three digits.
+double likelyRate(double rate)
+{
+    for (double usual : {8000.0, 11025.0, 16000.0, 22050.0, 24000.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0,
+                         176400.0, 192000.0, 352800.0, 384000.0})
+        if (std::fabs(rate / usual - 1) < 0.01)
+            return usual;
+    return std::strtod(rounded(rate).c_str(), nullptr);
+}
+
 } // namespace
+
 
 std::string speedMismatch(const BurstLocator& locator, double inputRate)
 {
@@ -88,7 +99,7 @@ std::string speedMismatch(const BurstLocator& locator, double inputRate)
                 + ", where the arguments give " + fixedText(expected, 0) + " and " + fixedText(expectedLength, 0)
                 + ": the recording plays at " + fixedText(1 / stretch, 3)
                 + " times its speed, so the sample rate looks wrong (the file says " + fixedText(inputRate, 0)
-                + " Hz; it was made at about " + rounded(inputRate * stretch) + " Hz).";
+                + " Hz; it was made at about " + fixedText(likelyRate(inputRate * stretch), 0) + " Hz).";
     }
     return "";
 }

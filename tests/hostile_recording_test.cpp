@@ -204,7 +204,17 @@ TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
     ASSERT_EQ(run.code, c.code) << said;
     for (const char* line : c.lines)
         EXPECT_NE(said.find(line), std::string::npos) << line << " missing from\n" << said;
+    // ravdelay reads the same engine on the 44-byte layout: it never names
+    // an option it does not have.
+    if (recording.format == 0 && recording.rate == 44100 && c.relabel.madeAt == 0) {
+        std::vector<std::string> args = c.prepArgs.empty() ? recording.args : c.prepArgs;
+        RunResult delay = runDelayFinderOn(run.recording, args);
+        std::printf("%-36s ravdelay %d: %s\n", c.name, delay.code,
+                    delay.code == 0 ? delay.report.substr(delay.report.rfind("delay:")).c_str() : delay.errors.c_str());
+        EXPECT_EQ(delay.errors.find("--"), std::string::npos) << delay.errors;
+    }
     if (c.code != 0) {
+        std::printf("%-36s ravprep %d: %s", c.name, run.code, run.errors.c_str());
         EXPECT_TRUE(run.aligned.empty()) << "a refused recording must leave no file";
         return;
     }

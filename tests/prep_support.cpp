@@ -32,6 +32,7 @@ PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::stri
     run.report = result.report;
     run.errors = result.errors;
     run.aligned = readFile(dir.file("aligned.wav"));
+    run.recording = readFile(dir.file("rec"));
     run.clock = valueAfter(run.report, "clock:\t");
     run.residual = valueAfter(run.report, "residual:\t");
     run.flight = valueAfter(run.report, "time of flight:\t");

@@ -13,6 +13,7 @@ RunResult runPrepWith(const std::vector<std::string>& args);
 struct PrepRun {
     int code = 0;
     std::string report, errors, aligned;
+    std::string recording;  ///< the recording's bytes
     double clock = 0, residual = 0, flight = 0;
 };
 
