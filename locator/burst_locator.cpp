@@ -25,8 +25,8 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
     identifyLead = 0;
     for (std::size_t j = 0; j < std::min(sweepFromStart.steps.size(), identifiedSteps); ++j) {
         BurstShape shape(sweepFromStart.steps[j], scale);
-        identifyLead = std::max<std::int64_t>(identifyLead, shape.window() + static_cast<std::int64_t>(
-                                                               std::min(shape.halfPeriod, 64.0)) + 8);
+        // Up to four times as long: the longest burst a heard factor tries.
+        identifyLead = std::max<std::int64_t>(identifyLead, 4 * shape.window() + maxFactorReach + 8);
     }
     shapes.clear();
     for (const StepInfo& step : table.steps)
@@ -139,6 +139,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.played = table.playedOffset(track.next) + shape.span / (2 * trackScale);
         found.time = fit.time + shape.span / 2;
         found.amplitude = fit.amplitude;
+        found.unclipped = fit.unclipped;
         found.fundamentalDelay = fit.fundamentalDelay;
         found.peak = fit.peak;
         found.score = fit.score;
@@ -147,7 +148,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         if (track.hits.size() < identifiedHits)
         {
             found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
-            found.heardFactor = heardFactor(channel, step, fit.time, trackScale);
+            found.heardFactor = heardFactor(channel, step, fit.time, trackScale, found.fineFactor);
         }
         track.addHit(found, predicted + shape.span / 2, scale);
     } else {
@@ -200,28 +201,71 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
     return best;
 }
 
-double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale) const
+double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale,
+                                 double& fine) const
 {
     // The frequencies a wrong start frequency or a wrong speed would put
     // there; the step's own wins unless another matches clearly better.
     static constexpr double factors[] = {1.0,  0.25, 1.0 / 3, 0.4,  0.5, 0.6, 2.0 / 3, 0.75, 0.8, 0.9,
                                          0.95, 1.05, 1.1,     1.25, 1.5, 2.0, 2.5,     3.0,  4.0};
-    double best = 1, bestScore = -1;
-    for (double factor : factors) {
+    // Near the step's own frequency a burst that the shape explains all but
+    // wholly (a loopback) tells a start frequency 1 % off.
+    static constexpr double fineFactors[] = {0.98, 0.99, 1.01, 1.02};
+    fine = 1;
+    double best = 1, bestScore = -1, ownScore = -1;
+    auto scoreAt = [&](double factor) {
+        // A burst of whole cycles at another frequency lasts longer or
+        // shorter by the same factor.
         StepInfo heard = step;
         heard.omega = step.omega * factor;
         heard.actFreq = step.actFreq * factor;
+        heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
         if (heard.omega >= 3.14159265358979)
-            continue;
+            return -1.0;
+        // The match of the step's own shape may lie up to a period of the
+        // heard burst away from where that burst starts.
         BurstShape shape(heard, trackScale);
-        int reach = static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2;
+        int reach = static_cast<int>(std::min(2 * shape.halfPeriod, double(maxFactorReach))) + 2;
         if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
                                 static_cast<std::int64_t>(start) + reach + shape.window() + 2))
+            return -2.0;
+        return fitBurst(channel.ring, shape, start, reach, 1).score;
+    };
+    double otherScore = -1, other = 1;
+    for (double factor : factors) {
+        double score = scoreAt(factor);
+        if (score < -1.5)
             return 1;
-        BurstFit fit = fitBurst(channel.ring, shape, start, reach, 1);
-        if (fit.score > bestScore + (factor == 1.0 ? 0.0 : 0.05)) {
-            bestScore = fit.score;
-            best = factor;
+        if (factor == 1.0)
+            ownScore = score;
+        else if (score > otherScore) {
+            otherScore = score;
+            other = factor;
+        }
+    }
+    bestScore = ownScore;
+    if (otherScore > ownScore + 0.05) {
+        // Between the factors tried, in steps of 1 %.
+        best = other;
+        bestScore = otherScore;
+        for (int k = -4; k <= 4; ++k) {
+            double score = k == 0 ? otherScore : scoreAt(other * (1 + 0.01 * k));
+            if (score > bestScore) {
+                bestScore = score;
+                best = other * (1 + 0.01 * k);
+            }
+        }
+    }
+    double ownLeft = 1 - ownScore * ownScore;
+    if (best == 1.0 && ownLeft < 0.01) {
+        double fineLeft = ownLeft;
+        for (double factor : fineFactors) {
+            double score = scoreAt(factor);
+            double left = 1 - score * score;
+            if (score > ownScore + 1e-4 && left < 0.5 * ownLeft && left < fineLeft) {
+                fineLeft = left;
+                fine = factor;
+            }
         }
     }
     return best;

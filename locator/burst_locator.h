@@ -39,6 +39,8 @@ struct BurstLocator {
     /// The widest search for a burst that is not where it was expected,
     /// input frames either way.
     static constexpr int maxWideReach = 16384;
+    /// How far the match of another frequency's burst is looked for.
+    static constexpr int maxFactorReach = 512;
 
     struct Channel {
         FrameRing ring;
@@ -91,7 +93,8 @@ private:
     bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
                 double trackScale, BurstFit& fit) const;
     int wideReach(const BurstShape& shape, double trackScale) const;
-    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale) const;
+    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale,
+                       double& fine) const;
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);

@@ -156,6 +156,21 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     }
     double phase = std::atan2(fit.amplitude < 0 ? -im : im, fit.amplitude < 0 ? -re : re);
     fit.fundamentalDelay = phase / shape.omega;
+    // A clipped burst's match reads low: its level is taken again from the
+    // samples that did not reach full scale.
+    fit.unclipped = fit.amplitude;
+    if (fit.peak >= clipLevel) {
+        double across = 0, energy = 0;
+        for (std::int64_t n = static_cast<std::int64_t>(std::ceil(time)); double(n) < time + shape.span; ++n) {
+            double x = ring.at(n);
+            if (std::fabs(x) >= clipLevel)
+                continue;
+            double g = shape.value(double(n) - time);
+            across += x * g;
+            energy += g * g;
+        }
+        fit.unclipped = energy > 0 ? across / energy : fit.amplitude;
+    }
 
     std::int64_t first = static_cast<std::int64_t>(std::ceil(time));
     double sum = 0, squares = 0;

@@ -28,12 +28,16 @@ struct BurstShape {
     int window() const { return static_cast<int>(span) + 2; }
 };
 
+/// Samples at or above this size are taken as clipped.
+constexpr double clipLevel = 32700;
+
 /// Where a burst lies in a channel, to a fraction of a frame.
 struct BurstFit {
     double time = 0;        ///< input frame of the burst's start
     double fundamentalDelay = 0;  ///< the fundamental's phase as a delay after `time`, input frames
     double peak = 0;              ///< the largest sample in the window
     double amplitude = 0;   ///< gain against the generator's level; negative when inverted
+    double unclipped = 0;   ///< the same from the samples below `clipLevel` only
     double score = 0;       ///< normalised correlation with the shape, 0 .. 1
     double power = 0;       ///< mean-free power of the window, per frame
     bool atEdge = false;    ///< the best match lay at the end of the search

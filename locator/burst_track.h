@@ -18,7 +18,9 @@ struct BurstHit {
     int playedStep = -1;          ///< the step of a sweep from the start frequency it matches best; -1 unknown
     double playedScore = 0;       ///< how well it matches that step, 0 .. 1
     double heardFactor = 1;       ///< the burst's frequency against the step's, where another matches better
+    double fineFactor = 1;        ///< the same within 2 %, where the shape fits the burst all but wholly
     double amplitude = 0;    ///< gain, negative when inverted
+    double unclipped = 0;    ///< the gain from the samples that did not clip
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame
     bool reacquired = false; ///< found by the wide search after the expected place held nothing

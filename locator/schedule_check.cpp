@@ -10,7 +10,6 @@ namespace {
 
 constexpr double fullScale = 32767;
 constexpr double generatorShape = 0.98;
-constexpr double nearFullScale = 32700;
 // A match's level says how loud a burst is only where its shape is the
 // burst's (a harmonic near a recorder's half rate makes it neither).
 constexpr double wellMatched = 0.99;
@@ -39,24 +38,60 @@ int channelToJudge(const TimingSolution& timing)
 
 // The first bursts of the clock's channel carry another frequency than
 // the arguments' steps, all by one factor: another start frequency.
+// The start frequency a user most likely typed near `frequency`: a round
+// value (1, 1.5, 2, 2.5, 3 ... 9 times a power of ten) within 3 %, or two
+// significant digits.
+double likelyStart(double frequency)
+{
+    double decade = std::pow(10.0, std::floor(std::log10(frequency)));
+    for (double m : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0})
+        if (std::fabs(frequency / (m * decade) - 1) <= 0.03)
+            return m * decade;
+    return std::round(frequency / decade * 10) * decade / 10;
+}
+
 std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& timing)
 {
     const StepTable& table = locator.table;
     int c = timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
-    std::vector<double> factors;
-    for (const BurstHit& hit : locator.channel(c).hits)
-        if (factors.size() < BurstLocator::identifiedHits)
-            factors.push_back(hit.heardFactor);
-    if (factors.size() < 6)
-        return "";
-    std::sort(factors.begin(), factors.end());
-    double factor = factors[factors.size() / 2];
-    std::size_t agreeing = static_cast<std::size_t>(std::count(factors.begin(), factors.end(), factor));
-    if (factor == 1.0 || 4 * agreeing < 3 * factors.size())
-        return "";
+    // Each of the first bursts names a start frequency: a burst k steps into
+    // a sweep from A Hz is (A / B)^(1 - k / 200) times that of a sweep from
+    // B Hz (a polar run's, A / B). The fine factor only on a loopback, whose
+    // bursts keep the generator's shape: a device's filters bend a burst's
+    // frequency.
     double given = table.steps.front().nomFreq;
-    std::string heard = rounded(given * factor);
-    if (!table.sweep && factor == 0.5)
+    double last = table.steps.back().nomFreq;
+    double span = double(table.steps.size()) - 1;
+    std::vector<double> starts, factors;
+    for (const BurstHit& hit : locator.channel(c).hits) {
+        if (starts.size() >= BurstLocator::identifiedHits)
+            break;
+        double factor = hit.heardFactor == 1.0 && timing.reference == c ? hit.fineFactor : hit.heardFactor;
+        factors.push_back(factor);
+        double k = double(hit.burst / table.numAvg);
+        double power = table.sweep && given != last && span > k ? span / (span - k) : 1;
+        starts.push_back(given * std::pow(factor, power));
+    }
+    if (starts.size() < 6)
+        return "";
+    std::sort(starts.begin(), starts.end());
+    double start = starts[starts.size() / 2];
+    std::size_t agreeing = static_cast<std::size_t>(std::count_if(
+        starts.begin(), starts.end(), [&](double f) { return std::fabs(f / start - 1) <= 0.03; }));
+    if (std::fabs(start / given - 1) < 0.005 || 4 * agreeing < 3 * starts.size()
+        || std::fabs(likelyStart(start) / given - 1) < 0.005)
+        return "";
+    // Bursts a whole number of steps above the arguments' are a recording
+    // that started late, which the checks below name.
+    if (table.sweep && table.steps.size() > 1) {
+        double stepRatio = table.steps[1].nomFreq / table.steps[0].nomFreq;
+        std::sort(factors.begin(), factors.end());
+        double late = std::log(factors[factors.size() / 2]) / std::log(stepRatio);
+        if (late > 0.5 && std::fabs(late - std::round(late)) < 0.15)
+            return "";
+    }
+    std::string heard = fixedText(likelyStart(start), start < 10 ? 1 : 0);
+    if (!table.sweep && std::fabs(start / given - 0.5) < 0.01)
         return "The bursts carry " + heard + " Hz and its " + rounded(given) + " Hz component; the arguments give "
             + rounded(given) + " Hz: was the file generated at " + heard + " Hz?";
     if (!table.sweep)
@@ -222,9 +257,9 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         const BurstHit* firstClipped = nullptr;
         double loudest = 0;
         for (const BurstHit& hit : hits) {
-            if (hit.peak >= nearFullScale && firstClipped == nullptr)
+            if (hit.peak >= clipLevel && firstClipped == nullptr)
                 firstClipped = &hit;
-            loudest = std::max(loudest, std::fabs(hit.amplitude) * 24000);
+            loudest = std::max(loudest, std::fabs(hit.unclipped) * 24000);
         }
         if (firstClipped != nullptr) {
             double over = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));

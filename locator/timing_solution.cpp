@@ -163,6 +163,16 @@ void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
 
 } // namespace
 
+double TimingSolution::phaseSpread(const StepTable& table) const
+{
+    double worst = 0;
+    for (std::int64_t burst = 0; burst < table.bursts(); ++burst) {
+        double frames = clockSpread / slope * std::fabs(table.playedOffset(burst) - clockCentre);
+        worst = std::max(worst, table.stepOf(burst).omega * frames);
+    }
+    return worst;
+}
+
 const ClockSegment& TimingSolution::segmentOf(std::int64_t burst) const
 {
     for (const ClockSegment& segment : segments)
@@ -329,6 +339,50 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
     return groups;
 }
 
+// How far the clock fitted to `groups` may be off: the larger of its
+// standard error from the scatter about the line and half the difference
+// between the clocks of the run's two halves (a device's delay drifting
+// along the sweep shows there, not in the scatter). `centre` is set to the
+// played frame the points weigh around.
+double slopeSpread(const std::vector<std::vector<Point>>& groups, double slope, double& centre)
+{
+    std::vector<double> played;
+    for (const std::vector<Point>& group : groups)
+        for (const Point& point : group)
+            played.push_back(point.first);
+    if (played.size() < 4)
+        return 0;
+    centre = median(played);
+    std::vector<std::vector<Point>> halves[2];
+    double squares = 0, spread = 0;
+    std::size_t n = 0;
+    for (const std::vector<Point>& group : groups) {
+        std::vector<Point> parts[2];
+        double offset = 0;
+        for (const Point& point : group)
+            offset += (point.second - slope * point.first) / double(group.size());
+        double mean = 0;
+        for (const Point& point : group)
+            mean += point.first / double(group.size());
+        for (const Point& point : group) {
+            parts[point.first < centre ? 0 : 1].push_back(point);
+            double off = point.second - slope * point.first - offset;
+            squares += off * off;
+            spread += (point.first - mean) * (point.first - mean);
+            ++n;
+        }
+        for (int h = 0; h < 2; ++h)
+            if (parts[h].size() >= 2)
+                halves[h].push_back(parts[h]);
+    }
+    double standard = n > groups.size() + 1 && spread > 0
+        ? std::sqrt(squares / double(n - groups.size() - 1) / spread) : 0;
+    double drift = 0;
+    if (!halves[0].empty() && !halves[1].empty())
+        drift = std::fabs(sharedSlope(halves[0], slope) - sharedSlope(halves[1], slope)) / 2;
+    return std::max(standard, drift);
+}
+
 // Each segment's clock and place, and the largest residual of any.
 void fitSegments(const BurstLocator& locator, TimingSolution& solution)
 {
@@ -346,6 +400,7 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         double worst = 0;
         shared = robustSlope(all, carried, worst);
         worstAll = worst / shared;
+        solution.clockSpread = slopeSpread(all, shared, solution.clockCentre);
     }
     for (ClockSegment& segment : solution.segments) {
         std::vector<std::vector<Point>> groups = clockGroups(locator, solution, segment);

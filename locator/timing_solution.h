@@ -42,6 +42,13 @@ struct TimingSolution {
     /// channel) moves a burst of f Hz earlier by about coupling / f^2 input
     /// frames; the lines are fitted with it taken out.
     double coupling = 0;
+    /// Without a loopback: how far the clock may be off (input frames per
+    /// played frame), and the played frame it pivots on.
+    double clockSpread = 0;
+    double clockCentre = 0;
+
+    /// The most a clock off by `clockSpread` moves a step's phase, radians.
+    double phaseSpread(const StepTable& table) const;
 
     /// The line that places burst `burst`: the segment that covers it, or
     /// the next one where it falls between two.

@@ -195,7 +195,8 @@ void printChannel(std::ostream& report, int number, const ChannelTiming& channel
            << fixedText(channel.levelAboveNoise, 1) << std::endl;
 }
 
-void printFacts(std::ostream& report, const TimingSolution& timing, const StepVerdict& verdict, double inputRate)
+void printFacts(std::ostream& report, const TimingSolution& timing, const StepVerdict& verdict, double inputRate,
+                const StepTable& table)
 {
     printChannel(report, 1, timing.channels[0]);
     printChannel(report, 2, timing.channels[1]);
@@ -212,10 +213,13 @@ void printFacts(std::ostream& report, const TimingSolution& timing, const StepVe
         report << "time of flight:\tnone" << std::endl;
     }
     report << "residual:\t" << fixedText(timing.residual, 3) << " frames" << std::endl;
-    if (timing.reference < 0 && !timing.clockFromRepeats)
+    if (timing.reference < 0 && !timing.clockFromRepeats) {
         report << "note:\twithout a loopback and with numAvg 1 the clock also holds the device's phase; "
                   "generate with numAvg 2 for a clock free of it"
                << std::endl;
+        report << "uncertainty:\t" << fixedText(timing.clockSpread / timing.slope * 1e6, 3) << " ppm\t"
+               << fixedText(timing.phaseSpread(table), 3) << " rad" << std::endl;
+    }
     report << "segments:\t" << timing.segments.size() << std::endl;
     for (const ClockJump& jump : verdict.jumps)
         report << "jump:\t" << jump.step + 1 << '\t' << fixedText(jump.frames, 1) << '\t'
@@ -266,11 +270,14 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
         verdict = judgeSteps(locator, timing, file.rate, nonfinite);
     }
     Refusal refusal = prepRefusal(locator, timing, verdict, file.rate, double(file.frames));
+    if (refusal.code == exitNotFound && file.channels > 2 && !options.channelsGiven)
+        refusal.text += " The recording has " + std::to_string(file.channels)
+            + " channels and ravprep reads 1 and 2: name others with --channels A,B.";
     if (refusal.code != exitOk) {
         errors << refusal.text << std::endl;
         return refusal.code;
     }
-    printFacts(report, timing, verdict, file.rate);
+    printFacts(report, timing, verdict, file.rate, locator.table);
     for (const std::string& warning : prepWarnings(locator, timing, verdict, options))
         errors << warning << std::endl;
 

@@ -12,6 +12,8 @@ namespace {
 constexpr double damagedShare = 0.05;
 constexpr double clockLimitPpm = 1000;
 constexpr double carriedShare = 0.45;
+// A clock this uncertain in a step's phase is worth a warning.
+constexpr double phaseWarning = 0.05;
 
 // Runs of consecutive steps, [first, last] 0-based.
 std::vector<std::pair<std::int64_t, std::int64_t>> runsOf(const std::vector<std::int64_t>& steps)
@@ -101,6 +103,11 @@ std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingS
 {
     std::vector<std::string> warnings
         = recordingWarnings(locator, timing, options.reference == ReferenceChoice::none, true);
+    double phase = timing.phaseSpread(locator.table);
+    if (timing.reference < 0 && !timing.clockFromRepeats && phase > phaseWarning)
+        warnings.push_back("Warning: without a loopback and with numAvg 1 the clock is known to "
+                           + fixedText(timing.clockSpread / timing.slope * 1e6, 3) + " ppm, which can move a step's "
+                           "phase by " + fixedText(phase, 2) + " rad; generate with numAvg 2, or wire a loopback.");
     const StepTable& table = locator.table;
     for (int c = 0; c < BurstLocator::channelCount; ++c)
         for (const auto& run : runsOf(verdict.damagedSteps(c))) {

@@ -120,6 +120,13 @@ SyntheticRecording fallingSweep()
     return recording;
 }
 
+SyntheticRecording generatedAs(std::vector<std::string> args)
+{
+    SyntheticRecording recording = device();
+    recording.args = args;
+    return recording;
+}
+
 SyntheticRecording highPassDevice()
 {
     SyntheticRecording recording = device();
@@ -165,19 +172,28 @@ const HostileCase cases[] = {
     {"HalfSpeed", withRate(88200), {}, -7, {"plays at 0.500 times its speed, so the sample rate looks wrong"}, 0,
      true, {88200, 44100}},
     {"FortyFourKilohertzLabelled48", device(), {}, -7, {"it was made at about 44100 Hz"}, 0, true, {44100, 48000}},
+    {"StartFrequency101", device(), {"22050", "1", "101"}, -7, {"sweep from 100 Hz"}, 0},
+    {"StartFrequency300", device(), {"22050", "1", "300"}, -7, {"sweep from 100 Hz"}, 0},
+    {"SeventyHertzSweepAs100", generatedAs({"22050", "1", "70"}), {"22050", "1", "100"}, -7, {"sweep from 70 Hz"}, 0},
+    {"FiftyHertzSweepAs100", generatedAs({"22050", "1", "50"}), {"22050", "1", "100"}, -7, {"sweep from 50 Hz"}, 0},
+    {"PolarAtTwiceItsFrequency", generatedAs({"22050", "1", "1000", "polar"}), {"22050", "1", "2000", "polar"}, -7,
+     {"was the file generated at 1000 Hz?"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
 };
 
-// Writes the recording, states `labelled` Hz in its header, prepares it.
-PrepRun prepareRelabelled(const SyntheticRecording& recording, int labelled, const std::vector<std::string>& args)
+// Writes the recording, states `labelled` Hz in its header (unless 0),
+// prepares it with `args` in place of the generator's.
+PrepRun prepareAs(const SyntheticRecording& recording, int labelled, const std::vector<std::string>& args)
 {
     TempDir dir;
     recording.write(dir.file("made.wav"));
     std::string wav = readFile(dir.file("made.wav"));
-    putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[24]), labelled);
-    putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[28]), labelled * 4);
+    if (labelled != 0) {
+        putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[24]), labelled);
+        putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[28]), labelled * 4);
+    }
     writeFile(dir.file("rec.wav"), wav);
     std::vector<std::string> all{dir.file("rec.wav"), dir.file("aligned.wav")};
     all.insert(all.end(), args.begin(), args.end());
@@ -187,6 +203,7 @@ PrepRun prepareRelabelled(const SyntheticRecording& recording, int labelled, con
     run.report = result.report;
     run.errors = result.errors;
     run.aligned = readFile(dir.file("aligned.wav"));
+    run.recording = wav;
     return run;
 }
 
@@ -198,8 +215,9 @@ TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
     SyntheticRecording recording = c.recording;
     if (c.relabel.madeAt != 0)
         recording.rate = c.relabel.madeAt;
-    PrepRun run = c.relabel.madeAt != 0 ? prepareRelabelled(recording, c.relabel.labelled, c.prepArgs)
-                                       : prepare(recording, c.prepArgs);
+    PrepRun run = c.relabel.madeAt != 0 || !c.prepArgs.empty()
+        ? prepareAs(recording, c.relabel.labelled, c.prepArgs.empty() ? recording.args : c.prepArgs)
+        : prepare(recording);
     std::string said = run.report + run.errors;
     ASSERT_EQ(run.code, c.code) << said;
     for (const char* line : c.lines)

@@ -159,6 +159,10 @@ TEST(RecordingPrep, MeasuresTheClockWithoutALoopback)
         } else {
             EXPECT_NEAR(run.clock, 50, 1.0) << run.report;
             EXPECT_NE(run.report.find("numAvg 2"), std::string::npos);
+            // The uncertainty it prints covers the clock's true error.
+            double uncertainty = valueAfter(run.report, "uncertainty:\t");
+            std::printf("uncertainty %.3f ppm\n", uncertainty);
+            EXPECT_LE(std::fabs(run.clock - 50), 3 * uncertainty) << run.report;
         }
     }
 }
