@@ -25,7 +25,6 @@
 namespace {
 
 constexpr std::int64_t blockFrames = 8192;
-constexpr double clockLimitPpm = 1000;
 // Nothing needs correcting when the clock is within this and every
 // arrival within this of a whole frame.
 constexpr double sameClockPpm = 0.02;

@@ -178,6 +178,11 @@ const HostileCase cases[] = {
     {"FiftyHertzSweepAs100", generatedAs({"22050", "1", "50"}), {"22050", "1", "100"}, -7, {"sweep from 50 Hz"}, 0},
     {"PolarAtTwiceItsFrequency", generatedAs({"22050", "1", "1000", "polar"}), {"22050", "1", "2000", "polar"}, -7,
      {"was the file generated at 1000 Hz?"}, 0},
+    {"ClickInTheLeadIn", [] {
+         SyntheticRecording recording = device();
+         recording.damage.push_back(ChannelDamage{0, 10000, 10020, 30000});
+         return recording;
+     }(), {}, 0, {"reference:\tchannel 2\n", "damaged 1:\tnone\n"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
@@ -187,24 +192,12 @@ const HostileCase cases[] = {
 // prepares it with `args` in place of the generator's.
 PrepRun prepareAs(const SyntheticRecording& recording, int labelled, const std::vector<std::string>& args)
 {
-    TempDir dir;
-    recording.write(dir.file("made.wav"));
-    std::string wav = readFile(dir.file("made.wav"));
+    std::string wav = recordedBytes(recording);
     if (labelled != 0) {
         putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[24]), labelled);
         putLittleEndian32(reinterpret_cast<unsigned char*>(&wav[28]), labelled * 4);
     }
-    writeFile(dir.file("rec.wav"), wav);
-    std::vector<std::string> all{dir.file("rec.wav"), dir.file("aligned.wav")};
-    all.insert(all.end(), args.begin(), args.end());
-    RunResult result = runPrepWith(all);
-    PrepRun run;
-    run.code = result.code;
-    run.report = result.report;
-    run.errors = result.errors;
-    run.aligned = readFile(dir.file("aligned.wav"));
-    run.recording = wav;
-    return run;
+    return prepareBytes(wav, args);
 }
 
 class HostileRecording : public ::testing::TestWithParam<HostileCase> {};

@@ -19,24 +19,37 @@ double valueAfter(const std::string& report, const std::string& label)
     return at == std::string::npos ? NAN : std::strtod(report.c_str() + at + label.size(), nullptr);
 }
 
-PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::string>& extra)
+PrepRun prepareBytes(const std::string& recording, const std::vector<std::string>& args)
 {
     TempDir dir;
-    recording.write(dir.file("rec"));
-    std::vector<std::string> args{dir.file("rec"), dir.file("aligned.wav")};
-    args.insert(args.end(), recording.args.begin(), recording.args.end());
-    args.insert(args.end(), extra.begin(), extra.end());
-    RunResult result = runPrepWith(args);
+    writeFile(dir.file("rec"), recording);
+    std::vector<std::string> all{dir.file("rec"), dir.file("aligned.wav")};
+    all.insert(all.end(), args.begin(), args.end());
+    RunResult result = runPrepWith(all);
     PrepRun run;
     run.code = result.code;
     run.report = result.report;
     run.errors = result.errors;
     run.aligned = readFile(dir.file("aligned.wav"));
-    run.recording = readFile(dir.file("rec"));
+    run.recording = recording;
     run.clock = valueAfter(run.report, "clock:\t");
     run.residual = valueAfter(run.report, "residual:\t");
     run.flight = valueAfter(run.report, "time of flight:\t");
     return run;
+}
+
+std::string recordedBytes(const SyntheticRecording& recording)
+{
+    TempDir dir;
+    recording.write(dir.file("rec"));
+    return readFile(dir.file("rec"));
+}
+
+PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> args = recording.args;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return prepareBytes(recordedBytes(recording), args);
 }
 
 std::string sameClockRecording(SyntheticRecording recording)

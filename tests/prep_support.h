@@ -23,6 +23,12 @@ double valueAfter(const std::string& report, const std::string& label);
 /// Writes `recording`, prepares it with its own arguments and `extra`.
 PrepRun prepare(const SyntheticRecording& recording, const std::vector<std::string>& extra = {});
 
+/// The file `recording` writes, as bytes.
+std::string recordedBytes(const SyntheticRecording& recording);
+
+/// Prepares the recording held in `recording` (bytes) with `args`.
+PrepRun prepareBytes(const std::string& recording, const std::vector<std::string>& args);
+
 /// The same path recorded on the generator's clock at 44100 Hz, 16 bits,
 /// with no latency, no edits and no damage: what ravan reads at the right
 /// frame.
