@@ -183,6 +183,12 @@ const HostileCase cases[] = {
          recording.damage.push_back(ChannelDamage{0, 10000, 10020, 30000});
          return recording;
      }(), {}, 0, {"reference:\tchannel 2\n", "damaged 1:\tnone\n"}, 0},
+    {"At192kHz24Bit", [] {
+         SyntheticRecording recording = drifted(20);
+         recording.rate = 192000;
+         recording.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+         return recording;
+     }(), {}, 0, {"segments:\t1\n", "damaged 1:\tnone\n"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
