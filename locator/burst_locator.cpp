@@ -206,14 +206,16 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
 {
     // The frequencies a wrong start frequency or a wrong speed would put
     // there; the step's own wins unless another matches clearly better.
-    static constexpr double factors[] = {1.0,  0.25, 1.0 / 3, 0.4,  0.5, 0.6, 2.0 / 3, 0.75, 0.8, 0.9,
-                                         0.95, 1.05, 1.1,     1.25, 1.5, 2.0, 2.5,     3.0,  4.0};
+    static constexpr double factors[] = {0.25, 1.0 / 3, 0.4, 0.5, 0.6, 2.0 / 3, 0.75, 0.8, 0.9,
+                                         0.95, 1.05,    1.1, 1.25, 1.5, 2.0,    2.5,  3.0, 4.0};
     // Near the step's own frequency a burst that the shape explains all but
     // wholly (a loopback) tells a start frequency 1 % off.
     static constexpr double fineFactors[] = {0.98, 0.99, 1.01, 1.02};
     fine = 1;
-    double best = 1, bestScore = -1, ownScore = -1;
-    auto scoreAt = [&](double factor) {
+    // The match of another frequency's shape may lie up to a period of the
+    // heard burst away from where that burst starts (`wide`), or, a few
+    // percent off, within a few percent of the burst's length.
+    auto scoreAt = [&](double factor, bool wide) {
         // A burst of whole cycles at another frequency lasts longer or
         // shorter by the same factor.
         StepInfo heard = step;
@@ -222,50 +224,51 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
         if (heard.omega >= 3.14159265358979)
             return -1.0;
-        // The match of the step's own shape may lie up to a period of the
-        // heard burst away from where that burst starts.
         BurstShape shape(heard, trackScale);
-        int reach = static_cast<int>(std::min(2 * shape.halfPeriod, double(maxFactorReach))) + 2;
+        double far = wide ? 2 * shape.halfPeriod : 0.03 * shape.span;
+        int reach = static_cast<int>(std::min(far, double(maxFactorReach))) + 2;
         if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
                                 static_cast<std::int64_t>(start) + reach + shape.window() + 2))
             return -2.0;
         return fitBurst(channel.ring, shape, start, reach, 1).score;
     };
-    double otherScore = -1, other = 1;
-    for (double factor : factors) {
-        double score = scoreAt(factor);
-        if (score < -1.5)
-            return 1;
-        if (factor == 1.0)
-            ownScore = score;
-        else if (score > otherScore) {
-            otherScore = score;
-            other = factor;
-        }
-    }
-    bestScore = ownScore;
-    if (otherScore > ownScore + 0.05) {
-        // Between the factors tried, in steps of 1 %.
-        best = other;
-        bestScore = otherScore;
-        for (int k = -4; k <= 4; ++k) {
-            double score = k == 0 ? otherScore : scoreAt(other * (1 + 0.01 * k));
-            if (score > bestScore) {
-                bestScore = score;
-                best = other * (1 + 0.01 * k);
-            }
-        }
-    }
+    double ownScore = scoreAt(1.0, false);
+    if (ownScore < -1.5)
+        return 1;
     double ownLeft = 1 - ownScore * ownScore;
-    if (best == 1.0 && ownLeft < 0.01) {
+    // A burst the step's own shape explains all but wholly is that step's,
+    // or one a percent or two from it.
+    if (ownLeft < 0.01) {
         double fineLeft = ownLeft;
         for (double factor : fineFactors) {
-            double score = scoreAt(factor);
+            double score = scoreAt(factor, false);
             double left = 1 - score * score;
             if (score > ownScore + 1e-4 && left < 0.5 * ownLeft && left < fineLeft) {
                 fineLeft = left;
                 fine = factor;
             }
+        }
+        return 1;
+    }
+    double otherScore = -1, other = 1;
+    for (double factor : factors) {
+        double score = scoreAt(factor, true);
+        if (score < -1.5)
+            return 1;
+        if (score > otherScore) {
+            otherScore = score;
+            other = factor;
+        }
+    }
+    if (!(otherScore > ownScore + 0.05))
+        return 1;
+    // Between the factors tried, in steps of 1 %.
+    double best = other, bestScore = otherScore;
+    for (int k = -4; k <= 4; ++k) {
+        double score = k == 0 ? otherScore : scoreAt(other * (1 + 0.01 * k), true);
+        if (score > bestScore) {
+            bestScore = score;
+            best = other * (1 + 0.01 * k);
         }
     }
     return best;
