@@ -145,10 +145,14 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.score = fit.score;
         found.power = fit.power;
         found.reacquired = reacquired;
-        if (track.hits.size() < identifiedHits)
-        {
+        if (track.hits.size() < identifiedHits) {
             found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
             found.heardFactor = heardFactor(channel, step, fit.time, trackScale, found.fineFactor);
+            if (!track.hits.empty() && track.hits.back().burst == track.next - 1) {
+                const BurstHit& previous = track.hits.back();
+                double span = shapes[static_cast<std::size_t>(previous.burst / table.numAvg)].span;
+                found.unlikePrevious = unlike(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
+            }
         }
         track.addHit(found, predicted + shape.span / 2, scale);
     } else {
@@ -272,6 +276,33 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         }
     }
     return best;
+}
+
+double BurstLocator::unlike(const Channel& channel, double earlier, double later, double span) const
+{
+    // The same step's bursts are the same samples, whatever the device
+    // does to them; a neighbouring step's differ by a few thousandths. The
+    // starts come from matches that may be a few frames off: the best of
+    // the nearby lags is taken.
+    constexpr std::int64_t lags = 8;
+    std::int64_t a = static_cast<std::int64_t>(std::llround(earlier));
+    std::int64_t b = static_cast<std::int64_t>(std::llround(later));
+    std::int64_t length = static_cast<std::int64_t>(span);
+    if (length < 8 || !channel.ring.holds(std::max<std::int64_t>(a, 0), b + length + lags) || b - lags < a + length)
+        return -1;
+    double least = 2;
+    for (std::int64_t lag = -lags; lag <= lags; ++lag) {
+        double across = 0, first = 0, second = 0;
+        for (std::int64_t j = 0; j < length; ++j) {
+            double x = channel.ring.at(a + j), y = channel.ring.at(b + lag + j);
+            across += x * y;
+            first += x * x;
+            second += y * y;
+        }
+        if (first > 0 && second > 0)
+            least = std::min(least, 1 - across / std::sqrt(first * second));
+    }
+    return least > 1 ? -1 : least;
 }
 
 void BurstLocator::confirm(Channel& channel, BurstTrack& track)

@@ -95,6 +95,7 @@ private:
     int wideReach(const BurstShape& shape, double trackScale) const;
     double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale,
                        double& fine) const;
+    double unlike(const Channel& channel, double earlier, double later, double span) const;
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);

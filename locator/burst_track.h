@@ -19,6 +19,7 @@ struct BurstHit {
     double playedScore = 0;       ///< how well it matches that step, 0 .. 1
     double heardFactor = 1;       ///< the burst's frequency against the step's, where another matches better
     double fineFactor = 1;        ///< the same within 2 %, where the shape fits the burst all but wholly
+    double unlikePrevious = -1;   ///< 1 - the correlation of its samples with the burst before's; -1 unknown
     double amplitude = 0;    ///< gain, negative when inverted
     double unclipped = 0;    ///< the gain from the samples that did not clip
     double score = 0;        ///< normalised correlation, 0 .. 1

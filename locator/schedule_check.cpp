@@ -38,6 +38,38 @@ int channelToJudge(const TimingSolution& timing)
 
 // The first bursts of the clock's channel carry another frequency than
 // the arguments' steps, all by one factor: another start frequency.
+// How many bursts each step holds, from how alike neighbouring bursts are
+// on channel `c` (a step's repetitions are the same samples; neighbouring
+// steps differ): the largest period of two or more whose every pair within
+// it is at least three times as alike as every pair across it. 0 when none
+// shows clearly (in noise, or where neighbouring steps are too alike).
+int repeatsHeard(const BurstLocator& locator, int c)
+{
+    std::vector<std::pair<std::int64_t, double>> pairs;  // later burst, unlikeness
+    for (const BurstHit& hit : locator.channel(c).hits)
+        if (hit.unlikePrevious >= 0 && pairs.size() < BurstLocator::identifiedHits)
+            pairs.emplace_back(hit.burst, hit.unlikePrevious);
+    if (pairs.size() < 6)
+        return 0;
+    for (int period = 8; period >= 2; --period)
+        for (int phase = 0; phase < period; ++phase) {
+            double within = 0, across = 1e300;
+            bool anyAcross = false, anyWithin = false;
+            for (const auto& pair : pairs) {
+                if ((pair.first + phase) % period == 0) {
+                    across = std::min(across, pair.second);
+                    anyAcross = true;
+                } else {
+                    within = std::max(within, pair.second);
+                    anyWithin = true;
+                }
+            }
+            if (anyAcross && anyWithin && across > 1e-4 && across > 3 * within)
+                return period;
+        }
+    return 0;
+}
+
 // The start frequency a user most likely typed near `frequency`: a round
 // value (1, 1.5, 2, 2.5, 3 ... 9 times a power of ten) within 3 %, or two
 // significant digits.
@@ -156,6 +188,15 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         }
         return "";
     }
+    // Repetitions told by their samples, on the channel the clock comes
+    // from, where the generator's shape cannot name the steps (a lone
+    // microphone's filtered bursts).
+    int clock = timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
+    int repeats = table.sweep ? repeatsHeard(locator, clock) : 0;
+    if (repeats > 0 && repeats != table.numAvg)
+        return "Bursts repeat every " + std::to_string(std::int64_t(repeats) * table.interval)
+            + " frames, the arguments give " + std::to_string(std::int64_t(table.numAvg) * table.interval)
+            + ": was the file generated with numAvg " + std::to_string(repeats) + "?";
     std::string heard = heardElsewhere(locator, timing);
     if (!heard.empty())
         return heard;

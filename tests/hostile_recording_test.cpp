@@ -189,6 +189,13 @@ const HostileCase cases[] = {
          recording.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
          return recording;
      }(), {}, 0, {"segments:\t1\n", "damaged 1:\tnone\n"}, 0},
+    {"LoneMicrophoneNumAvg2As1", [] {
+         SyntheticRecording recording = generatedAs({"22050", "2"});
+         for (RecorderChannel& channel : recording.channels)
+             channel = RecorderChannel{0.5, Biquad::lowPass(8000, std::sqrt(0.5)), Biquad::highPass(80, std::sqrt(0.5)), 0};
+         recording.noiseDb = 50;
+         return recording;
+     }(), {"22050", "1", "--reference", "none"}, -7, {"was the file generated with numAvg 2?"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
