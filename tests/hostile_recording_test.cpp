@@ -231,7 +231,16 @@ TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
     // ravdelay reads the same engine on the 44-byte layout: it never names
     // an option it does not have.
     if (recording.format == 0 && recording.rate == 44100 && c.relabel.madeAt == 0) {
-        std::vector<std::string> args = c.prepArgs.empty() ? recording.args : c.prepArgs;
+        // The positional arguments only: ravdelay has no options (each of
+        // ravprep's takes one value).
+        const std::vector<std::string>& given = c.prepArgs.empty() ? recording.args : c.prepArgs;
+        std::vector<std::string> args;
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            if (given[i].rfind("--", 0) == 0)
+                ++i;
+            else
+                args.push_back(given[i]);
+        }
         RunResult delay = runDelayFinderOn(run.recording, args);
         std::printf("%-36s ravdelay %d: %s\n", c.name, delay.code,
                     delay.code == 0 ? delay.report.substr(delay.report.rfind("delay:")).c_str() : delay.errors.c_str());
