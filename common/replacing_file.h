@@ -24,3 +24,8 @@ struct ReplacingFile {
     /// temporary file removed, when a write failed or the rename did.
     bool commit();
 };
+
+/// Makes an interrupt, a termination or a hang-up remove the temporary
+/// file of the ReplacingFile being written, if any, before the program
+/// ends as the signal would end it. For a program's `main`.
+void removeUnfinishedOnSignal();
