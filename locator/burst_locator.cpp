@@ -118,7 +118,6 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
     BurstFit fit;
     bool hit = held && tryFit(channel, track, shape, predicted, reach, trackScale, fit);
-    bool reacquired = false;
     // Nothing near the expected place, or only a neighbouring cycle of
     // what may be a burst moved by a jump: the wide search decides.
     if (held && wide > reach && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
@@ -126,7 +125,6 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         if (tryFit(channel, track, shape, predicted, wide, trackScale, far) && (!hit || far.score > fit.score)) {
             fit = far;
             hit = true;
-            reacquired = true;
         }
     }
     if (hit) {
@@ -144,7 +142,6 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.peak = fit.peak;
         found.score = fit.score;
         found.power = fit.power;
-        found.reacquired = reacquired;
         if (track.hits.size() < identifiedHits) {
             found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
             found.heardFactor = heardFactor(channel, step, fit.time, trackScale, found.fineFactor);
@@ -226,8 +223,8 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         heard.omega = step.omega * factor;
         heard.actFreq = step.actFreq * factor;
         heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
-        if (heard.omega >= 3.14159265358979)
-            return -1.0;
+        if (heard.omega >= std::acos(-1.0))
+            return -1.0;  // above half the played rate
         BurstShape shape(heard, trackScale);
         double far = wide ? 2 * shape.halfPeriod : 0.03 * shape.span;
         int reach = static_cast<int>(std::min(far, double(maxFactorReach))) + 2;
@@ -439,10 +436,9 @@ void BurstLocator::finish()
                 }
     }
     // Confirming may have sent a track back to bursts it passed.
-    for (Channel& channel : channels) {
-        if (channel.confirmed >= 0)
+    for (Channel& channel : channels)
+        if (channel.confirmed >= 0) {
             advanceTracks(channel);
-        if (channel.confirmed >= 0)
             channel.result.hits = channel.tracks[static_cast<std::size_t>(channel.confirmed)].hits;
-    }
+        }
 }

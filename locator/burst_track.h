@@ -24,7 +24,6 @@ struct BurstHit {
     double unclipped = 0;    ///< the gain from the samples that did not clip
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame
-    bool reacquired = false; ///< found by the wide search after the expected place held nothing
 };
 
 /// A proposed first burst followed through the schedule: each later burst

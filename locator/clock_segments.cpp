@@ -81,11 +81,6 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
 
 } // namespace
 
-double allowance(const ClockPoint& point, const ClockPoint& previous, double tolerance)
-{
-    return tolerance + 6 * point.spread + 3 * previous.spread;
-}
-
 SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
                             bool clockChanges)
 {

@@ -38,9 +38,6 @@ struct SegmentedClock {
 SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
                             bool clockChanges);
 
-/// How far `point` may lie from a line through points like `previous`.
-double allowance(const ClockPoint& point, const ClockPoint& previous, double tolerance);
-
 /// The input frames the recording gained (positive: frames inserted) or
 /// lost (negative) between the end of `before` and the start of `after`:
 /// zero when the two lines cross between the last burst of one and the

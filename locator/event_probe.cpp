@@ -3,6 +3,8 @@
 void EventProbe::push(double x)
 {
     ++frame;
+    if (secondStart != 0)
+        return;  // all it notes is noted
     if (started && !finished) {
         if ((x > 0) != (previous > 0) && x != 0 && previous != 0) {
             if (crossings++ == 0)
@@ -36,8 +38,8 @@ void EventProbe::push(double x)
         if (power <= 10 * quiet && !quietAgain) {
             quietAgain = true;
             endFrame = frame;
-        }
-        else if (quietAgain && power > 100 * quiet && power > 1)
+        } else if (quietAgain && power > 100 * quiet && power > 1) {
             secondStart = frame;
+        }
     }
 }

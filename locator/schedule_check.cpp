@@ -36,6 +36,12 @@ int channelToJudge(const TimingSolution& timing)
     return timing.channels[0].found ? 0 : 1;
 }
 
+// The channel the clock came from.
+int clockChannelOf(const TimingSolution& timing)
+{
+    return timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
+}
+
 // The first bursts of the clock's channel carry another frequency than
 // the arguments' steps, all by one factor: another start frequency.
 // How many bursts each step holds, from how alike neighbouring bursts are
@@ -85,7 +91,7 @@ double likelyStart(double frequency)
 std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& timing)
 {
     const StepTable& table = locator.table;
-    int c = timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
+    int c = clockChannelOf(timing);
     // Each of the first bursts names a start frequency: a burst k steps into
     // a sweep from A Hz is (A / B)^(1 - k / 200) times that of a sweep from
     // B Hz (a polar run's, A / B). The fine factor only on a loopback, whose
@@ -145,7 +151,6 @@ double likelyRate(double rate)
 
 } // namespace
 
-
 std::string speedMismatch(const BurstLocator& locator, double inputRate)
 {
     const StepTable& table = locator.table;
@@ -191,8 +196,7 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
     // Repetitions told by their samples, on the channel the clock comes
     // from, where the generator's shape cannot name the steps (a lone
     // microphone's filtered bursts).
-    int clock = timing.clockChannel >= 0 ? timing.clockChannel : channelToJudge(timing);
-    int repeats = table.sweep ? repeatsHeard(locator, clock) : 0;
+    int repeats = table.sweep ? repeatsHeard(locator, clockChannelOf(timing)) : 0;
     if (repeats > 0 && repeats != table.numAvg)
         return "Bursts repeat every " + std::to_string(std::int64_t(repeats) * table.interval)
             + " frames, the arguments give " + std::to_string(std::int64_t(table.numAvg) * table.interval)
@@ -327,8 +331,7 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         // the clock's lines, and below 0.4 times its rate where a
         // recorder's own anti-alias filter begins to fall.
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
-            if (std::find(timing.offLine.begin(), timing.offLine.end(), hit.burst) != timing.offLine.end()
-                || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.scale || hit.score < wellMatched)
+            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.scale || hit.score < wellMatched)
                 continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace {
 
-// The highest frequency a recording carries, as a share of its rate.
-constexpr double carriedShare = 0.45;
 // Neighbours looked at on each side of a device's burst.
 constexpr std::int64_t neighbourhood = 3;
 // A neighbour counts as strong this far above the lead-in's noise.
@@ -24,7 +23,6 @@ constexpr double loopbackLevelDb = 0.1;
 constexpr double deviceLevelDb = 1.0;
 constexpr double unexplainedFloor = 1e-3;
 constexpr double wellExplained = 1e-4;
-
 
 void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t burst)
 {
@@ -87,9 +85,11 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     return unexplained(hit) > 4 * usual + unexplainedFloor || std::fabs(level(hit) - expected) > levelDb;
 }
 
-// A device channel: its bursts missing between strong neighbours, or off
-// the delay of the bursts around them.
-void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int c, StepVerdict& verdict)
+// A device channel: its bursts missing between strong neighbours where
+// the stimulus carries one (`levels`, per step), or departing from their
+// neighbours.
+void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int c, const std::vector<double>& levels,
+                 StepVerdict& verdict)
 {
     const StepTable& table = locator.table;
     const ChannelBursts& bursts = locator.channel(c);
@@ -114,7 +114,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
         // misses some of them to the noise, not to damage.
         if (found == byBurst.end()) {
             if (before && after && timing.channels[c].levelAboveNoise >= 30
-                && stimulusLevel(table.stepOf(burst)) >= carriedLevel)
+                && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
         } else if (strong(burst) && departs(locator, byBurst, burst, deviceLevelDb)) {
             markBurst(verdict, table, c, burst);
@@ -122,19 +122,16 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     }
 }
 
-
 // The loopback: every burst the stimulus carries must be there, on its
 // line. A burst off the line that keeps its neighbours' score and level is
 // the same burst matched a cycle away, not damage.
-void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, StepVerdict& verdict)
+void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, const std::vector<double>& levels,
+                   StepVerdict& verdict)
 {
     const StepTable& table = locator.table;
     std::map<std::int64_t, const BurstHit*> byBurst;
     for (const BurstHit& hit : locator.channel(timing.reference).hits)
         byBurst[hit.burst] = &hit;
-    std::vector<double> levels(table.steps.size());
-    for (std::size_t s = 0; s < table.steps.size(); ++s)
-        levels[s] = stimulusLevel(table.steps[s]);
     auto damage = [&](std::int64_t burst) {
         for (int c = 0; c < BurstLocator::channelCount; ++c)
             markBurst(verdict, table, c, burst);
@@ -146,7 +143,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, St
     // is damage only when it departs from them too (else it is the same
     // burst matched a cycle away), and then also when it has no neighbours.
     for (const auto& entry : byBurst) {
-        bool off = std::find(timing.offLine.begin(), timing.offLine.end(), entry.first) != timing.offLine.end();
+        bool off = timing.isOffLine(entry.first);
         if (departs(locator, byBurst, entry.first, loopbackLevelDb) || (off && byBurst.size() < 2)) {
             damage(entry.first);
             if (!off)
@@ -156,6 +153,11 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, St
 }
 
 } // namespace
+
+double highestCarried(double inputRate)
+{
+    return inputRate < 44100 ? carriedShare * inputRate : std::numeric_limits<double>::infinity();
+}
 
 std::vector<std::int64_t> StepVerdict::damagedSteps(int c) const
 {
@@ -176,17 +178,19 @@ StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing
     if (!timing.anyFound() || timing.segments.empty())
         return verdict;
     const int count = BurstLocator::channelCount;
-    // A recording at the player's rate or above carries what the file does.
     for (std::size_t s = 0; s < table.steps.size(); ++s)
-        if (inputRate < 44100 && table.steps[s].actFreq > carriedShare * inputRate)
+        if (table.steps[s].actFreq > highestCarried(inputRate))
             for (int c = 0; c < count; ++c)
                 verdict.damaged[c][s] = 1;
 
+    std::vector<double> levels(table.steps.size());
+    for (std::size_t s = 0; s < table.steps.size(); ++s)
+        levels[s] = stimulusLevel(table.steps[s]);
     if (timing.reference >= 0)
-        judgeLoopback(locator, timing, verdict);
+        judgeLoopback(locator, timing, levels, verdict);
     for (int c = 0; c < count; ++c)
         if (c != timing.reference && timing.channels[c].found)
-            judgeDevice(locator, timing, c, verdict);
+            judgeDevice(locator, timing, c, levels, verdict);
 
     for (int c = 0; c < count; ++c)
         for (std::int64_t frame : nonfinite[c]) {

@@ -31,6 +31,14 @@ struct StepVerdict {
     std::vector<std::int64_t> damagedSteps(int c) const;
 };
 
+/// The share of its rate up to which a recording carries a step whole.
+constexpr double carriedShare = 0.45;
+
+/// The highest frequency a recording at `inputRate` Hz carries whole: below
+/// the player's 44100 Hz, `carriedShare` of its rate; at it or above, all
+/// the file holds (infinity).
+double highestCarried(double inputRate);
+
 /// Judges every step of the run against the timing. `nonfinite[c]` holds
 /// the input frames of channel `c` that were not finite numbers.
 StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing, double inputRate,

@@ -27,7 +27,15 @@ double median(std::vector<double> values)
     return (lower + upper) / 2;
 }
 
-// The mean of the values within six robust deviations of their median: a
+// How far from the line a point may lie before it is left out: six
+// robust standard deviations of `sizes` (distances from the line), and
+// not less than 0.02 frames.
+double outlierLimit(const std::vector<double>& sizes)
+{
+    return std::max(6 * 1.4826 * median(sizes), 0.02);
+}
+
+// The mean of the values within the outlier limit of their median: a
 // burst matched on a neighbouring cycle does not move it.
 double robustMean(const std::vector<double>& values)
 {
@@ -35,7 +43,7 @@ double robustMean(const std::vector<double>& values)
     std::vector<double> sizes;
     for (double value : values)
         sizes.push_back(std::fabs(value - middle));
-    double limit = std::max(6 * 1.4826 * median(sizes), 0.02);
+    double limit = outlierLimit(sizes);
     double sum = 0;
     std::size_t n = 0;
     for (double value : values)
@@ -109,7 +117,7 @@ double robustSlope(std::vector<std::vector<Point>>& groups, double fallback, dou
         for (const std::vector<double>& values : off)
             for (double value : values)
                 sizes.push_back(std::fabs(value));
-        double limit = std::max(6 * 1.4826 * median(sizes), 0.02);
+        double limit = outlierLimit(sizes);
         for (std::size_t g = 0; g < groups.size(); ++g) {
             std::vector<Point> kept;
             for (std::size_t i = 0; i < groups[g].size(); ++i)
@@ -171,6 +179,11 @@ double TimingSolution::phaseSpread(const StepTable& table) const
         worst = std::max(worst, table.stepOf(burst).omega * frames);
     }
     return worst;
+}
+
+bool TimingSolution::isOffLine(std::int64_t burst) const
+{
+    return std::find(offLine.begin(), offLine.end(), burst) != offLine.end();
 }
 
 const ClockSegment& TimingSolution::segmentOf(std::int64_t burst) const
@@ -299,20 +312,25 @@ std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBu
     return points;
 }
 
+// A burst's time with the input coupling's lead taken out.
+double straightened(const BurstLocator& locator, const TimingSolution& solution, const BurstHit& hit)
+{
+    return hit.time - solution.coupling * couplingShape(locator.table, hit.burst);
+}
+
 // The groups of points whose shared slope is the clock of `segment`.
 std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const TimingSolution& solution,
                                             const ClockSegment& segment)
 {
     auto inside = [&](const BurstHit& hit) {
-        return hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst
-            && std::find(solution.offLine.begin(), solution.offLine.end(), hit.burst) == solution.offLine.end();
+        return hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst && !solution.isOffLine(hit.burst);
     };
     std::vector<std::vector<Point>> groups;
     if (solution.reference >= 0) {
         std::vector<Point> points;
         for (const BurstHit& hit : locator.channel(solution.reference).hits)
             if (inside(hit))
-                points.emplace_back(hit.played, hit.time - solution.coupling * couplingShape(locator.table, hit.burst));
+                points.emplace_back(hit.played, straightened(locator, solution, hit));
         groups.push_back(points);
         return groups;
     }
@@ -332,7 +350,7 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
         for (const BurstHit& hit : locator.channel(c).hits)
             if (inside(hit) && (!highOnly || table.stepOf(hit.burst).nomFreq >= 1000))
                 byStep[solution.clockFromRepeats ? hit.burst / table.numAvg : 0].emplace_back(
-                    hit.played, hit.time - solution.coupling * couplingShape(table, hit.burst));
+                    hit.played, straightened(locator, solution, hit));
         for (auto& entry : byStep)
             groups.push_back(entry.second);
     }
@@ -403,23 +421,22 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         solution.clockSpread = slopeSpread(all, shared, solution.clockCentre);
     }
     for (ClockSegment& segment : solution.segments) {
-        std::vector<std::vector<Point>> groups = clockGroups(locator, solution, segment);
-        std::size_t points = 0;
-        for (const std::vector<Point>& group : groups)
-            points += group.size();
-        double worst = 0;
-        if (shared > 0)
+        if (shared > 0) {
             segment.ratio = shared;
-        else
+        } else {
+            std::vector<std::vector<Point>> groups = clockGroups(locator, solution, segment);
+            std::size_t points = 0;
+            for (const std::vector<Point>& group : groups)
+                points += group.size();
+            double worst = 0;
             segment.ratio = points >= 2 ? robustSlope(groups, carried, worst) : carried;
+            worstAll = std::max(worstAll, worst / segment.ratio);
+        }
         carried = segment.ratio;
-        worstAll = std::max(worstAll, worst / segment.ratio);
         std::vector<double> offsets;
         for (const BurstHit& hit : locator.channel(solution.clockChannel).hits)
-            if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst
-                && std::find(solution.offLine.begin(), solution.offLine.end(), hit.burst) == solution.offLine.end())
-                offsets.push_back(hit.time - solution.coupling * couplingShape(locator.table, hit.burst)
-                                  - segment.ratio * hit.played);
+            if (hit.burst >= segment.firstBurst && hit.burst <= segment.lastBurst && !solution.isOffLine(hit.burst))
+                offsets.push_back(straightened(locator, solution, hit) - segment.ratio * hit.played);
         if (!offsets.empty())
             segment.offset = solution.reference >= 0 ? robustMean(offsets) : median(offsets);
     }
@@ -517,8 +534,6 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
         if (std::find(clock.outliers.begin(), clock.outliers.end(), point.burst) == clock.outliers.end())
             onLine.push_back(point);
     solution.coupling = estimateCoupling(locator.table, onLine, clock.segments);
-    for (ClockPoint& point : onLine)
-        point.time -= solution.coupling * couplingShape(locator.table, point.burst);
     solution.segments = clock.segments;
     fitSegments(locator, solution);
     solution.slope = solution.segments.front().ratio;

@@ -50,6 +50,9 @@ struct TimingSolution {
     /// The most a clock off by `clockSpread` moves a step's phase, radians.
     double phaseSpread(const StepTable& table) const;
 
+    /// Whether burst `burst` of the clock's channel lies on no line.
+    bool isOffLine(std::int64_t burst) const;
+
     /// The line that places burst `burst`: the segment that covers it, or
     /// the next one where it falls between two.
     const ClockSegment& segmentOf(std::int64_t burst) const;

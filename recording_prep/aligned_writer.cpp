@@ -26,18 +26,19 @@ struct StretchWriter {
     AlignedOutput& output;
     std::string& error;
 
-    bool damaged(int c, std::int64_t frame) const
+    // The step output frame `frame` belongs to, or -1 outside the run.
+    std::int64_t stepAt(std::int64_t frame) const
     {
-        double played = double(frame - table.delay);
-        if (played < 0 || played >= double(table.bursts()) * table.interval)
-            return false;
-        std::int64_t burst = static_cast<std::int64_t>(played) / table.interval;
-        return verdict.damaged[c][static_cast<std::size_t>(burst / table.numAvg)] != 0;
+        std::int64_t played = frame - table.delay;
+        if (played < 0 || played >= table.bursts() * table.interval)
+            return -1;
+        return played / table.interval / table.numAvg;
     }
 
-    void put(unsigned char* bytes, int c, std::int64_t frame, double sample)
+    void put(unsigned char* bytes, int c, std::int64_t step, double sample)
     {
-        double value = damaged(c, frame) ? 0.0 : std::nearbyint(sample);
+        bool damaged = step >= 0 && verdict.damaged[c][static_cast<std::size_t>(step)] != 0;
+        double value = damaged ? 0.0 : std::nearbyint(sample);
         if (value > 32767 || value < -32768) {
             ++output.clipped[c];
             value = std::max(-32768.0, std::min(32767.0, value));
@@ -109,13 +110,15 @@ bool StretchWriter::write(const OutputStretch& stretch, std::int64_t warmUp)
         bytes.clear();
         for (std::int64_t i = 0; i < count; ++i, ++frame) {
             unsigned char pair[4];
+            bool kept = frame >= stretch.firstFrame;
+            std::int64_t step = kept ? stepAt(frame) : -1;
             for (int c = 0; c < 2; ++c) {
                 bool silent = frame - first < lead[c] || aligners[c].available() == 0;
                 double sample = silent ? 0.0 : aligners[c].take();
-                if (frame >= stretch.firstFrame)
-                    put(pair, c, frame, sample);
+                if (kept)
+                    put(pair, c, step, sample);
             }
-            if (frame >= stretch.firstFrame)
+            if (kept)
                 bytes.insert(bytes.end(), pair, pair + 4);
         }
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -11,7 +11,6 @@ namespace {
 // More damaged steps than this share of a channel's refuse the recording.
 constexpr double damagedShare = 0.05;
 constexpr double clockLimitPpm = 1000;
-constexpr double carriedShare = 0.45;
 // A clock this uncertain in a step's phase is worth a warning.
 constexpr double phaseWarning = 0.05;
 
@@ -81,13 +80,13 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
             continue;
         std::vector<std::int64_t> above;
         for (std::int64_t step : damaged)
-            if (inputRate < 44100 && table.steps[static_cast<std::size_t>(step)].actFreq > carriedShare * inputRate)
+            if (table.steps[static_cast<std::size_t>(step)].actFreq > highestCarried(inputRate))
                 above.push_back(step);
         std::string where = "channel " + std::to_string(c + 1) + ": " + std::to_string(damaged.size()) + " of "
             + std::to_string(table.steps.size()) + " steps damaged (" + stepList(damaged) + "), more than 5 %";
         if (!above.empty())
             return {exitMismatch, "Refused: " + where + ": a recording at " + fixedText(inputRate, 0)
-                                      + " Hz carries steps up to " + hertz(carriedShare * inputRate)
+                                      + " Hz carries steps up to " + hertz(highestCarried(inputRate))
                                       + " only; record at " + fixedText(std::ceil(table.steps.back().actFreq
                                                                                    / carriedShare / 1000) * 1000, 0)
                                       + " Hz or more."};
