@@ -14,17 +14,27 @@ constexpr std::int64_t blockFrames = 8192;
 // converters' filters have settled on the recording when it begins.
 constexpr std::int64_t warmUpFrames = 4096;
 // Input frames this far before the recording's first convert to exact
-// silence: the writer makes that silence itself rather than converting it.
+// silence: the reader makes that silence itself rather than converting it.
 constexpr double silentReach = 8192;
 
-struct StretchWriter {
+struct StretchReader {
     SoundFile& file;
     const int (&inputs)[2];
+    const AlignedSink& sink;
+    std::string& error;
+    bool stopped = false;
+
+    bool read(const OutputStretch& stretch, std::int64_t warmUp);
+};
+
+// The 16-bit file ravan reads: damaged steps silent, samples rounded and
+// clipped.
+struct SixteenBitSink {
     const StepTable& table;
     const StepVerdict& verdict;
     std::ostream& out;
     AlignedOutput& output;
-    std::string& error;
+    std::vector<unsigned char> bytes;
 
     // The step output frame `frame` belongs to, or -1 outside the run.
     std::int64_t stepAt(std::int64_t frame) const
@@ -35,7 +45,7 @@ struct StretchWriter {
         return played / table.interval / table.numAvg;
     }
 
-    void put(unsigned char* bytes, int c, std::int64_t step, double sample)
+    void put(unsigned char* pair, int c, std::int64_t step, double sample)
     {
         bool damaged = step >= 0 && verdict.damaged[c][static_cast<std::size_t>(step)] != 0;
         double value = damaged ? 0.0 : std::nearbyint(sample);
@@ -44,13 +54,23 @@ struct StretchWriter {
             value = std::max(-32768.0, std::min(32767.0, value));
         }
         output.nonzero[c] += value != 0;
-        putLittleEndian16(bytes + 2 * c, static_cast<std::int32_t>(value));
+        putLittleEndian16(pair + 2 * c, static_cast<std::int32_t>(value));
     }
 
-    bool write(const OutputStretch& stretch, std::int64_t warmUp);
+    bool take(std::int64_t first, const double* pairs, std::int64_t count)
+    {
+        bytes.resize(static_cast<std::size_t>(count * 4));
+        for (std::int64_t i = 0; i < count; ++i) {
+            std::int64_t step = stepAt(first + i);
+            for (int c = 0; c < 2; ++c)
+                put(bytes.data() + 4 * i, c, step, pairs[2 * i + c]);
+        }
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return bool(out);  // the caller reports a failed write
+    }
 };
 
-bool StretchWriter::write(const OutputStretch& stretch, std::int64_t warmUp)
+bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
 {
     const std::int64_t first = stretch.firstFrame - warmUp;
     std::int64_t lead[2];  // output frames of plain silence before each converter's first
@@ -74,7 +94,7 @@ bool StretchWriter::write(const OutputStretch& stretch, std::int64_t warmUp)
         return false;
     }
     std::vector<double> block(static_cast<std::size_t>(blockFrames * file.channels));
-    std::vector<unsigned char> bytes;
+    std::vector<double> pairs;
     bool ended = seekTo >= file.frames;
     if (ended)
         for (ChannelAligner& aligner : aligners)
@@ -107,38 +127,44 @@ bool StretchWriter::write(const OutputStretch& stretch, std::int64_t warmUp)
         std::int64_t count = std::min(blockFrames, stretch.endFrame - frame);
         if (!ended)
             count = std::min(count, std::min(ready(0), ready(1)));
-        bytes.clear();
-        for (std::int64_t i = 0; i < count; ++i, ++frame) {
-            unsigned char pair[4];
-            bool kept = frame >= stretch.firstFrame;
-            std::int64_t step = kept ? stepAt(frame) : -1;
+        pairs.clear();
+        std::int64_t firstKept = std::max(frame, stretch.firstFrame);
+        for (std::int64_t i = 0; i < count; ++i, ++frame)
             for (int c = 0; c < 2; ++c) {
                 bool silent = frame - first < lead[c] || aligners[c].available() == 0;
                 double sample = silent ? 0.0 : aligners[c].take();
-                if (kept)
-                    put(pair, c, step, sample);
+                if (frame >= stretch.firstFrame)
+                    pairs.push_back(sample);
             }
-            if (kept)
-                bytes.insert(bytes.end(), pair, pair + 4);
-        }
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         for (ChannelAligner& aligner : aligners)
             aligner.compact();
-        if (!out)
-            return true;  // the caller reports the failed write
+        if (!pairs.empty() && !sink(firstKept, pairs.data(), static_cast<std::int64_t>(pairs.size() / 2))) {
+            stopped = true;
+            return true;
+        }
     }
     return true;
 }
 
 } // namespace
 
+bool readAlignedFrames(SoundFile& file, const int (&inputs)[2], const std::vector<OutputStretch>& stretches,
+                       const AlignedSink& sink, std::string& error)
+{
+    StretchReader reader{file, inputs, sink, error};
+    for (std::size_t k = 0; k < stretches.size() && !reader.stopped; ++k)
+        if (!reader.read(stretches[k], k == 0 ? 0 : std::min(warmUpFrames, stretches[k].firstFrame)))
+            return false;
+    return true;
+}
+
 bool writeAlignedFrames(SoundFile& file, const int (&inputs)[2], const std::vector<OutputStretch>& stretches,
                         const StepTable& table, const StepVerdict& verdict, std::ostream& out,
                         AlignedOutput& output, std::string& error)
 {
-    StretchWriter writer{file, inputs, table, verdict, out, output, error};
-    for (std::size_t k = 0; k < stretches.size(); ++k)
-        if (!writer.write(stretches[k], k == 0 ? 0 : std::min(warmUpFrames, stretches[k].firstFrame)))
-            return false;
-    return true;
+    SixteenBitSink sixteen{table, verdict, out, output, {}};
+    AlignedSink sink = [&](std::int64_t first, const double* pairs, std::int64_t count) {
+        return sixteen.take(first, pairs, count);
+    };
+    return readAlignedFrames(file, inputs, stretches, sink, error);
 }

@@ -98,10 +98,11 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
 }
 
 std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                      const StepVerdict& verdict, const PrepOptions& options)
+                                      const StepVerdict& verdict, bool noReference,
+                                      const std::string& damagedConsequence)
 {
     std::vector<std::string> warnings
-        = recordingWarnings(locator, timing, options.reference == ReferenceChoice::none, true);
+        = recordingWarnings(locator, timing, noReference, true);
     double phase = timing.phaseSpread(locator.table);
     if (timing.reference < 0 && !timing.clockFromRepeats && phase > phaseWarning)
         warnings.push_back("Warning: without a loopback and with numAvg 1 the clock is known to "
@@ -116,8 +117,7 @@ std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingS
             std::string band = run.first == run.second ? hertz(low.nomFreq)
                                                        : hertz(low.nomFreq) + " to " + hertz(high.nomFreq);
             warnings.push_back("Warning: channel " + std::to_string(c + 1) + ", " + steps + runText(run) + " ("
-                               + band + "): the recording is damaged there; written as silence, so ravan reads "
-                                        "-inf.");
+                               + band + "): the recording is damaged there; " + damagedConsequence + ".");
         }
     return warnings;
 }

@@ -2,7 +2,6 @@
 
 #include "aligned_writer.h"
 #include "burst_locator.h"
-#include "prep_options.h"
 #include "step_judgement.h"
 #include "timing_solution.h"
 
@@ -27,10 +26,12 @@ std::string stepList(const std::vector<std::int64_t>& steps);
 Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames);
 
-/// What to tell the user about a recording that is prepared: the
-/// recording's own warnings, then one line per stretch of damaged steps.
+/// What to tell the user about a recording that is used: the recording's
+/// own warnings, then one line per stretch of damaged steps, each ending
+/// with what was done with them (`damagedConsequence`).
 std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                      const StepVerdict& verdict, const PrepOptions& options);
+                                      const StepVerdict& verdict, bool noReference,
+                                      const std::string& damagedConsequence);
 
 /// What to tell the user about the file written: clipped samples, and a
 /// channel whose bursts rounded to nothing.

@@ -4,23 +4,10 @@
 #include "exit_codes.h"
 #include "number_text.h"
 
-#include <cctype>
-#include <cstring>
 #include <ostream>
+#include <vector>
 
 namespace {
-
-// A channel number: digits only, 1 or more.
-bool readChannel(const std::string& text, int& channel)
-{
-    if (text.empty() || text.size() > 4)
-        return false;
-    for (char c : text)
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    channel = parseInteger(text.c_str());
-    return channel >= 1;
-}
 
 int refuse(std::ostream& errors, const std::string& line)
 {
@@ -35,9 +22,7 @@ int PrepOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
     std::vector<const char*> positional{argc > 0 ? argv[0] : "ravprep"};
     for (int i = 1; i < argc; ++i) {
-        bool channels = std::strcmp(argv[i], "--channels") == 0;
-        bool referenceOption = std::strcmp(argv[i], "--reference") == 0;
-        if (!channels && !referenceOption) {
+        if (!RecordingOptions::owns(argv[i])) {
             // Options may stand first, so a name that begins with '-' is
             // an unknown option, not a file (reach one as ./-name); a
             // negative number is a value that the generator's rules refuse.
@@ -48,25 +33,10 @@ int PrepOptions::read(int argc, const char* const* argv, std::ostream& errors)
         }
         if (i + 1 >= argc)
             return refuse(errors, std::string(argv[i]) + " refused: it needs a value.");
-        std::string value = argv[++i];
-        if (channels) {
-            std::size_t comma = value.find(',');
-            if (comma == std::string::npos || !readChannel(value.substr(0, comma), channelA)
-                || !readChannel(value.substr(comma + 1), channelB))
-                return refuse(errors, "--channels " + value + " refused: it takes two channel numbers from 1, "
-                                      "as in 1,2.");
-            channelsGiven = true;
-        } else {
-            if (value == "1")
-                reference = ReferenceChoice::channel1;
-            else if (value == "2")
-                reference = ReferenceChoice::channel2;
-            else if (value == "none")
-                reference = ReferenceChoice::none;
-            else
-                return refuse(errors, "--reference " + value + " refused: it takes 1, 2 or none.");
-            referenceGiven = true;
-        }
+        std::string refusal;
+        if (!input.take(argv[i], argv[i + 1], refusal))
+            return refuse(errors, refusal);
+        ++i;
     }
     // The generator's rules apply to the recording's name and the values
     // after the second file name.
@@ -74,9 +44,9 @@ int PrepOptions::read(int argc, const char* const* argv, std::ostream& errors)
         writeUsage(errors, prepSynopsis);
         return exitUsage;
     }
-    recording = positional[1];
+    input.recording = positional[1];
     aligned = positional[2];
     std::vector<const char*> values{positional[0], positional[1]};
     values.insert(values.end(), positional.begin() + 3, positional.end());
-    return readArguments(static_cast<int>(values.size()), values.data(), prepSynopsis, schedule, errors);
+    return readArguments(static_cast<int>(values.size()), values.data(), prepSynopsis, input.schedule, errors);
 }

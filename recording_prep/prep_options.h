@@ -1,11 +1,9 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "timing_solution.h"
+#include "recording_options.h"
 
 #include <iosfwd>
 #include <string>
-#include <vector>
 
 /// What follows "Useage: " in ravprep's usage message.
 constexpr const char* prepSynopsis =
@@ -15,13 +13,8 @@ constexpr const char* prepSynopsis =
 /// ravprep's command line: two file names, the generator's positional
 /// values, and two options anywhere after the program name.
 struct PrepOptions {
-    std::string recording;
+    RecordingOptions input;
     std::string aligned;
-    BurstSchedule schedule;
-    int channelA = 1, channelB = 2;   ///< input channels that become 1 and 2
-    bool channelsGiven = false;
-    ReferenceChoice reference = ReferenceChoice::automatic;
-    bool referenceGiven = false;
 
     /// Reads the command line. Returns exitOk, or exitUsage after writing
     /// the usage message (preceded, for a refused value, by a line naming

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "aligned_writer.h"
+#include "burst_locator.h"
+#include "recording_options.h"
+#include "sound_file.h"
+#include "step_judgement.h"
+#include "timing_solution.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+/// A recording opened, its bursts found, its clock worked out and every
+/// step judged: where ravprep and ravfit both begin. `program` names the
+/// program in what it writes.
+struct TimedRecording {
+    const char* program = "ravprep";
+    SoundFile file;
+    std::unique_ptr<BurstLocator> locator = std::make_unique<BurstLocator>();
+    std::vector<std::int64_t> nonfinite[BurstLocator::channelCount];  ///< input frames that are not numbers
+    TimingSolution timing;
+    StepVerdict verdict;
+
+    /// Opens the recording and settles the channels: a mono file is read
+    /// as channel 1 twice, without a reference unless one is given.
+    /// exitOk, or the code of a refusal already written to `errors`.
+    int open(RecordingOptions& options, const char* synopsis, std::ostream& errors);
+
+    /// Writes the run header, the settings and the "input:" line.
+    void printHeader(const RecordingOptions& options, int argc, const char* const* argv,
+                     std::ostream& report) const;
+
+    /// Finds the bursts, solves the clock (again without loopback bursts
+    /// that turn out damaged) and judges every step. exitOk, or the code of
+    /// a refusal already written to `errors`.
+    int solve(const RecordingOptions& options, std::ostream& errors);
+
+    /// Writes what was found: channels, reference, clock, time of flight,
+    /// residual, segments, jumps and damaged steps.
+    void printFacts(std::ostream& report) const;
+
+    /// How the recording maps onto the generator's frames, one stretch per
+    /// segment of the clock, for a file of the schedule's length.
+    /// `lagOf[c]` is the channel whose arrival channel c is placed by (a
+    /// channel without bursts follows the other); `resample` false keeps
+    /// the recording's own frames where that is exact.
+    std::vector<OutputStretch> stretches(const int (&lagOf)[2], bool resample) const;
+
+    /// Whether the recording must be converted: another rate, or a clock
+    /// off by 0.02 ppm or more on any stretch.
+    bool needsResampling() const;
+};
