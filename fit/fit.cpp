@@ -1,0 +1,180 @@
+#include "fit.h"
+
+#include "aligned_writer.h"
+#include "command_line.h"
+#include "exit_codes.h"
+#include "fit_options.h"
+#include "fit_report.h"
+#include "float_wav.h"
+#include "identification.h"
+#include "prep_findings.h"
+#include "replacing_file.h"
+#include "report_format.h"
+#include "step_gatherer.h"
+#include "timed_recording.h"
+#include "units.h"
+
+#include <cmath>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The grid of --ppo: frequencies 1000 * 2^(i / N) Hz from here to there,
+// kept where both levels are known to 1 dB.
+constexpr double gridLowest = 1;
+constexpr double gridHighest = 20000;
+constexpr double gridUncertaintyDb = 1;
+
+// The channel whose arrival places both: the reference, else the first to
+// arrive.
+int timingChannel(const TimingSolution& timing)
+{
+    if (timing.reference >= 0)
+        return timing.reference;
+    if (timing.channels[0].found && timing.channels[1].found)
+        return timing.lag[1] < timing.lag[0] ? 1 : 0;
+    return timing.channels[1].found ? 1 : 0;
+}
+
+// Reads the recording onto the generator's frames and identifies the
+// responses. exitOk, or a code with its line written to `errors`.
+int identify(TimedRecording& recording, const FitOptions& options, Identification& fit, std::ostream& errors)
+{
+    const TimingSolution& timing = recording.timing;
+    const int base = timingChannel(timing);
+    for (int c = 0; c < 2; ++c)
+        if (timing.channels[c].found)
+            fit.arrival[c] = double(leadTaps) + (timing.lag[c] - timing.lag[base]) / timing.slope;
+    const int lagOf[2] = {base, base};
+    std::vector<OutputStretch> stretches = recording.stretches(lagOf, recording.needsResampling());
+    StepGatherer gatherer(fit.table, static_cast<std::int64_t>(leadTaps), 0,
+                          [&](std::size_t step, const std::vector<double> (&span)[2]) { fit.addStep(step, span); });
+    std::size_t longest = 0;
+    for (const StepInfo& step : fit.table.steps)
+        longest = std::max(longest, static_cast<std::size_t>(step.duration));
+    gatherer.needed = leadTaps + longest + fit.taps;
+    AlignedSink sink = [&](std::int64_t first, const double* pairs, std::int64_t count) {
+        return gatherer.take(first, pairs, count);
+    };
+    const int inputs[2] = {options.input.channelA - 1, options.input.channelB - 1};
+    std::string error;
+    if (!readAlignedFrames(recording.file, inputs, stretches, sink, error)) {
+        errors << error << std::endl;
+        return exitSteps;
+    }
+    gatherer.finish();
+    fit.finish();
+    return exitOk;
+}
+
+// The impulse responses as a stereo float file: a sweep's L taps, or a
+// polar run's steps one after another.
+int writeResponses(const Identification& fit, const std::string& path, std::ostream& errors)
+{
+    std::size_t steps = fit.perStep ? fit.table.steps.size() : 1;
+    std::vector<float> frames;
+    frames.reserve(2 * steps * fit.taps);
+    for (std::size_t step = 0; step < steps; ++step)
+        for (std::size_t m = 0; m < fit.taps; ++m)
+            for (int c = 0; c < 2; ++c)
+                frames.push_back(static_cast<float>(fit.response(c, step)[m]));
+    ReplacingFile out;
+    std::string error;
+    if (!out.open(path)) {
+        errors << "Failed to open output file: " << path << std::endl;
+        return exitOpen;
+    }
+    if (!writeFloatWav(out.out, frames, 2, static_cast<int>(sampleRate), error) || !out.commit()) {
+        errors << "Failed to write the impulse responses to " << path << ": " << error << std::endl;
+        return exitSteps;
+    }
+    return exitOk;
+}
+
+void writeStepRows(const Identification& fit, const FitOptions& options, std::ostream& report)
+{
+    writeStepHeader(report);
+    BurstSchedule schedule = options.input.schedule;
+    schedule.begin();
+    const double gate = options.gateMs * sampleRate / 1000;
+    for (std::size_t step = 0; schedule.hasMore() && step < fit.table.steps.size(); ++step) {
+        schedule.printRow(report);
+        report << '\t';
+        ChannelReading readings[2] = {fit.readStep(0, step, gate), fit.readStep(1, step, gate)};
+        writeReadings(report, readings, true);
+        schedule.next();
+    }
+}
+
+void writeGridRows(const Identification& fit, const FitOptions& options, double highest, std::ostream& report)
+{
+    writeGridHeader(report);
+    const double gate = options.gateMs * sampleRate / 1000;
+    const int n = options.pointsPerOctave;
+    const int first = static_cast<int>(std::ceil(n * std::log2(gridLowest / 1000)));
+    for (int i = first;; ++i) {
+        double frequency = 1000 * std::exp2(double(i) / n);
+        if (frequency > highest)
+            break;
+        ChannelReading readings[2] = {fit.readFrequency(0, frequency, gate), fit.readFrequency(1, frequency, gate)};
+        if (!(readings[0].err < gridUncertaintyDb && readings[1].err < gridUncertaintyDb))
+            continue;
+        RowText row;
+        row.addReal(frequency);
+        row.writeTo(report);
+        report << '\t';
+        writeReadings(report, readings, false);
+    }
+}
+
+} // namespace
+
+int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
+{
+    int code = exitOk;
+    if (helpHandled(argc, argv, fitSynopsis, report, code))
+        return code;
+    FitOptions options;
+    code = options.read(argc, argv, errors);
+    if (code != exitOk)
+        return code;
+    TimedRecording recording;
+    recording.program = "ravfit";
+    code = recording.open(options.input, fitSynopsis, errors);
+    if (code != exitOk)
+        return code;
+    recording.printHeader(options.input, argc, argv, report);
+    code = recording.solve(options.input, errors);
+    if (code != exitOk)
+        return code;
+    Identification fit;
+    if (!fit.begin(recording.locator->table, recording.verdict.damaged)) {
+        errors << "Refused: the bursts fill so much of their interval that no impulse response fits between them; "
+                  "generate with a higher start frequency."
+               << std::endl;
+        return exitMismatch;
+    }
+    recording.printFacts(report);
+    for (const std::string& warning : prepWarnings(*recording.locator, recording.timing, recording.verdict,
+                                                   options.input.reference == ReferenceChoice::none,
+                                                   "left out of the fit"))
+        errors << warning << std::endl;
+    code = identify(recording, options, fit, errors);
+    if (code != exitOk)
+        return code;
+    report << "taps:\t" << fit.taps << std::endl;
+    if (!options.impulseFile.empty()) {
+        code = writeResponses(fit, options.impulseFile, errors);
+        if (code != exitOk)
+            return code;
+        report << "wrote:\t" << options.impulseFile << std::endl;
+    }
+    if (options.pointsPerOctave > 0)
+        writeGridRows(fit, options, std::min(gridHighest, highestCarried(recording.file.rate)), report);
+    else
+        writeStepRows(fit, options, report);
+    report << std::flush;
+    return exitOk;
+}

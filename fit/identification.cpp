@@ -1,0 +1,189 @@
+#include "identification.h"
+
+#include "tone_burst.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A residual counts as above the noise when it exceeds the noise's estimate
+// by this many times the estimate's own scatter.
+constexpr double scatterMargin = 3;
+
+double decibels(double ratio)
+{
+    return 10 * std::log10(ratio);
+}
+
+} // namespace
+
+bool Identification::begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2])
+{
+    table = steps;
+    perStep = !table.sweep;
+    std::size_t longest = 0;
+    for (const StepInfo& step : table.steps)
+        longest = std::max(longest, static_cast<std::size_t>(std::max(step.duration, 0)));
+    std::size_t room = static_cast<std::size_t>(table.interval) > 2 * leadTaps + longest
+        ? static_cast<std::size_t>(table.interval) - 2 * leadTaps - longest : 0;
+    taps = std::min(perStep ? polarTaps : sweepTaps, room);
+    if (taps < polarTaps)
+        return false;
+    size = transformSize(leadTaps + longest + taps, longest, taps);
+    fft = std::make_unique<RealFft>(size);
+    std::size_t stored = 0;
+    for (int c = 0; c < 2; ++c) {
+        verdict[c] = &damagedSteps[c];
+        figures[c].assign(table.steps.size(), StepFigures());
+        for (std::size_t step = 0; step < table.steps.size(); ++step) {
+            figures[c][step].windowAt = perStep ? static_cast<std::size_t>(c) * windowFrames(step) : stored;
+            stored = perStep ? std::max(stored, 2 * windowFrames(step)) : stored + windowFrames(step);
+        }
+    }
+    windowStore.reset(new float[stored]);
+    std::size_t count = perStep ? 2 * table.steps.size() : 2;
+    fits.assign(count, ImpulseFit(taps, size));
+    responses.assign(count, std::vector<double>(taps, 0.0));
+    return true;
+}
+
+std::size_t Identification::windowFrames(std::size_t step) const
+{
+    return leadTaps + static_cast<std::size_t>(table.steps[step].duration) + taps;
+}
+
+void Identification::stimulus(std::size_t step, std::vector<std::complex<double>>& bins)
+{
+    const StepInfo& info = table.steps[step];
+    // The recording's window starts leadTaps before the burst arrives: tap
+    // leadTaps of the response is an arrival on time.
+    std::vector<double> x(static_cast<std::size_t>(info.duration));
+    for (std::int32_t n = 0; n < info.duration; ++n)
+        x[static_cast<std::size_t>(n)] = toneBurstSample(n, info.omega);
+    fft->forward(x.data(), x.size(), bins);
+}
+
+void Identification::addStep(std::size_t step, const std::vector<double> (&span)[2])
+{
+    const std::size_t frames = windowFrames(step);
+    std::vector<std::complex<double>>& x = stimulusBins;
+    std::vector<std::complex<double>>& y = recordingBins;
+    stimulus(step, x);
+    for (int c = 0; c < 2; ++c) {
+        if ((*verdict[c])[step] != 0)
+            continue;
+        StepFigures& kept = figures[c][step];
+        kept.used = true;
+        std::copy(span[c].begin(), span[c].begin() + static_cast<std::ptrdiff_t>(frames),
+                  windowStore.get() + kept.windowAt);
+        double sum = 0;
+        for (std::size_t i = frames; i < span[c].size(); ++i)
+            sum += span[c][i] * span[c][i];
+        kept.silentFrames = span[c].size() - frames;
+        kept.silentPower = kept.silentFrames > 0 ? sum / double(kept.silentFrames) : 0.0;
+        fft->forward(span[c].data(), frames, y);
+        std::size_t index = perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c);
+        fits[index].add(x, y);
+        if (perStep) {
+            // A polar step is read at once.
+            responses[index] = fits[index].solve(*fft);
+            fft->forward(responses[index].data(), taps, responseBins[c]);
+            measureResidual(c, step);
+        }
+    }
+}
+
+void Identification::finish()
+{
+    if (!perStep) {
+        for (int c = 0; c < 2; ++c) {
+            responses[static_cast<std::size_t>(c)] = fits[static_cast<std::size_t>(c)].solve(*fft);
+            fft->forward(responses[static_cast<std::size_t>(c)].data(), taps, responseBins[c]);
+        }
+        for (std::size_t step = 0; step < table.steps.size(); ++step) {
+            if (!figures[0][step].used && !figures[1][step].used)
+                continue;
+            stimulus(step, stimulusBins);
+            for (int c = 0; c < 2; ++c)
+                if (figures[c][step].used)
+                    measureResidual(c, step);
+        }
+    }
+    for (int c = 0; c < 2; ++c) {
+        double power = 0;
+        std::size_t frames = 0;
+        for (const StepFigures& kept : figures[c]) {
+            power += kept.silentPower * double(kept.silentFrames);
+            frames += kept.silentFrames;
+        }
+        noisePower[c] = frames > 0 ? power / double(frames) : 0.0;
+    }
+}
+
+const std::vector<double>& Identification::response(int c, std::size_t step) const
+{
+    return responses[perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c)];
+}
+
+const ImpulseFit& Identification::fitOf(int c, std::size_t step) const
+{
+    return fits[perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c)];
+}
+
+// The step's window predicted as h * x (x in stimulusBins, h's transform
+// in responseBins); what the prediction misses is distortion and noise.
+void Identification::measureResidual(int c, std::size_t step)
+{
+    StepFigures& kept = figures[c][step];
+    std::vector<std::complex<double>>& product = recordingBins;
+    product.resize(stimulusBins.size());
+    for (std::size_t k = 0; k < product.size(); ++k)
+        product[k] = responseBins[c][k] * stimulusBins[k];
+    const float* window = windowStore.get() + kept.windowAt;
+    predicted.resize(windowFrames(step));
+    fft->inverse(product, predicted.data(), predicted.size());
+    kept.linear = 0;
+    kept.residual = 0;
+    for (std::size_t i = 0; i < predicted.size(); ++i) {
+        double miss = double(window[i]) - predicted[i];
+        kept.linear += predicted[i] * predicted[i];
+        kept.residual += miss * miss;
+    }
+}
+
+ChannelReading Identification::read(int c, std::size_t step, double frequency, double gateFrames,
+                                    double noise) const
+{
+    ChannelReading reading;
+    const ImpulseFit& fit = fitOf(c, step);
+    if (perStep && !figures[c][step].used)
+        return reading;
+    ResponseWindow window = gateFrames > 0 ? ResponseWindow::gate(gateFrames, arrival[c], taps)
+                                           : ResponseWindow::forFrequency(frequency, arrival[c], taps);
+    reading.response = responseAt(response(c, step), frequency, window, double(leadTaps));
+    reading.err = levelUncertaintyDb(reading.response, noise, window, fit.power, fit.lambda, size, frequency);
+    return reading;
+}
+
+ChannelReading Identification::readFrequency(int c, double frequency, double gateFrames) const
+{
+    return read(c, 0, frequency, gateFrames, noisePower[c]);
+}
+
+ChannelReading Identification::readStep(int c, std::size_t step, double gateFrames) const
+{
+    const StepFigures& kept = figures[c][step];
+    ChannelReading reading = read(c, step, table.steps[step].actFreq, gateFrames,
+                                  perStep ? kept.silentPower : noisePower[c]);
+    if (!kept.used)
+        return reading;
+    double frames = double(windowFrames(step));
+    double floor = kept.silentPower * frames;
+    double scatter = kept.silentFrames > 0
+        ? floor * std::sqrt(2 / double(kept.silentFrames) + 2 / frames) : 0.0;
+    reading.noise = decibels(floor / kept.linear);
+    reading.dist = kept.residual > floor + scatterMargin * scatter ? decibels((kept.residual - floor) / kept.linear)
+                                                                    : -INFINITY;
+    return reading;
+}

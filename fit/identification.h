@@ -1,0 +1,82 @@
+#pragma once
+
+#include "impulse_fit.h"
+#include "real_fft.h"
+#include "response_window.h"
+#include "step_table.h"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+/// What the fit reads at one frequency on one channel. Not-a-number where
+/// the channel's steps there were damaged or missing.
+struct ChannelReading {
+    std::complex<double> response{NAN, NAN};
+    double err = NAN;    ///< standard uncertainty of the level, dB
+    double dist = NAN;   ///< what the linear response does not explain, less the noise, dB below it
+    double noise = NAN;  ///< the noise in the step's window, dB below the linear response
+};
+
+/// What one step's window held, and what became of it.
+struct StepFigures {
+    bool used = false;          ///< gathered and undamaged
+    std::size_t windowAt = 0;   ///< where its averaged window lies in the store
+    double silentPower = 0;     ///< mean square of the silence after the window
+    std::size_t silentFrames = 0;
+    double linear = 0, residual = 0;  ///< energies of the prediction and of what it misses
+};
+
+/// Identifies each channel's impulse response from the aligned recording:
+/// over every step of a sweep (one response), or per step of a polar run.
+/// Steps arrive as averaged spans from a StepGatherer.
+struct Identification {
+    StepTable table;
+    std::size_t taps = sweepTaps;
+    std::size_t size = 0;        ///< transform size
+    bool perStep = false;        ///< a polar run
+    const std::vector<std::uint8_t>* verdict[2] = {nullptr, nullptr};
+    double arrival[2] = {double(leadTaps), double(leadTaps)};  ///< each channel's arrival, taps
+    std::unique_ptr<RealFft> fft;
+
+    std::vector<ImpulseFit> fits;                 ///< per channel (sweep), or per step and channel (polar)
+    std::vector<std::vector<double>> responses;   ///< the same layout: each an impulse response
+    std::vector<StepFigures> figures[2];          ///< per step
+    double noisePower[2] = {0, 0};                ///< per frame, over every used step
+    /// Transforms reused from step to step, so that memory is not asked
+    /// for again at every step.
+    std::vector<std::complex<double>> stimulusBins, recordingBins, responseBins[2];
+    std::vector<double> predicted;
+    /// Every step's averaged window (from `leadTaps` before the burst),
+    /// kept until the sweep's response is known; one block, touched only
+    /// where written. A polar run keeps one step's at a time.
+    std::unique_ptr<float[]> windowStore;
+
+    /// Sets up for `steps`: taps, transform size. False when the bursts fill
+    /// so much of their interval that no response fits between them.
+    bool begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2]);
+
+    /// Takes one step's averaged span (from `leadTaps` before its burst).
+    void addStep(std::size_t step, const std::vector<double> (&span)[2]);
+
+    /// Solves the sweep's responses and works out every step's residual.
+    void finish();
+
+    /// Channel `c`'s impulse response for step `step` (the sweep's one for
+    /// every step).
+    const std::vector<double>& response(int c, std::size_t step) const;
+
+    /// The reading at step `step`'s frequency, through `window` (or the
+    /// frequency's own where `gateFrames` is 0).
+    ChannelReading readStep(int c, std::size_t step, double gateFrames) const;
+    /// The reading of a sweep at any frequency, without the step figures.
+    ChannelReading readFrequency(int c, double frequency, double gateFrames) const;
+
+private:
+    std::size_t windowFrames(std::size_t step) const;
+    void stimulus(std::size_t step, std::vector<std::complex<double>>& bins);
+    void measureResidual(int c, std::size_t step);
+    const ImpulseFit& fitOf(int c, std::size_t step) const;
+    ChannelReading read(int c, std::size_t step, double frequency, double gateFrames, double noise) const;
+};

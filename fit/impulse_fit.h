@@ -1,0 +1,46 @@
+#pragma once
+
+#include "real_fft.h"
+#include "units.h"
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+/// Taps of the impulse response: a sweep's, identified over all its steps,
+/// and a polar run's, identified step by step (the device turns between
+/// steps).
+constexpr std::size_t sweepTaps = 16384;
+constexpr std::size_t polarTaps = 1024;
+/// Taps before the reference's arrival: what arrives a little early (a
+/// filter's symmetric ringing, a channel ahead of the reference) is kept.
+constexpr std::size_t leadTaps = 32;
+
+/// The least-squares normal equations for one channel's impulse response h
+/// of `taps` taps, y = h * x, gathered over windows of stimulus x and
+/// recording y, each zero-padded to `size` (at least twice `taps` and the
+/// window plus its burst, so that no product wraps round).
+struct ImpulseFit {
+    std::size_t taps;
+    std::size_t size;
+    std::vector<double> power;                 ///< S: the sum of |X|^2 per bin
+    std::vector<std::complex<double>> cross;   ///< C: the sum of Y X* per bin
+
+    ImpulseFit(std::size_t taps, std::size_t size);
+
+    /// Adds one window, given as its transforms.
+    void add(const std::vector<std::complex<double>>& stimulus, const std::vector<std::complex<double>>& recording);
+
+    /// Solves (T + lambda I) h = c, T the Toeplitz matrix of the stimulus's
+    /// autocorrelation and c the cross-correlation (lambda = 1e-7 of the
+    /// largest S): preconditioned conjugate gradients with FFT products and
+    /// the preconditioner 1 / (S + lambda), to a relative residual of 1e-9.
+    std::vector<double> solve(RealFft& fft);
+
+    /// The regularisation added to every bin's power: worked out by solve.
+    double lambda = 0;
+};
+
+/// The transform size for windows of up to `window` frames holding bursts
+/// of up to `burst` frames and a response of `taps` taps: a power of two.
+std::size_t transformSize(std::size_t window, std::size_t burst, std::size_t taps);
