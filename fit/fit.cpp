@@ -10,6 +10,7 @@
 #include "prep_findings.h"
 #include "replacing_file.h"
 #include "report_format.h"
+#include "same_file.h"
 #include "step_gatherer.h"
 #include "timed_recording.h"
 #include "units.h"
@@ -140,6 +141,12 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
+    if (!options.impulseFile.empty() && sameFile(options.input.recording, options.impulseFile)) {
+        errors << "Refused: " << options.impulseFile << " is the recording itself; name another file to write."
+               << std::endl;
+        writeUsage(errors, fitSynopsis);
+        return exitUsage;
+    }
     TimedRecording recording;
     recording.program = "ravfit";
     code = recording.open(options.input, fitSynopsis, errors);

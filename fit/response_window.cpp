@@ -9,8 +9,6 @@ namespace {
 
 constexpr double periodsKept = 40;
 constexpr double shortestWindow = 256;
-// Taps kept before a channel's arrival: the rise of a band-limited onset.
-constexpr double beforeArrival = 32;
 // The phasor is worked out afresh this often, so that rounding cannot grow.
 constexpr std::size_t phasorRefresh = 256;
 
@@ -20,7 +18,6 @@ ResponseWindow ResponseWindow::forFrequency(double frequency, double arrival, st
 {
     double length = std::clamp(periodsKept * sampleRate / frequency, shortestWindow, double(taps));
     ResponseWindow window;
-    window.begin = std::max(0.0, arrival - beforeArrival);
     window.end = std::min(double(taps), arrival + length);
     window.flatEnd = std::min(window.end, arrival + length / 2);
     return window;
@@ -29,7 +26,6 @@ ResponseWindow ResponseWindow::forFrequency(double frequency, double arrival, st
 ResponseWindow ResponseWindow::gate(double frames, double arrival, std::size_t taps)
 {
     ResponseWindow window;
-    window.begin = std::max(0.0, arrival - beforeArrival);
     window.end = std::min(double(taps), arrival + frames);
     window.flatEnd = std::min(window.end, arrival + 0.75 * frames);
     return window;

@@ -6,7 +6,9 @@
 
 /// Which taps of an impulse response count towards its response at one
 /// frequency: none before `begin`, all up to `flatEnd`, then a half-Hann
-/// taper that reaches zero at `end`.
+/// taper that reaches zero at `end`. Every tap before a channel's arrival
+/// counts: a band-limited onset (a converter's filter, a fractional delay)
+/// rings before it, and cutting that ringing bends the low frequencies.
 struct ResponseWindow {
     double begin = 0, flatEnd = 0, end = 0;
 

@@ -102,7 +102,51 @@ struct FilterState {
     }
 };
 
+// One channel's filter sections and their states.
+struct ChannelFilters {
+    std::vector<Biquad> main, parallel;
+    std::vector<FilterState> mainStates, parallelStates;
+
+    explicit ChannelFilters(const RecorderChannel& channel)
+        : main{channel.filter, channel.highPass}, parallel(channel.parallel)
+    {
+        main.insert(main.end(), channel.more.begin(), channel.more.end());
+        mainStates.resize(main.size());
+        parallelStates.resize(parallel.size());
+    }
+
+    double run(double x)
+    {
+        double a = x;
+        for (std::size_t i = 0; i < main.size(); ++i)
+            a = mainStates[i].run(main[i], a);
+        if (parallel.empty())
+            return a;
+        double b = x;
+        for (std::size_t i = 0; i < parallel.size(); ++i)
+            b = parallelStates[i].run(parallel[i], b);
+        return a + b;
+    }
+};
+
 } // namespace
+
+std::complex<double> RecorderChannel::response(double frequencyHz, double ppm) const
+{
+    const double sampled = frequencyHz / (1 + ppm * 1e-6);
+    std::complex<double> a = filter.response(sampled) * highPass.response(sampled);
+    for (const Biquad& section : more)
+        a *= section.response(sampled);
+    if (!parallel.empty()) {
+        std::complex<double> b = 1;
+        for (const Biquad& section : parallel)
+            b *= section.response(sampled);
+        a += b;
+    }
+    const double omega = 2 * std::acos(-1.0) * frequencyHz / 44100;
+    a *= 1.0 + echoGain * std::polar(1.0, -omega * echoFrames);
+    return gain * a * std::polar(1.0, -omega * delayFrames);
+}
 
 void SyntheticRecording::write(const std::string& path) const
 {
@@ -141,7 +185,7 @@ void SyntheticRecording::write(const std::string& path) const
     double noiseRms = noiseDb > 0 ? 24000 * std::pow(10.0, -noiseDb / 20) : 0;
     double humLevel = humDb > 0 ? 24000 * std::pow(10.0, -humDb / 20) : 0;
     const double pi = std::acos(-1.0);
-    FilterState states[2], second[2];
+    std::vector<ChannelFilters> filters{ChannelFilters(channels[0]), ChannelFilters(channels[1])};
     PlayedSignal signal(table);
     signal.band = std::min(1.0, rate / 44100.0);
     std::vector<double> block;
@@ -170,9 +214,21 @@ void SyntheticRecording::write(const std::string& path) const
         }
         for (int c = 0; c < fileChannels; ++c) {
             const RecorderChannel& channel = channels[c];
-            double value = inserted > 0 ? 0.0
-                : second[c].run(channel.highPass,
-                                states[c].run(channel.filter, channel.gain * signal.at(t - channel.delayFrames)));
+            double value = 0;
+            if (inserted == 0) {
+                double input = signal.at(t - channel.delayFrames);
+                if (channel.echoGain != 0)
+                    input += channel.echoGain * signal.at(t - channel.delayFrames - channel.echoFrames);
+                double gain = channel.gain;
+                if (!channel.stepGains.empty()) {
+                    double step = std::floor((t - channel.delayFrames - table.delay) / table.interval / table.numAvg);
+                    gain *= channel.stepGains[static_cast<std::size_t>(
+                        std::clamp(step, 0.0, double(channel.stepGains.size() - 1)))];
+                }
+                value = filters[static_cast<std::size_t>(c)].run(gain * input);
+                if (channel.clipLevel > 0)
+                    value = channel.clipLevel * std::tanh(value / channel.clipLevel);
+            }
             if (inserted == 0)
                 for (const ChannelDamage& d : damage)
                     if (d.channel == c && t >= d.from && t < d.to)

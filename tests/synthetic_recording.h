@@ -11,7 +11,21 @@ struct RecorderChannel {
     double gain = 1.0;
     Biquad filter;              ///< designed for 44100 Hz; use only at that rate
     Biquad highPass;            ///< a second section after `filter`, the same way
+    std::vector<Biquad> more;   ///< further sections after those, the same way
+    /// A second path from the same input, summed with the first (a
+    /// loudspeaker's other driver): its sections in order.
+    std::vector<Biquad> parallel;
     double delayFrames = 0;     ///< played frames, fractional
+    double echoGain = 0;        ///< a reflection of the input, added this much...
+    double echoFrames = 0;      ///< ...this many played frames after it
+    double clipLevel = 0;       ///< a soft clip, clipLevel * tanh(v / clipLevel), last; 0 for none
+    /// A turntable: the gain at each step, with `gain`; empty for none.
+    std::vector<double> stepGains;
+
+    /// The linear part's steady-state response at `frequencyHz`, delay
+    /// included, on a recorder whose clock runs `ppm` fast: the filters run
+    /// on its samples, the delays are the player's.
+    std::complex<double> response(double frequencyHz, double ppm = 0) const;
 };
 
 /// What a recorder does to its own frames: at recording frame `at` it

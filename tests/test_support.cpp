@@ -165,7 +165,7 @@ std::vector<std::vector<std::string>> reportRows(const std::string& report)
     bool afterHeader = false;
     while (std::getline(lines, line)) {
         if (!afterHeader) {
-            afterHeader = line.rfind("numCyc\t", 0) == 0;
+            afterHeader = line.rfind("numCyc\t", 0) == 0 || line.rfind("freq\t", 0) == 0;
             continue;
         }
         std::vector<std::string> fields;

@@ -61,7 +61,8 @@ void writeFile(const std::string& path, const std::string& bytes);
 /// The 16-bit sample of `channel` (0 or 1) in frame `frame` after byte 44.
 std::int16_t sampleAt(const std::string& wav, std::int64_t frame, int channel);
 
-/// The report's rows: the lines after the column header, split at tabs.
+/// The report's rows: the lines after the column header (of steps or of
+/// a frequency grid), split at tabs.
 std::vector<std::vector<std::string>> reportRows(const std::string& report);
 
 /// Paths of the built programs.

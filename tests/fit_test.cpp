@@ -1,0 +1,301 @@
+// ravfit against devices whose true response comes from their coefficients:
+// the generator's bursts evaluated at the recorder's sample times, through
+// textbook biquads, a reflection, a soft clip or a turntable, at 16 bits and
+// with noise. Channel 2 is the loopback, channel 1 the device.
+#include "fit.h"
+#include "prep_support.h"
+#include "step_table.h"
+#include "tone_burst.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <complex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double latency = 700.4;
+
+RunResult fitWith(const std::vector<std::string>& args)
+{
+    return runFlow(runFit, "ravfit", args);
+}
+
+// Writes `recording` and fits it with its own arguments and `extra`.
+RunResult fitRecording(const SyntheticRecording& recording, const std::vector<std::string>& extra = {},
+                       TempDir* keep = nullptr)
+{
+    TempDir dir;
+    TempDir& where = keep != nullptr ? *keep : dir;
+    recording.write(where.file("rec.wav"));
+    std::vector<std::string> args{where.file("rec.wav")};
+    args.insert(args.end(), recording.args.begin(), recording.args.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return fitWith(args);
+}
+
+double wrapped(double radians)
+{
+    return std::remainder(radians, 2 * std::acos(-1.0));
+}
+
+SyntheticRecording throughDevice(const RecorderChannel& device, double noiseDb = 0)
+{
+    SyntheticRecording recording;
+    recording.latencyFrames = latency;
+    recording.channels[0] = device;
+    recording.noiseDb = noiseDb;
+    return recording;
+}
+
+RecorderChannel withFilter(double gain, std::vector<Biquad> sections, double delay = 17.3)
+{
+    RecorderChannel device;
+    device.gain = gain;
+    device.filter = sections.at(0);
+    device.more.assign(sections.begin() + 1, sections.end());
+    device.delayFrames = delay;
+    return device;
+}
+
+// A two-way loudspeaker: the woofer behind a 55 Hz high-pass (Q 0.8) and a
+// fourth-order low-pass at 2.2 kHz, the tweeter behind the matching
+// high-pass.
+RecorderChannel twoWay()
+{
+    const double q = std::sqrt(0.5);
+    RecorderChannel device = withFilter(0.7, {Biquad::highPass(55, 0.8), Biquad::lowPass(2200, q),
+                                               Biquad::lowPass(2200, q)});
+    device.parallel = {Biquad::highPass(2200, q), Biquad::highPass(2200, q)};
+    return device;
+}
+
+struct FitCase {
+    const char* name;
+    SyntheticRecording recording;
+    std::vector<std::string> extra;
+    double levelDb, phaseDegrees;  // the largest departures allowed
+    double lowest = 0, highest = 1e9;  // the steps held to them, Hz
+    double withinDb = 20;              // ... where |H| is this close to its peak
+};
+
+void PrintTo(const FitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+SyntheticRecording drifted(SyntheticRecording recording, double ppm)
+{
+    recording.ppm = ppm;
+    return recording;
+}
+
+SyntheticRecording started(SyntheticRecording recording, const char* startFreq)
+{
+    recording.args = {"22050", "1", startFreq};
+    return recording;
+}
+
+SyntheticRecording polarTurntable()
+{
+    SyntheticRecording recording = throughDevice(withFilter(0.5, {Biquad::peaking(1000, 2, 4)}), 60);
+    recording.args = {"22050", "1", "1000", "polar"};
+    for (int k = 0; k < 72; ++k)
+        recording.channels[0].stepGains.push_back(0.7 + 0.3 * std::cos(2 * std::acos(-1.0) * k / 72));
+    return recording;
+}
+
+const RecorderChannel lowPassQ2 = withFilter(0.4, {Biquad::lowPass(1000, 2)});
+const RecorderChannel highPass = withFilter(0.8, {Biquad::highPass(1000, std::sqrt(0.5))});
+const RecorderChannel peak = withFilter(0.4, {Biquad::peaking(1000, 8, 6)});
+
+class SteadyState : public testing::TestWithParam<FitCase> {};
+
+TEST_P(SteadyState, MatchesTheTrueResponse)
+{
+    const FitCase& c = GetParam();
+    RunResult run = fitRecording(c.recording, c.extra);
+    ASSERT_EQ(run.code, 0) << run.errors;
+    const RecorderChannel& device = c.recording.channels[0];
+    std::vector<std::vector<std::string>> rows = reportRows(run.report);
+    ASSERT_EQ(rows.size(), c.recording.args.size() > 3 ? 72u : 201u);
+    std::vector<std::complex<double>> truth;
+    double peakDb = -INFINITY;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        double gain = device.stepGains.empty() ? 1.0 : device.stepGains[k];
+        truth.push_back(gain * device.response(std::stod(rows[k][3]), c.recording.ppm));
+        peakDb = std::max(peakDb, 20 * std::log10(std::abs(truth.back())));
+    }
+    double worstLevel = 0, worstPhase = 0;
+    int held = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        double frequency = std::stod(rows[k][3]);
+        double trueDb = 20 * std::log10(std::abs(truth[k]));
+        if (frequency < c.lowest || frequency > c.highest || trueDb < peakDb - c.withinDb)
+            continue;
+        ++held;
+        // The differences to the loopback: what the converters do to both
+        // channels cancels.
+        worstLevel = std::max(worstLevel, std::fabs(std::stod(rows[k][6]) - trueDb));
+        worstPhase = std::max(worstPhase, std::fabs(wrapped(std::stod(rows[k][9]) + std::arg(truth[k]))));
+    }
+    EXPECT_GT(held, 10);
+    EXPECT_LE(worstLevel, c.levelDb) << c.name;
+    EXPECT_LE(worstPhase * 180 / std::acos(-1.0), c.phaseDegrees) << c.name;
+    std::printf("%s: %d steps, worst %.4f dB, %.4f deg\n", c.name, held, worstLevel,
+                worstPhase * 180 / std::acos(-1.0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, SteadyState, testing::Values(
+    FitCase{"LowPassQ2", throughDevice(lowPassQ2), {}, 0.005, 0.05},
+    FitCase{"HighPass", throughDevice(highPass), {}, 0.005, 0.05},
+    FitCase{"PeakQ8", throughDevice(peak), {}, 0.005, 0.05},
+    FitCase{"TwoWay", throughDevice(twoWay()), {}, 0.005, 0.05},
+    FitCase{"LowPassQ2Noise60", throughDevice(lowPassQ2, 60), {}, 0.03, 0.2},
+    FitCase{"HighPassNoise60", throughDevice(highPass, 60), {}, 0.03, 0.2},
+    FitCase{"PeakQ8Noise60", throughDevice(peak, 60), {}, 0.03, 0.2},
+    FitCase{"TwoWayNoise60", throughDevice(twoWay(), 60), {}, 0.03, 0.2},
+    FitCase{"TwoWayFrom20HzNoise60", started(throughDevice(twoWay(), 60), "20"), {}, 0.01, 0.2, 20, 50, 60},
+    FitCase{"PeakQ8Fast100ppm", drifted(throughDevice(peak), 100), {}, 0.005, 0.05},
+    FitCase{"TwoWaySlow100ppmNoise60", drifted(throughDevice(twoWay(), 60), -100), {}, 0.03, 0.2},
+    FitCase{"PolarTurntableNoise60", polarTurntable(), {}, 0.03, 0.2, 0, 1e9, 6}),
+    [](const testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
+
+// A reflection 6 dB down, 3 ms after the sound: --gate 2.9 reads the
+// loudspeaker as if it were not there.
+TEST(Gate, LeavesOutAReflectionAfterIt)
+{
+    RecorderChannel direct = twoWay();
+    direct.delayFrames = 0;
+    RecorderChannel reflected = direct;
+    reflected.echoGain = 0.5;
+    reflected.echoFrames = 132;
+    RunResult with = fitRecording(throughDevice(reflected), {"--gate", "2.9"});
+    RunResult without = fitRecording(throughDevice(direct), {"--gate", "2.9"});
+    ASSERT_EQ(with.code, 0) << with.errors;
+    ASSERT_EQ(without.code, 0) << without.errors;
+    std::vector<std::vector<std::string>> a = reportRows(with.report), b = reportRows(without.report);
+    ASSERT_EQ(a.size(), b.size());
+    double worst = 0;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (std::stod(a[k][3]) > 3000)
+            worst = std::max(worst, std::fabs(std::stod(a[k][6]) - std::stod(b[k][6])));
+    EXPECT_LE(worst, 0.05);
+    std::printf("gate: worst %.4f dB above 3 kHz\n", worst);
+}
+
+// A soft clip at 1 % THD: `dist` is what the best linear response leaves
+// of the clipped bursts, worked out here from the burst formula.
+TEST(Distortion, ReadsASoftClipAboveTheNoise)
+{
+    const double level = 12000 / std::sqrt(12 * 0.01);  // 1 % THD at the burst's amplitude
+    RecorderChannel clipped;
+    clipped.clipLevel = level;
+    // A whole-frame latency: the recorder takes the generator's own samples,
+    // which the truth below is worked out from.
+    SyntheticRecording recording = throughDevice(clipped, 60);
+    recording.latencyFrames = 700;
+    RunResult run = fitRecording(recording);
+    ASSERT_EQ(run.code, 0) << run.errors;
+    StepTable table = StepTable::from(scheduleFor({}));
+    std::vector<std::vector<double>> bursts;
+    double vy = 0, vv = 0;
+    for (const StepInfo& step : table.steps) {
+        bursts.emplace_back();
+        for (std::int32_t n = 0; n < step.duration; ++n) {
+            double v = toneBurstSample(n, step.omega);
+            bursts.back().push_back(v);
+            vy += v * level * std::tanh(v / level);
+            vv += v * v;
+        }
+    }
+    const double linear = vy / vv;
+    std::vector<std::vector<std::string>> rows = reportRows(run.report);
+    ASSERT_EQ(rows.size(), table.steps.size());
+    double worst = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        double miss = 0, kept = 0;
+        for (double v : bursts[k]) {
+            miss += std::pow(level * std::tanh(v / level) - linear * v, 2);
+            kept += std::pow(linear * v, 2);
+        }
+        double trueDb = 10 * std::log10(miss / kept);
+        worst = std::max(worst, std::fabs(std::stod(rows[k][12]) - trueDb));
+    }
+    EXPECT_LE(worst, 3.0);
+    std::printf("dist: worst %.2f dB from the true residual\n", worst);
+}
+
+// --ppo gives a log grid where both levels are known to 1 dB; --ir writes
+// both impulse responses, the loopback's a single tap on time.
+TEST(Outputs, GridAndImpulseResponses)
+{
+    TempDir dir;
+    RunResult run = fitRecording(throughDevice(withFilter(0.5, {Biquad()}), 60), {"--ppo", "3", "--ir", dir.file("h.wav")},
+                                 &dir);
+    ASSERT_EQ(run.code, 0) << run.errors;
+    std::vector<std::vector<std::string>> rows = reportRows(run.report);
+    ASSERT_GT(rows.size(), 20u);
+    EXPECT_EQ(rows[0].size(), 9u);
+    EXPECT_LT(std::stod(rows.front()[0]), 60);
+    EXPECT_GT(std::stod(rows.back()[0]), 15000);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(dir.file("h.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(info.frames, 16384);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<float> h(static_cast<std::size_t>(info.frames * 2));
+    sf_readf_float(file, h.data(), info.frames);
+    sf_close(file);
+    // The loopback's tap on time, a little below 1: nothing above the
+    // bursts' band (about 20 kHz) is identified.
+    std::size_t largest = 0;
+    for (std::size_t m = 0; m < h.size() / 2; ++m)
+        if (std::fabs(h[2 * m + 1]) > std::fabs(h[2 * largest + 1]))
+            largest = m;
+    EXPECT_EQ(largest, 32u);
+    EXPECT_NEAR(h[2 * 32 + 1], 1.0, 0.02);
+}
+
+struct RefusedOption {
+    std::vector<std::string> args;
+    const char* line;
+};
+
+void PrintTo(const RefusedOption& c, std::ostream* out)
+{
+    *out << c.line;
+}
+
+class Options : public testing::TestWithParam<RefusedOption> {};
+
+TEST_P(Options, RefusedWithTheUsage)
+{
+    RunResult run = fitWith(GetParam().args);
+    EXPECT_EQ(run.code, -1);
+    EXPECT_NE(run.errors.find(GetParam().line), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("Useage: ravfit recording"), std::string::npos);
+}
+
+TEST(Options, ImpulseFileIsNotTheRecording)
+{
+    TempDir dir;
+    writeFile(dir.file("rec.wav"), generatedFile());
+    RunResult run = fitWith({dir.file("rec.wav"), "--ir", dir.file("rec.wav")});
+    EXPECT_EQ(run.code, -1);
+    EXPECT_NE(run.errors.find("is the recording itself"), std::string::npos) << run.errors;
+    EXPECT_EQ(readFile(dir.file("rec.wav")), generatedFile());
+}
+
+INSTANTIATE_TEST_SUITE_P(Refused, Options, testing::Values(
+    RefusedOption{{"rec.wav", "--gate", "0"}, "--gate 0 refused: it takes milliseconds above 0, at most 371.5."},
+    RefusedOption{{"rec.wav", "--ppo", "200"}, "--ppo 200 refused: it takes a whole number of points per octave"},
+    RefusedOption{{"rec.wav", "22050", "1", "1000", "polar", "--ppo", "3"}, "--ppo refused: a polar run"},
+    RefusedOption{{"rec.wav", "--ir"}, "--ir refused: it needs a value."},
+    RefusedOption{{"rec.wav", "--output", "x"}, "--output refused: ravfit has no such option."}));
+
+} // namespace
