@@ -169,6 +169,31 @@ else
   rows+=("| ravprep | not measured: ravprep, sox or resampler_cost missing | | | | |")
 fi
 
+# ravfit on the default sweep recorded through a simulated device (a 1 kHz
+# low-pass, a loopback on channel 2), as a 44.1 kHz 16-bit recording and as
+# a 48 kHz 24-bit one on a clock 100 ppm slow; ravprep on the same files is
+# what finding the bursts and reading the file costs.
+if [[ -x "$build/ravfit" ]] && command -v sox >/dev/null; then
+  "$build/ravgen" "$work/sweep.wav" >/dev/null
+  "$build/ravsim" "$work/sweep.wav" "$work/device.wav" --latency 100 --lowpass 1000 --delay 30 --device-on 1 \
+    --gain -10 --noise 60
+  sox "$work/device.wav" -b 24 "$work/device48.wav" speed 1.0001 rate -v 48000
+  : >"$work/fit"
+  for ((i = 0; i < runs; i++)); do
+    read -r fit_t fit_k < <(cpu "$build/ravfit" "$work/device.wav")
+    read -r prep_t _ < <(cpu "$build/ravprep" "$work/device.wav" "$work/aligned.wav")
+    read -r fit48_t fit48_k < <(cpu "$build/ravfit" "$work/device48.wav")
+    read -r prep48_t _ < <(cpu "$build/ravprep" "$work/device48.wav" "$work/aligned.wav")
+    echo "$fit_t $prep_t $fit_k $fit48_t $prep48_t $fit48_k" >>"$work/fit"
+  done
+  rows+=("$(printf '| ravfit, 44.1 kHz 16-bit sweep through a device | - | - | %.0f ms (ravprep %.0f ms) | %.1f MiB | - |' \
+    "$(medianOf "$work/fit" '$1 / 1000')" "$(medianOf "$work/fit" '$2 / 1000')" "$(medianOf "$work/fit" '$3 / 1024')")")
+  rows+=("$(printf '| ravfit, 48 kHz 24-bit sweep, 100 ppm slow | - | - | %.0f ms (ravprep %.0f ms) | %.1f MiB | - |' \
+    "$(medianOf "$work/fit" '$4 / 1000')" "$(medianOf "$work/fit" '$5 / 1000')" "$(medianOf "$work/fit" '$6 / 1024')")")
+else
+  rows+=("| ravfit | not measured: ravfit or sox missing | | | | |")
+fi
+
 {
   echo "Median of $runs interleaved runs; ratios of CPU time (user + system)."
   echo
