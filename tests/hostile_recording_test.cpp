@@ -191,8 +191,11 @@ const HostileCase cases[] = {
      }(), {}, 0, {"segments:\t1\n", "damaged 1:\tnone\n"}, 0},
     {"LoneMicrophoneNumAvg2As1", [] {
          SyntheticRecording recording = generatedAs({"22050", "2"});
-         for (RecorderChannel& channel : recording.channels)
-             channel = RecorderChannel{0.5, Biquad::lowPass(8000, std::sqrt(0.5)), Biquad::highPass(80, std::sqrt(0.5)), 0};
+         for (RecorderChannel& channel : recording.channels) {
+             channel.gain = 0.5;
+             channel.filter = Biquad::lowPass(8000, std::sqrt(0.5));
+             channel.highPass = Biquad::highPass(80, std::sqrt(0.5));
+         }
          recording.noiseDb = 50;
          return recording;
      }(), {"22050", "1", "--reference", "none"}, -7, {"was the file generated with numAvg 2?"}, 0},

@@ -11,11 +11,11 @@ struct RecorderChannel {
     double gain = 1.0;
     Biquad filter;              ///< designed for 44100 Hz; use only at that rate
     Biquad highPass;            ///< a second section after `filter`, the same way
-    std::vector<Biquad> more;   ///< further sections after those, the same way
+    double delayFrames = 0;     ///< played frames, fractional
+    std::vector<Biquad> more;   ///< further sections after `highPass`, the same way
     /// A second path from the same input, summed with the first (a
     /// loudspeaker's other driver): its sections in order.
     std::vector<Biquad> parallel;
-    double delayFrames = 0;     ///< played frames, fractional
     double echoGain = 0;        ///< a reflection of the input, added this much...
     double echoFrames = 0;      ///< ...this many played frames after it
     double clipLevel = 0;       ///< a soft clip, clipLevel * tanh(v / clipLevel), last; 0 for none
