@@ -70,6 +70,19 @@ int identify(TimedRecording& recording, const FitOptions& options, Identificatio
     return exitOk;
 }
 
+// Marks the steps whose windows the responses explain far worse than their
+// neighbours' as damaged. True when there were any.
+bool markDeparting(const Identification& fit, TimedRecording& recording)
+{
+    bool any = false;
+    for (int c = 0; c < 2; ++c)
+        for (std::int64_t step : fit.departingSteps(c)) {
+            recording.verdict.damaged[c][static_cast<std::size_t>(step)] = 1;
+            any = true;
+        }
+    return any;
+}
+
 // The impulse responses as a stereo float file: a sweep's L taps, or a
 // polar run's steps one after another.
 int writeResponses(const Identification& fit, const std::string& path, std::ostream& errors)
@@ -163,14 +176,23 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
                << std::endl;
         return exitMismatch;
     }
+    code = identify(recording, options, fit, errors);
+    if (code == exitOk && markDeparting(fit, recording)) {
+        // Fitted again without the steps that the first fit showed damaged.
+        code = recording.refuseDamage(errors);
+        if (code == exitOk) {
+            fit = Identification();
+            fit.begin(recording.locator->table, recording.verdict.damaged);
+            code = identify(recording, options, fit, errors);
+        }
+    }
+    if (code != exitOk)
+        return code;
     recording.printFacts(report);
     for (const std::string& warning : prepWarnings(*recording.locator, recording.timing, recording.verdict,
                                                    options.input.reference == ReferenceChoice::none,
                                                    "left out of the fit"))
         errors << warning << std::endl;
-    code = identify(recording, options, fit, errors);
-    if (code != exitOk)
-        return code;
     report << "taps:\t" << fit.taps << std::endl;
     if (!options.impulseFile.empty()) {
         code = writeResponses(fit, options.impulseFile, errors);

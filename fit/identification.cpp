@@ -7,6 +7,13 @@
 
 namespace {
 
+// A step departs from its neighbours (this many on each side) when the
+// share of its window that the response misses is this many times their
+// median, and at least this share.
+constexpr std::size_t departureNeighbours = 5;
+constexpr double departureFactor = 100;
+constexpr double departureShare = 1e-3;
+
 // A residual counts as above the noise when it exceeds the noise's estimate
 // by this many times the estimate's own scatter.
 constexpr double scatterMargin = 3;
@@ -119,6 +126,29 @@ void Identification::finish()
         }
         noisePower[c] = frames > 0 ? power / double(frames) : 0.0;
     }
+}
+
+std::vector<std::int64_t> Identification::departingSteps(int c) const
+{
+    const std::vector<StepFigures>& steps = figures[c];
+    auto share = [&](std::size_t k) { return steps[k].residual / std::max(steps[k].linear, 1e-300); };
+    std::vector<std::int64_t> departing;
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        if (!steps[k].used)
+            continue;
+        std::vector<double> around;
+        for (std::size_t j = k > departureNeighbours ? k - departureNeighbours : 0;
+             j <= std::min(steps.size() - 1, k + departureNeighbours); ++j)
+            if (j != k && steps[j].used)
+                around.push_back(share(j));
+        if (around.size() < 2)
+            continue;
+        std::nth_element(around.begin(), around.begin() + static_cast<std::ptrdiff_t>(around.size() / 2), around.end());
+        double usual = around[around.size() / 2];
+        if (share(k) > departureFactor * usual && share(k) > departureShare)
+            departing.push_back(static_cast<std::int64_t>(k));
+    }
+    return departing;
 }
 
 const std::vector<double>& Identification::response(int c, std::size_t step) const

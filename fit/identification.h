@@ -63,6 +63,12 @@ struct Identification {
     /// Solves the sweep's responses and works out every step's residual.
     void finish();
 
+    /// The used steps of channel `c` whose window the response explains far
+    /// worse than their neighbours' (a dropout or a click inside a burst):
+    /// what the model misses is 20 dB above the neighbours' median and
+    /// above -30 dB of the step's response. 0-based, in order.
+    std::vector<std::int64_t> departingSteps(int c) const;
+
     /// Channel `c`'s impulse response for step `step` (the sweep's one for
     /// every step).
     const std::vector<double>& response(int c, std::size_t step) const;

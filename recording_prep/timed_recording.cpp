@@ -128,6 +128,14 @@ int TimedRecording::solve(const RecordingOptions& options, std::ostream& errors)
     return refusal.code;
 }
 
+int TimedRecording::refuseDamage(std::ostream& errors) const
+{
+    Refusal refusal = prepRefusal(*locator, timing, verdict, file.rate, double(file.frames));
+    if (refusal.code != exitOk)
+        errors << refusal.text << std::endl;
+    return refusal.code;
+}
+
 void TimedRecording::printFacts(std::ostream& report) const
 {
     const StepTable& table = locator->table;

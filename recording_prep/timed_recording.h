@@ -37,6 +37,11 @@ struct TimedRecording {
     /// a refusal already written to `errors`.
     int solve(const RecordingOptions& options, std::ostream& errors);
 
+    /// Refuses the recording, as `solve` does, when more of a channel's
+    /// steps are now damaged than it allows. exitOk, or the code of a
+    /// refusal already written to `errors`.
+    int refuseDamage(std::ostream& errors) const;
+
     /// Writes what was found: channels, reference, clock, time of flight,
     /// residual, segments, jumps and damaged steps.
     void printFacts(std::ostream& report) const;

@@ -229,6 +229,24 @@ TEST(Distortion, ReadsASoftClipAboveTheNoise)
     std::printf("dist: worst %.2f dB from the true residual\n", worst);
 }
 
+// A dropout inside step 101's burst on the device's channel: the step is
+// left out of the fit, its response read from the others, its distortion
+// and noise not read at all.
+TEST(Damage, LeavesTheStepOutOfTheFit)
+{
+    SyntheticRecording recording = throughDevice(lowPassQ2);
+    const double burst = 22050 + 100 * 22050 + lowPassQ2.delayFrames;  // played time
+    recording.damage.push_back(ChannelDamage{0, burst + 20, burst + 40, 0});
+    RunResult run = fitRecording(recording);
+    ASSERT_EQ(run.code, 0) << run.errors;
+    EXPECT_NE(run.report.find("damaged 1:\t101\n"), std::string::npos) << run.report;
+    EXPECT_NE(run.errors.find("left out of the fit"), std::string::npos) << run.errors;
+    std::vector<std::string> row = reportRows(run.report).at(100);
+    EXPECT_EQ(row[12], "nan");
+    EXPECT_EQ(row[14], "nan");
+    EXPECT_NEAR(std::stod(row[6]), 20 * std::log10(std::abs(lowPassQ2.response(std::stod(row[3])))), 0.005);
+}
+
 // --ppo gives a log grid where both levels are known to 1 dB; --ir writes
 // both impulse responses, the loopback's a single tap on time.
 TEST(Outputs, GridAndImpulseResponses)
