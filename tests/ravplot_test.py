@@ -2,6 +2,7 @@
 
 Run by ctest with RAVGEN, RAVAN and RAVPLOT naming the programs."""
 
+import math
 import os
 import subprocess
 import sys
@@ -12,6 +13,7 @@ RAVGEN = os.environ.get("RAVGEN", "build/ravgen")
 RAVAN = os.environ.get("RAVAN", "build/ravan")
 RAVSIM = os.environ.get("RAVSIM", "build/ravsim")
 RAVPLOT = os.environ.get("RAVPLOT", "tools/ravplot")
+RAVFIT = os.environ.get("RAVFIT", "build/ravfit")
 PYTHON = os.environ.get("RAVPLOT_PYTHON", sys.executable)
 
 SETTINGS = (
@@ -288,6 +290,183 @@ class RealReports(unittest.TestCase):
         for row in rows:
             self.assertLess(abs(float(row[1])), 0.001)
             self.assertLess(abs(float(row[2])), 0.01)
+
+
+class Hostile(unittest.TestCase):
+    """Input that once drew a wrong picture or never ended: a clear line and
+    a status, or a right picture."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def write(self, name, text):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "w") as out:
+            out.write(text)
+        return path
+
+    def test_each_case_ends_with_its_status_and_line(self):
+        png = os.path.join(self.dir.name, "x.png")
+        one_step = POLAR.replace(" num steps:\t72", " num steps:\t1")
+        too_many = POLAR + POLAR.split("interval:\t44100\n", 1)[1].split("\n", 1)[1] * 30
+        cases = [  # args, stdin, status, start of the last line of stderr
+            (["-", "-o", png], RISING.split("1\t10\t1000")[0], 0, ""),
+            (["-", "-o", png], one_step, 2, "ravplot: standard input: a polar run of one step"),
+            (["-", "-o", png], too_many, 2, "ravplot: standard input: a polar run of 72 steps cannot hold"),
+            (["-", "-o", png, "--cal", self.write("phase.txt", "100 0 1e300\n200 0 0\n")], RISING, 2,
+             "ravplot: phase.txt line 1: a value out of range"),
+            (["-", "-o", png, "--cal", self.write("mixed.txt", "100 0 1\n200 0\n")], RISING, 2,
+             "ravplot: mixed.txt line 2: lacks a phase"),
+            (["/dev/zero", "-o", png], None, 2, "ravplot: zero: line 1 is longer than 65536 bytes"),
+            (["/dev/urandom", "-o", png], None, 2, "ravplot: urandom: no column header found"),
+            (["-", "--cal", "/dev/zero", "-o", png], RISING, 2, "ravplot: zero: line 1 is longer"),
+            (["-", "--traces", "bkg", "--frd", os.path.join(self.dir.name, "x")], RISING, 1,
+             "ravplot: FRD files hold 1, 2 or diff; --traces names none of them (usage: ravplot"),
+            (["-", "-o", png, "--delay", "-1e2"], RISING, 0, ""),
+            (["-", "--impedance", "10", "--frd", "x"], RISING, 1, "ravplot: --impedance draws an impedance"),
+            (["-", "--impedance", "0"], RISING, 1, "ravplot: --impedance takes a number above 0"),
+            (["-", "--impedance", "10"], RISING, 2, "ravplot: standard input: the column header on line 11 is not "
+             "ravfit's"),
+        ]
+        for args, text, status, message in cases:
+            result = run(args, text)
+            self.assertEqual(result.returncode, status, (args, result.stderr))
+            self.assertNotIn("Traceback", result.stderr)
+            last = result.stderr.splitlines()[-1] if result.stderr else ""
+            self.assertTrue(last.startswith(message), (args, last))
+
+    def test_a_delay_is_exact_at_every_frequency(self):
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        import numpy
+        from ravplot_lib.report import parse_report
+        from ravplot_lib.traces import Corrections, trace
+        rows = "".join("1\t10\t{0}\t{0}\t1\t1\t0\t0\t0\t0\t0\t0\t-80\t-81\n".format(100 * 1.0233 ** k)
+                       for k in range(201))
+        report = parse_report(enumerate((SETTINGS.format(mode="freq sweep", start="100", end="10000",
+                                                         steps="201", interval="22050") + rows).splitlines(), 1),
+                              "-", "r")
+        for frames in (150.0, 441000.0):
+            found = trace(report, "1", Corrections(frames))
+            expected = 2 * numpy.pi * found.frequency * frames / 44100.0
+            self.assertLess(float(numpy.abs(found.phase - expected).max()), 1e-9, frames)
+
+
+def driver_recording(stimulus, path, fs, qms, ohms, qes=0.4, re=6.0, le=0.5e-3, noise_db=60.0):
+    """The generator's file through a driver (Re, Le, Fs, Qms, Qes) behind a
+    series resistor: channel 1 across the driver, channel 2 at the
+    amplifier's side; the divider as a digital filter (bilinear transform of
+    the driver's model), 16 bits, white noise `noise_db` below the burst's
+    peak. Returns the divider's coefficients."""
+    import numpy
+    import wave
+    from scipy import signal
+    ws = 2 * math.pi * fs
+    res = re * qms / qes
+    d = numpy.array([1 / ws ** 2, 1 / (qms * ws), 1.0])
+    zn = numpy.polyadd(numpy.polymul([le, re], d), [res / (qms * ws), 0.0])
+    b, a = signal.bilinear(zn, numpy.polyadd(zn, ohms * d), fs=44100.0)
+    with wave.open(stimulus, "rb") as w:
+        drive = 0.5 * numpy.frombuffer(w.readframes(w.getnframes()), dtype="<i2").reshape(-1, 2)[:, 0]
+    both = numpy.stack([signal.lfilter(b, a, drive), drive], axis=1)
+    both += numpy.random.default_rng(1).normal(0, 24000 * 10 ** (-noise_db / 20), both.shape)
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(numpy.clip(numpy.round(both), -32768, 32767).astype("<i2").tobytes())
+    return b, a
+
+
+@unittest.skipUnless(os.path.exists(RAVFIT), "ravfit not built")
+class Impedance(unittest.TestCase):
+    """Drivers simulated behind a series resistor, through ravfit and
+    ravplot --impedance: the curve and the parameters against the model."""
+
+    @classmethod
+    def setUpClass(cls):
+        try:
+            import scipy.signal  # noqa: F401
+        except ImportError:
+            raise unittest.SkipTest("install python3-scipy")
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.stimulus = os.path.join(cls.dir.name, "driver.wav")
+        subprocess.run([RAVGEN, cls.stimulus, "22050", "1", "20"], check=True, stdout=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def fitted(self, name, fs, qms, ohms, qes=0.4):
+        wav = os.path.join(self.dir.name, name + ".wav")
+        coefficients = driver_recording(self.stimulus, wav, fs, qms, ohms, qes)
+        report = os.path.join(self.dir.name, name + ".txt")
+        with open(report, "w") as out:
+            subprocess.run([RAVFIT, wav, "22050", "1", "20"], check=True, stdout=out, stderr=subprocess.DEVNULL)
+        return report, coefficients
+
+    def test_parameters_and_the_curve_at_resonance(self):
+        import numpy
+        from scipy import signal
+        for fs, qms in ((40.0, 5.0), (30.0, 8.0)):
+            for ohms in (10.0, 33.0):
+                name = "d{:g}_{:g}".format(fs, ohms)
+                report, (b, a) = self.fitted(name, fs, qms, ohms)
+                prefix = os.path.join(self.dir.name, name)
+                result = run([report, "--impedance", str(ohms), "--zma", prefix, "-o", prefix + ".png"])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                found = dict(line.split(":\t") for line in result.stdout.splitlines() if ":\t" in line)
+                value = {key: float(found[key].split()[0]) for key in ("Fs", "Qms", "Qes", "Re")}
+                for key, truth in (("Fs", fs), ("Qms", qms), ("Qes", 0.4), ("Re", 6.0)):
+                    self.assertLess(abs(value[key] / truth - 1), 0.01, (name, key, value[key]))
+                with open(prefix + ".zma") as text:
+                    rows = [line.split(" ") for line in text.read().splitlines() if not line.startswith("*")]
+                frequency = numpy.array([float(r[0]) for r in rows])
+                near = int(numpy.argmin(numpy.abs(frequency - fs)))
+                _, h = signal.freqz(b, a, worN=[frequency[near]], fs=44100.0)
+                truth = abs(ohms * h[0] / (1 - h[0]))
+                self.assertLess(abs(float(rows[near][1]) / truth - 1), 0.005, (name, rows[near], truth))
+                print("{}: Fs {Fs:.3f} Qms {Qms:.3f} Qes {Qes:.4f} Re {Re:.4f}; |Z| {z} of {t:.4f} at {f}".format(
+                    name, z=rows[near][1], t=truth, f=rows[near][0], **value))
+
+    def test_zma_format_and_mass_added(self):
+        free, _ = self.fitted("free", 40.0, 5.0, 10.0)
+        # 20 g of moving mass, 10 g added: Fs and both Q rise as sqrt(1.5).
+        loaded, _ = self.fitted("loaded", 40.0 / math.sqrt(1.5), 5.0 * math.sqrt(1.5), 10.0, 0.4 * math.sqrt(1.5))
+        prefix = os.path.join(self.dir.name, "pair")
+        result = run([free, loaded, "--impedance", "10", "--sd", "200", "--added-mass", "10", "--zma", prefix])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        found = dict(line.split(":\t") for line in result.stdout.splitlines() if ":\t" in line)
+        for key, truth in (("Mms", 20.0), ("Cms", 0.79158), ("Bl", 8.6832), ("Vas", 43.95)):
+            self.assertLess(abs(float(found[key].split()[0]) / truth - 1), 0.02, (key, found[key]))
+        print("mass added: " + ", ".join("{} {}".format(k, found[k]) for k in ("Mms", "Cms", "Bl", "Vas")))
+        # The same driver in a sealed box of its Vas: Fs and both Q rise as sqrt(2).
+        boxed, _ = self.fitted("boxed", 40.0 * math.sqrt(2), 5.0 * math.sqrt(2), 10.0, 0.4 * math.sqrt(2))
+        result = run([free, boxed, "--impedance", "10", "--sd", "200", "--volume", "43.95"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        found = dict(line.split(":\t") for line in result.stdout.splitlines() if ":\t" in line)
+        for key, truth in (("Mms", 20.0), ("Vas", 43.95), ("Bl", 8.6832)):
+            self.assertLess(abs(float(found[key].split()[0]) / truth - 1), 0.02, (key, found[key]))
+        with open(prefix + "_free.zma") as text:
+            lines = text.read().splitlines()
+        self.assertEqual(lines[:2], ["* impedance of free.txt", "* series resistor 10 ohms, leads 0 ohms taken off"])
+        header = lines.index("* frequency Hz, magnitude ohms, phase degrees")
+        self.assertTrue(all(line.startswith("* ") for line in lines[:header]))
+        self.assertRegex(lines[header + 1], r"^20\.000 \d+\.\d{4} -?\d+\.\d{3}$")
+        self.assertEqual(len(lines), header + 1 + 201)
+
+    def test_a_resistor_has_no_parameters(self):
+        wav = os.path.join(self.dir.name, "resistor.wav")
+        # 8 ohms behind 10: channel 1 at 8/18 of channel 2.
+        subprocess.run([RAVSIM, self.stimulus, wav, "--gain", str(20 * math.log10(8 / 18)), "--device-on", "1"],
+                       check=True, stdout=subprocess.DEVNULL)
+        report = os.path.join(self.dir.name, "resistor.txt")
+        with open(report, "w") as out:
+            subprocess.run([RAVFIT, wav, "22050", "1", "20"], check=True, stdout=out, stderr=subprocess.DEVNULL)
+        result = run([report, "--impedance", "10", "--zma", os.path.join(self.dir.name, "r")])
+        self.assertEqual(result.returncode, 2)
+        self.assertNotIn("Fs:", result.stdout)
+        self.assertIn("has no resonance peak", result.stderr.splitlines()[-1])
 
 
 def missing_package():

@@ -18,6 +18,7 @@ _SEPARATORS = re.compile(r"[\s,]+")
 _SENS_FACTOR = re.compile(r"sens\s*factor\s*=\s*([-+]?\d+(?:\.\d*)?)\s*db", re.IGNORECASE)
 _SENS_AT = re.compile(r"\s*\*\s*(\d+(?:\.\d*)?)\s*hz\s+([-+]?\d+(?:\.\d*)?)", re.IGNORECASE)
 _LARGEST_CORRECTION_DB = 200.0
+_LARGEST_PHASE_DEGREES = 36000.0
 _HIGHEST_FREQUENCY = 1e6
 
 
@@ -78,7 +79,7 @@ def _data_fields(calibration, number, line):
         raise Failure(UNUSABLE_INPUT, "{}: expected frequency and dB, found \"{}\"".format(
             where, display_text(line.strip())[:60]))
     if not all(math.isfinite(v) for v in values) or not 0 < values[0] <= _HIGHEST_FREQUENCY \
-            or abs(values[1]) > _LARGEST_CORRECTION_DB:
+            or abs(values[1]) > _LARGEST_CORRECTION_DB or (len(values) > 2 and abs(values[2]) > _LARGEST_PHASE_DEGREES):
         raise Failure(UNUSABLE_INPUT, "{}: a value out of range".format(where))
     if calibration.frequencies and values[0] <= calibration.frequencies[-1]:
         raise Failure(UNUSABLE_INPUT, "{}: the frequencies must rise".format(where))
@@ -86,28 +87,34 @@ def _data_fields(calibration, number, line):
 
 
 def parse_calibration(lines, path, channel):
+    """Reads a calibration from an iterable of (number, text) lines."""
     calibration = Calibration(path, channel)
     phases = []
-    for number, raw in enumerate(lines, start=1):
-        line = raw.decode("utf-8", "replace").rstrip("\r\n")
+    for number, line in lines:
         if not _NUMBER_LINE.match(line):
             calibration.sensitivity = calibration.sensitivity or _sensitivity(line)
             continue
         values = _data_fields(calibration, number, line)
+        if phases and (len(values) > 2) != (phases[0] is not None):
+            raise Failure(UNUSABLE_INPUT, "{} line {}: {} a phase where the first line {}; give every line a "
+                          "phase, or none".format(calibration.name, number,
+                                                  "has" if len(values) > 2 else "lacks",
+                                                  "has none" if len(values) > 2 else "has one"))
         calibration.frequencies.append(values[0])
         calibration.levels.append(values[1])
         phases.append(values[2] if len(values) > 2 else None)
     if not calibration.frequencies:
         raise Failure(UNUSABLE_INPUT, "{}: no line of frequency and dB".format(calibration.name))
-    if all(phase is not None for phase in phases):
+    if phases[0] is not None:
         calibration.phases = phases
     return calibration
 
 
 def read_calibration(path, channel):
+    from .report import bounded_lines
     try:
-        with open(path, "rb") as text:
-            return parse_calibration(text, path, channel)
+        os.stat(path)
     except OSError as error:
         raise Failure(UNUSABLE_INPUT, "cannot read the calibration file {}: {}".format(
             display_text(path), error.strerror or error))
+    return parse_calibration(bounded_lines(path, display_text(os.path.basename(path)), None), path, channel)

@@ -11,7 +11,13 @@ from .failure import Failure, USAGE, UNUSABLE_INPUT, UNWRITABLE, MISSING_LIBRARY
 
 USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--label TEXT]... "
               "[--traces LIST] [--phase unwrapped|wrapped] [--delay FRAMES|auto]... "
-              "[--cal FILE|none]... [--cal-channel 1|2] [--normalise]")
+              "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] | "
+              "ravplot FIT_REPORT [LOADED_REPORT] --impedance OHMS [--lead OHMS] [-o FILE.png|FILE.svg] "
+              "[--zma PREFIX] [--sd CM2 --added-mass GRAMS|--volume LITRES]")
+# Options whose value may be a negative number, which argparse would take
+# for an option of its own.
+_SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume")
+LARGEST_OHMS = 1e6
 TRACE_WORDS = {"1": ["1"], "2": ["2"], "diff": ["diff"], "bkg": ["bkg 1", "bkg 2"]}
 PICTURE_TYPES = (".png", ".svg")
 LARGEST_DELAY_FRAMES = 441000.0   # ten seconds
@@ -41,7 +47,20 @@ def _options(argv):
     parser.add_argument("--cal-channel", type=int, choices=[1, 2], default=1)
     parser.add_argument("--normalise", "--normalize", action="store_true",
                         help="a polar run relative to its 0 degree step")
-    return parser.parse_args(argv)
+    parser.add_argument("--impedance", metavar="OHMS", help="a driver's impedance from a ravfit report, "
+                        "with this series resistor")
+    parser.add_argument("--lead", metavar="OHMS", default="0", help="leads' resistance taken off the impedance")
+    parser.add_argument("--zma", metavar="PREFIX", help="write the impedance as a ZMA file")
+    parser.add_argument("--sd", metavar="CM2", help="the driver's radiating area, for Mms, Cms, Bl and Vas")
+    parser.add_argument("--added-mass", metavar="GRAMS", help="the mass added for the second report")
+    parser.add_argument("--volume", metavar="LITRES", help="the sealed box of the second report")
+    joined = []
+    for word in argv:
+        if joined and joined[-1] in _SIGNED_OPTIONS and word.startswith("-") and _numeric(word):
+            joined[-1] = joined[-1] + "=" + word
+        else:
+            joined.append(word)
+    return parser.parse_args(joined)
 
 
 def _per_report(values, count, option, default):
@@ -66,6 +85,28 @@ def _delay(text):
     if not math.isfinite(value) or abs(value) > LARGEST_DELAY_FRAMES:
         raise Failure(USAGE, "--delay takes frames at 44100 Hz within +-{:g}, or auto: {}".format(
             LARGEST_DELAY_FRAMES, display_text(text)))
+    return value
+
+
+def _numeric(text):
+    try:
+        float(text)
+        return True
+    except ValueError:
+        return False
+
+
+def _positive(option, text, largest, zero_allowed=False):
+    """A number from the command line within (0, largest], or [0, largest]."""
+    if text is None:
+        return None
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value) or value > largest or value < 0 or (value == 0 and not zero_allowed):
+        raise Failure(USAGE, "{} takes a number {} {:g}: {}".format(
+            option, "from 0 to" if zero_allowed else "above 0, at most", largest, display_text(text)))
     return value
 
 
@@ -108,7 +149,45 @@ class Plan:
         self.wrapped_phase = options.phase == "wrapped"
         self.normalise = options.normalise
         self.output, self.frd = options.output, options.frd
+        self.impedance = _positive("--impedance", options.impedance, LARGEST_OHMS)
+        self.lead = _positive("--lead", options.lead, LARGEST_OHMS, zero_allowed=True)
+        self.zma = options.zma
+        self.sd = _positive("--sd", options.sd, 1e5)
+        self.added_mass = _positive("--added-mass", options.added_mass, 1e5)
+        self.volume = _positive("--volume", options.volume, 1e5)
+        if self.impedance is not None:
+            self._check_impedance(options)
+            return
+        if any(v is not None for v in (options.zma, options.sd, options.added_mass, options.volume)) \
+                or options.lead != "0":
+            raise Failure(USAGE, "--zma, --lead, --sd, --added-mass and --volume go with --impedance")
         self._check_outputs()
+
+    def _check_impedance(self, options):
+        other = [name for name, given in [("--frd", options.frd), ("--traces", options.traces),
+                                          ("--delay", options.delay), ("--cal", options.cal),
+                                          ("--normalise", options.normalise)] if given]
+        if other:
+            raise Failure(USAGE, "--impedance draws an impedance; {} does not apply to it".format(other[0]))
+        loaded = self.added_mass is not None or self.volume is not None
+        if self.added_mass is not None and self.volume is not None:
+            raise Failure(USAGE, "give --added-mass or --volume, not both")
+        if loaded != (self.sd is not None):
+            raise Failure(USAGE, "--sd goes with --added-mass or --volume, and they with it")
+        if len(self.sources) != (2 if loaded else 1):
+            raise Failure(USAGE, "--impedance reads one ravfit report{}; {} given".format(
+                ", and a second of the driver with the mass added or in the box with --added-mass or --volume"
+                if loaded else "", len(self.sources)))
+        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
+            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
+                display_text(self.output) or "''"))
+        if self.zma is not None and not os.path.basename(self.zma):
+            raise Failure(USAGE, "--zma needs a file name prefix: '{}'".format(display_text(self.zma)))
+
+    def zma_path(self, index):
+        if len(self.sources) == 1:
+            return self.zma + ".zma"
+        return "{}_{}.zma".format(self.zma, _file_tag(self.labels[index]))
 
     def _check_outputs(self):
         if self.output is None and self.frd is None:
@@ -118,6 +197,8 @@ class Plan:
                 display_text(self.output) or "''"))
         if self.frd is not None and not os.path.basename(self.frd):
             raise Failure(USAGE, "--frd needs a file name prefix: '{}'".format(display_text(self.frd)))
+        if self.frd is not None and self.keys is not None and not any(k in ("1", "2", "diff") for k in self.keys):
+            raise Failure(USAGE, "FRD files hold 1, 2 or diff; --traces names none of them")
         if self.frd is not None and len(self.sources) > 1:
             tags = [_file_tag(label) for label in self.labels]
             if len(set(tags)) < len(tags):
@@ -155,6 +236,43 @@ def _write_out(stdout, lines):
         raise Failure(UNWRITABLE, "cannot write to standard output")
 
 
+def _impedance(plan, stdin):
+    """The impedance outputs: the curves read, the driver fitted, the files
+    written; returns the lines for standard output."""
+    from .impedance import read_impedance, zma_lines
+    from .pictures import draw_impedance
+    from .tables import write_text
+    from .thiele_small import fit_driver, mechanical_lines
+
+    curves = [read_impedance(source, label, stdin, plan.impedance, plan.lead)
+              for source, label in zip(plan.sources, plan.labels)]
+    fits, problem = [], None
+    for curve in curves:
+        try:
+            fits.append(fit_driver(curve.frequency, curve.z, display_text(curve.label)))
+        except Failure as error:
+            if error.status != UNUSABLE_INPUT:
+                raise
+            fits.append(None)
+            problem = problem or error
+    files = {plan.zma_path(i): zma_lines(curve, plan.impedance, plan.lead) for i, curve in enumerate(curves)} \
+        if plan.zma is not None else {}
+    plan.refuse_overwriting(list(files) + ([plan.output] if plan.output else []))
+    for path, lines in files.items():
+        write_text(path, lines)
+    if plan.output:
+        draw_impedance(plan.output, curves, fits)
+    lines = []
+    for curve, fit in zip(curves, fits):
+        if len(curves) > 1:
+            lines.append("{}:".format(display_text(curve.label)))
+        lines += fit.lines() if fit is not None else []
+    if problem is None and len(curves) == 2:
+        lines += mechanical_lines(fits[0], fits[1], plan.sd, plan.added_mass, plan.volume)
+    lines += ["wrote " + display_text(p) for p in list(files) + ([plan.output] if plan.output else [])]
+    return lines, problem
+
+
 def run(argv, stdin, stdout, stderr):
     """Does what the command line says; returns the exit status. `stdin` is
     a binary stream or None; `stdout` and `stderr` are text streams."""
@@ -168,6 +286,12 @@ def run(argv, stdin, stdout, stderr):
     try:
         plan = Plan(argv)
         _numpy()
+        if plan.impedance is not None:
+            lines, problem = _impedance(plan, stdin)
+            _write_out(stdout, lines)
+            if problem is not None:
+                raise problem
+            return failure.DONE
         cals = {path: read_calibration(path, plan.cal_channel) for path in set(p for p in plan.cal_paths if p)}
         reports = [read_report(source, label, stdin) for source, label in zip(plan.sources, plan.labels)]
         if len(set(r.polar for r in reports)) > 1:
@@ -175,7 +299,7 @@ def run(argv, stdin, stdout, stderr):
         polar = reports[0].polar
         if plan.normalise and not polar:
             raise Failure(USAGE, "--normalise applies to a polar run")
-        keys = plan.keys or (["1", "2"] if polar else
+        keys = plan.keys or (["1", "diff"] if polar else
                              ["1", "2", "diff"] + (["bkg 1", "bkg 2"] if len(reports) == 1 else []))
         out_lines = []
         curves = []
@@ -212,7 +336,10 @@ def run(argv, stdin, stdout, stderr):
                                         ([plan.output] if plan.output else [])])
         return failure.DONE
     except Failure as error:
-        stderr.write("ravplot: " + error.message + "\n")
+        message = error.message
+        if error.status == USAGE and "(usage: " not in message:
+            message += " (usage: " + USAGE_LINE + ")"
+        stderr.write("ravplot: " + message + "\n")
         return error.status
     except KeyboardInterrupt:
         stderr.write("ravplot: interrupted\n")

@@ -12,6 +12,12 @@ from .traces import SAMPLE_RATE
 LOWEST_FREQUENCY = 1000.0
 LARGEST_DELAY_FRAMES = 4410.0   # 100 ms, 34 m of air
 _FEWEST_STEPS = 3
+# The search's grid of delays meets at most this many steps (spread evenly
+# over those above 1 kHz), and its pieces hold at most this many values,
+# so that memory stays bounded whatever the report's length; the answer is
+# refined on every step.
+_MOST_SEARCH_STEPS = 4096
+_LARGEST_PIECE = 1 << 22
 
 
 def _coherence(omega, phase, delays):
@@ -46,6 +52,8 @@ def fit_delay(diff_trace, label):
     # A grid fine enough that the highest step's phase moves under 1/8 turn.
     spacing = math.pi / 4.0 / omega.max()
     delays = numpy.arange(-LARGEST_DELAY_FRAMES, LARGEST_DELAY_FRAMES + spacing, spacing)
-    scores = numpy.concatenate([_coherence(omega, phase, chunk)
-                                for chunk in numpy.array_split(delays, max(1, len(delays) // 2048))])
+    pick = numpy.linspace(0, len(omega) - 1, min(len(omega), _MOST_SEARCH_STEPS)).astype(int)
+    pieces = max(1, len(delays) * len(pick) // _LARGEST_PIECE)
+    scores = numpy.concatenate([_coherence(omega[pick], phase[pick], chunk)
+                                for chunk in numpy.array_split(delays, pieces)])
     return _refine(omega, phase, float(delays[int(numpy.argmax(scores))]))

@@ -101,26 +101,45 @@ def _level_limits(curves):
     return low, high
 
 
+def _with_gaps(trace, xs, ys):
+    """`xs` and `ys` with a break (nan) wherever steps between two drawn
+    points were left out (damaged steps, rows without a value), so that a
+    line never joins across them."""
+    import numpy
+    if len(xs) < 2:
+        return xs, ys
+    breaks = numpy.nonzero(numpy.abs(numpy.diff(trace.step)) > 1)[0] + 1
+    return numpy.insert(numpy.asarray(xs, dtype=float), breaks, numpy.nan), \
+        numpy.insert(numpy.asarray(ys, dtype=float), breaks, numpy.nan)
+
+
 def _draw_sweep(plt, ticker, curves, wrapped_phase):
     import numpy
     figure, (level, phase) = plt.subplots(2, 1, figsize=(10, 8), sharex=True,
                                           gridspec_kw={"height_ratios": [3, 2]})
     frequencies = []
+    limits = _level_limits(curves)
     for index, curve in enumerate(curves):
         for trace in curve.traces:
             if not len(trace.frequency):
                 continue
+            if trace.key.startswith("bkg") and trace.level.max() < limits[0]:
+                curve.report.notes.add("{} lies below the level axis (at most {:.1f} dB): left out".format(
+                    trace.name, float(trace.level.max())))
+                continue
             look = dict(_look(curves, index, trace), label=_legend_name(curves, curve, trace))
-            level.plot(trace.frequency, trace.level, **look)
+            if len(trace.frequency) == 1:
+                look["marker"] = "o"
+            level.plot(*_with_gaps(trace, trace.frequency, trace.level), **look)
             frequencies.append(trace.frequency)
             if trace.phase is not None:
                 degrees = wrapped_degrees(trace.phase) if wrapped_phase else \
-                    numpy.degrees(numpy.unwrap(trace.phase))
-                phase.plot(trace.frequency, degrees, **look)
+                    numpy.degrees(trace.phase if trace.continuous else numpy.unwrap(trace.phase))
+                phase.plot(*_with_gaps(trace, trace.frequency, degrees), **look)
     frequencies = numpy.concatenate(frequencies)
     level.set_xscale("log")
     level.set_xlim(frequencies.min() / 1.05, frequencies.max() * 1.05)
-    level.set_ylim(*_level_limits(curves))
+    level.set_ylim(*limits)
     level.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
     level.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
     level.xaxis.set_minor_locator(ticker.LogLocator(subs=numpy.arange(2, 10)))
@@ -152,7 +171,8 @@ def _polar_points(curve, trace, angle_step, normalise):
     complete = len(trace.step) == curve.report.run_steps()
     if complete and len(angles):
         angles, levels = numpy.append(angles, angles[0]), numpy.append(levels, levels[0])
-    return angles, levels
+        return angles, levels
+    return _with_gaps(trace, angles, levels)
 
 
 def _draw_polar(plt, curves, angle_step, normalise):
@@ -165,8 +185,11 @@ def _draw_polar(plt, curves, angle_step, normalise):
             if not len(trace.step):
                 continue
             angles, levels = _polar_points(curve, trace, angle_step, normalise)
-            axes.plot(angles, levels, label=_legend_name(curves, curve, trace), **_look(curves, index, trace))
-            values.append(levels)
+            look = _look(curves, index, trace)
+            if len(trace.step) == 1:
+                look["marker"] = "o"
+            axes.plot(angles, levels, label=_legend_name(curves, curve, trace), **look)
+            values.append(levels[numpy.isfinite(levels)])
     values = numpy.concatenate(values)
     low, high = float(values.min()), float(values.max())
     span = max(high - low, _FEWEST_DB_SHOWN / 2.0)
@@ -185,6 +208,52 @@ def draw(path, curves, wrapped_phase=False, normalise=False, angle_step=5.0):
         figure = _draw_polar(plt, curves, angle_step, normalise)
     else:
         figure = _draw_sweep(plt, ticker, curves, wrapped_phase)
+    figure.tight_layout()
+    try:
+        figure.savefig(path, dpi=100)
+    except OSError as error:
+        raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
+    finally:
+        plt.close(figure)
+
+
+def draw_impedance(path, curves, fits):
+    """|Z| and its phase against frequency for each curve, with the fitted
+    driver model dashed where there is one (`fits`: a DriverFit or None per
+    curve)."""
+    import numpy
+    plt, ticker = _pyplot()
+    figure, (magnitude, phase) = plt.subplots(2, 1, figsize=(10, 8), sharex=True,
+                                              gridspec_kw={"height_ratios": [3, 2]})
+    for index, (curve, fit) in enumerate(zip(curves, fits)):
+        colour = _REPORT_COLOURS[index % len(_REPORT_COLOURS)]
+        marker = "o" if len(curve.frequency) == 1 else None
+        magnitude.plot(curve.frequency, numpy.abs(curve.z), color=colour, linewidth=2.0, marker=marker,
+                       label=display_text(curve.label))
+        phase.plot(curve.frequency, numpy.degrees(numpy.angle(curve.z)), color=colour, linewidth=2.0,
+                   marker=marker)
+        if fit is not None:
+            model = fit.model(curve.frequency)
+            magnitude.plot(curve.frequency, numpy.abs(model), color="black", linewidth=1.0,
+                           linestyle=(0, (4, 3)), label="{}: model, Fs {:.2f} Hz, Qts {:.3f}".format(
+                               display_text(curve.label), fit.fs, fit.qts))
+            phase.plot(curve.frequency, numpy.degrees(numpy.angle(model)), color="black", linewidth=1.0,
+                       linestyle=(0, (4, 3)))
+    magnitude.set_xscale("log")
+    magnitude.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
+    magnitude.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
+    magnitude.xaxis.set_minor_formatter(ticker.NullFormatter())
+    magnitude.set_ylim(bottom=0)
+    magnitude.set_ylabel("|Z|, ohms")
+    phase.set_ylim(-95, 95)
+    phase.yaxis.set_major_locator(ticker.MultipleLocator(30))
+    phase.set_ylabel("phase, degrees")
+    phase.set_xlabel("frequency, Hz")
+    for axes in (magnitude, phase):
+        axes.grid(True, which="major", alpha=0.45)
+        axes.grid(True, which="minor", alpha=0.15)
+    magnitude.legend(fontsize=8)
+    magnitude.set_title("\n".join(curve.description() for curve in curves), fontsize=9)
     figure.tight_layout()
     try:
         figure.savefig(path, dpi=100)

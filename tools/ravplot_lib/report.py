@@ -14,6 +14,12 @@ SETTING_LABELS = ["executable", "arguments", "file name", "mode", "start freq", 
                   "num steps", "averaging", "delay", "interval"]
 POLAR_MODE = "polar plot"
 DEFAULT_POLAR_STEPS = 72
+# Bounds on what a report may be, so that /dev/zero, /dev/urandom or a
+# wrong file of any size ends with a message instead of memory: the
+# longest line, the most lines, and the most lines before the header.
+LONGEST_LINE = 1 << 16
+MOST_LINES = 10_000_000
+MOST_LINES_BEFORE_HEADER = 1000
 
 
 class Report:
@@ -76,21 +82,56 @@ def _read_row(report, line):
     return True
 
 
+def _lines_of(stream, label):
+    """(number, text) of each line of a binary stream, within the bounds.
+    Line ends may be LF or CRLF; bytes that are not UTF-8 (a file name in
+    the settings) are kept as U+FFFD."""
+    number = 0
+    while True:
+        raw = stream.readline(LONGEST_LINE + 1)
+        if not raw:
+            return
+        number += 1
+        if len(raw) > LONGEST_LINE:
+            raise Failure(UNUSABLE_INPUT, "{}: line {} is longer than {} bytes; this is not a text file that ravplot reads".format(
+                label, number, LONGEST_LINE))
+        if number > MOST_LINES:
+            raise Failure(UNUSABLE_INPUT, "{}: more than {} lines; this is not a text file that ravplot reads".format(
+                label, MOST_LINES))
+        yield number, raw.decode("utf-8", "replace").rstrip("\r\n")
+
+
+def bounded_lines(source, label, stdin):
+    """The lines of the report at `source`, or of `stdin` (a binary stream)
+    for "-", as (number, text), within the bounds above."""
+    name = "standard input" if source == "-" else display_text(source)
+    if source == "-" and stdin is None:
+        raise Failure(UNUSABLE_INPUT, "cannot read standard input: it is closed")
+    try:
+        if source == "-":
+            yield from _lines_of(stdin, label)
+            return
+        with open(source, "rb") as text:
+            yield from _lines_of(text, label)
+    except OSError as error:
+        raise Failure(UNUSABLE_INPUT, "cannot read {}: {}".format(name, error.strerror or error))
+
+
 def parse_report(lines, source, label):
-    """Reads a report from an iterable of byte lines. Line ends may be LF or
-    CRLF; bytes that are not UTF-8 (a file name in the settings) are kept as
-    U+FFFD. Raises Failure when there is no header or no row at all."""
+    """Reads a report from an iterable of (number, text) lines. Raises
+    Failure when there is no header or no row at all."""
     report = Report(source, label)
     header_seen = False
     incomplete = 0
-    for number, raw in enumerate(lines, start=1):
-        line = raw.decode("utf-8", "replace").rstrip("\r\n")
+    for number, line in lines:
         if not header_seen:
             if line.startswith("numCyc\t"):
                 if line.split("\t") != COLUMNS:
                     raise Failure(UNUSABLE_INPUT, "{}: the column header on line {} is not ravan's "
                                   "fourteen columns".format(label, number))
                 header_seen = True
+            elif number > MOST_LINES_BEFORE_HEADER:
+                break
             else:
                 _read_settings_line(report, line)
             continue
@@ -108,18 +149,14 @@ def parse_report(lines, source, label):
             report.row_count, expected))
     if report.row_count == 0:
         raise Failure(UNUSABLE_INPUT, "{}: the report holds no measured rows".format(label))
+    if report.polar and expected == 1:
+        raise Failure(UNUSABLE_INPUT, "{}: a polar run of one step has no angles to draw".format(label))
+    if report.polar and report.row_count > expected:
+        raise Failure(UNUSABLE_INPUT, "{}: a polar run of {} steps cannot hold {} rows; was the report made "
+                      "with the mode of the recording?".format(label, expected, report.row_count))
     return report
 
 
 def read_report(source, label, stdin):
     """Reads the report at `source`, or from `stdin` (a binary stream) for "-"."""
-    name = "standard input" if source == "-" else display_text(source)
-    if source == "-" and stdin is None:
-        raise Failure(UNUSABLE_INPUT, "cannot read standard input: it is closed")
-    try:
-        if source == "-":
-            return parse_report(stdin, source, label)
-        with open(source, "rb") as text:
-            return parse_report(text, source, label)
-    except OSError as error:
-        raise Failure(UNUSABLE_INPUT, "cannot read {}: {}".format(name, error.strerror or error))
+    return parse_report(bounded_lines(source, label, stdin), source, label)

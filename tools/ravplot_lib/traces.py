@@ -55,6 +55,7 @@ class Trace:
         self.phase = phase            # radians, positive when lagging; None for bkg
         self.step = step              # the row's step index
         self.phase_corrected = phase_corrected
+        self.continuous = False       # the phase is already unwrapped: drawn as it is
 
 
 def _usable(report, key, frequency, level, phase):
@@ -107,7 +108,12 @@ def trace(report, key, corrections):
     step = numpy.arange(len(frequency))[keep]
     frequency, level = frequency[keep], level[keep]
     phase = phase[keep] if phase is not None else None
+    if not report.polar:
+        order = numpy.argsort(frequency, kind="stable")
+        frequency, level, step = frequency[order], level[order], step[order]
+        phase = phase[order] if phase is not None else None
     phase_corrected = False
+    continuous = False
     terms = _calibration_terms(report, key, frequency, corrections.calibration)
     if terms is not None:
         level = level - terms[0]
@@ -117,13 +123,17 @@ def trace(report, key, corrections):
             phase = phase + terms[1]
             phase_corrected = phase_corrected or bool(terms[2])
     if corrections.delay_frames and key in ("1", "diff") and phase is not None:
+        # The measured phase is unwrapped first and the delay's own phase,
+        # exact at every frequency, added after: unwrapping the sum would
+        # take a delay's turns between two steps for jumps.
+        if not report.polar:
+            phase = numpy.unwrap(phase)
+            continuous = True
         phase = phase + 2.0 * math.pi * frequency * corrections.delay_frames / SAMPLE_RATE
         phase_corrected = True
-    if not report.polar:
-        order = numpy.argsort(frequency, kind="stable")
-        frequency, level, step = frequency[order], level[order], step[order]
-        phase = phase[order] if phase is not None else None
-    return Trace(key, name, frequency, level, phase, step, phase_corrected)
+    result = Trace(key, name, frequency, level, phase, step, phase_corrected)
+    result.continuous = continuous
+    return result
 
 
 def traces(report, keys, corrections):
