@@ -85,6 +85,19 @@ void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* arg)
             session->breakRun(RunBreak::portsGone);
 }
 
+// Notes in `first`, once, the frame of the run (`at` + index) of the first
+// sample of `samples` that is not silence.
+void firstSound(std::atomic<std::int64_t>& first, std::int64_t at, const float* samples, std::size_t count)
+{
+    if (first >= 0)
+        return;
+    for (std::size_t i = 0; i < count; ++i)
+        if (samples[i] != 0.0f) {
+            first = at + static_cast<std::int64_t>(i);
+            return;
+        }
+}
+
 // Waits, in freewheel mode only, until `ready` holds or the patience ends.
 template <typename Ready>
 bool waitWhileFreewheeling(const JackSession& session, Ready ready)
@@ -176,6 +189,17 @@ std::vector<std::string> JackSession::physicalPorts(bool playback) const
     return names;
 }
 
+bool JackSession::othersFreewheel() const
+{
+    constexpr auto watched = std::chrono::milliseconds(200);
+    const jack_nframes_t before = jack_frame_time(jackClient(client));
+    std::this_thread::sleep_for(watched);
+    const double passed = double(jack_nframes_t(jack_frame_time(jackClient(client)) - before));
+    // A freewheeling server's clock runs hundreds of times its pace; a
+    // loaded machine's only a little off it.
+    return passed > 4 * 0.2 * rate() + 8192;
+}
+
 bool JackSession::activate()
 {
     if (jack_activate(jackClient(client)) != 0) {
@@ -232,6 +256,13 @@ std::int64_t JackSession::latencyFrames(bool loopback) const
     if (loopback)
         frames += period();
     return frames;
+}
+
+std::int64_t JackSession::measuredLatency() const
+{
+    if (firstPlayed < 0 || firstHeard < 0)
+        return -1;
+    return firstHeard - firstPlayed;
 }
 
 std::size_t JackSession::playbackSpace() const
@@ -312,6 +343,7 @@ void JackSession::cycle(std::uint32_t frames)
     const std::size_t take = std::min<std::size_t>(ready, frames);
     for (int channel = 0; channel < 2; ++channel)
         jack_ringbuffer_read(jackRing(rings[channel]), reinterpret_cast<char*>(out[channel]), take * sizeof(float));
+    firstSound(firstPlayed, played, out[0], take);
     played += static_cast<std::int64_t>(take);
 
     // The frames of the cycle after the stimulus's last belong to the tail.
@@ -325,6 +357,8 @@ void JackSession::cycle(std::uint32_t frames)
     for (int channel = 0; channel < 2; ++channel)
         jack_ringbuffer_write(jackRing(rings[2 + channel]), reinterpret_cast<const char*>(in[channel]),
                               record * sizeof(float));
+    firstSound(firstHeard, recorded, in[0], record);
+    recorded += static_cast<std::int64_t>(record);
     if (ended && take == ready && tailLeft == 0)
         finished = true;
 }

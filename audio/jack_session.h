@@ -44,8 +44,15 @@ struct JackSession {
     std::atomic<std::int64_t> played{0};     ///< stimulus frames played
     std::atomic<std::int64_t> cycles{0};     ///< process cycles run, for a watchdog
 
+    // Where the stimulus first played a sound on out_1 and where in_1 first
+    // heard one, in frames of the run; -1 until then. Over the digital
+    // loopback their difference is the latency, whatever the server says.
+    std::atomic<std::int64_t> firstPlayed{-1};
+    std::atomic<std::int64_t> firstHeard{-1};
+
     // The process cycle's own state.
     std::int64_t tailLeft = 0;
+    std::int64_t recorded = 0;
     std::uint32_t lastFrameTime = 0;
     bool haveFrameTime = false;
 
@@ -69,6 +76,11 @@ struct JackSession {
     /// Every port name of the given direction, for a message.
     std::vector<std::string> allPorts(bool playback) const;
 
+    /// Whether the server runs its clock far faster than its rate, before
+    /// this client joins: another client holds it in freewheel. Watches
+    /// the server's frame clock for a fifth of a second.
+    bool othersFreewheel() const;
+
     /// Starts the process cycles. False, with `error` set.
     bool activate();
 
@@ -88,6 +100,11 @@ struct JackSession {
     /// latency plus capture latency, plus the one cycle by which a client's
     /// output reaches its own input when `loopback`.
     std::int64_t latencyFrames(bool loopback) const;
+
+    /// Frames from out_1 to in_1 as the run found them over the digital
+    /// loopback: from the first sound played to the first heard; -1 when
+    /// either is missing.
+    std::int64_t measuredLatency() const;
 
     /// Frames that fit into the playback rings, and frames waiting in the
     /// capture rings.

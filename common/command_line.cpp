@@ -3,6 +3,7 @@
 #include "exit_codes.h"
 #include "number_text.h"
 #include "report_format.h"
+#include "wav_header.h"
 
 #include <cctype>
 #include <cstdint>
@@ -11,8 +12,6 @@
 
 namespace {
 
-// The 32-bit WAV size fields hold the data byte count plus 36.
-constexpr std::int64_t sizeFieldLimit = std::int64_t(1) << 32;
 
 bool burstsFitEveryStep(BurstSchedule walk)
 {
@@ -53,10 +52,10 @@ bool checkSettings(const BurstSchedule& schedule, std::ostream& errors)
         errors << "delay " << schedule.delay << " refused: it must not be negative." << std::endl;
         return false;
     }
-    if (dataBytesWide(schedule) + 36 >= sizeFieldLimit) {
+    if (dataBytesWide(schedule) > largestWavData) {
         errors << "numAvg " << schedule.numAvg << " with delay " << schedule.delay
                << " refused: the data would take " << dataBytesWide(schedule)
-               << " bytes, more than the " << sizeFieldLimit - 37
+               << " bytes, more than the " << largestWavData
                << " that the WAV size fields can describe." << std::endl;
         return false;
     }

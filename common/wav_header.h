@@ -7,6 +7,11 @@
 /// read them (signed).
 constexpr std::int64_t largestWavFile = 0x7FFFFFFF;
 
+/// The most data bytes a file's 32-bit size fields describe: the count plus
+/// 36 must stay below 2^32 (read unsigned, as every program but the
+/// header dump does).
+constexpr std::int64_t largestWavData = (std::int64_t(1) << 32) - 37;
+
 /// A chunk's identifier and size: the data chunk header, and the first
 /// eight bytes of the other two records. 8 bytes.
 struct ChunkHeader {

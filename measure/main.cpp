@@ -19,10 +19,12 @@ void requestStop(int)
 
 int main(int argc, char** argv)
 {
-    // Ctrl-C and a termination signal end the run with the file's header
-    // describing what was written.
+    // Ctrl-C, a termination signal or a closed terminal end the run with
+    // the file's header describing what was written and the server out of
+    // freewheel.
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
+    std::signal(SIGHUP, requestStop);
     int code = runMeasure(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, stopRequested);
     return closeStandardOutput(checkReport(code, std::cout, std::cerr));
 }

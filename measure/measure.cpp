@@ -11,6 +11,7 @@
 #include "stimulus_feed.h"
 #include "wav_header.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -34,6 +35,15 @@ std::string joined(const std::vector<std::string>& names)
 std::int64_t scheduleFrames(const BurstSchedule& schedule)
 {
     return schedule.delay + std::int64_t(schedule.numAvg) * schedule.numSteps * schedule.interval;
+}
+
+// The highest burst frequency of the run the arguments describe.
+double highestBurst(BurstSchedule walk)
+{
+    double highest = 0;
+    for (walk.begin(); walk.hasMore(); walk.next())
+        highest = std::max(highest, walk.actFreq);
+    return highest;
 }
 
 // What broke a run, and what avoids it where there is a remedy.
@@ -80,6 +90,8 @@ void writeFacts(std::ostream& facts, const JackSession& session, int rate, int p
     facts << "server:\t" << rate << " Hz\t" << period << " frames\n"
           << "latency:\t" << latency << '\t' << fixedText(1000.0 * double(latency) / rate, 2) << '\n'
           << "xruns:\t" << session.xruns << '\n';
+    if (sink.nonfinite[0] + sink.nonfinite[1] > 0)
+        facts << "nonfinite:\t" << sink.nonfinite[0] << '\t' << sink.nonfinite[1] << '\n';
     for (int channel = 0; channel < 2; ++channel)
         facts << "peak " << channel + 1 << ":\t" << dbfsText(sink.whole[channel].dbfs(), 2) << '\t'
               << sink.whole[channel].clipped << '\n';
@@ -117,9 +129,13 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     const std::int64_t stimulusFrames = feed.file.frames;
     const std::int64_t tail44 = std::llround(options.tailSeconds * 44100.0);
     const std::int64_t target = stimulusFrames + tail44;
-    if (44 + 4 * target > largestWavFile) {
-        errors << "ravmeasure: the recording would exceed the " << largestWavFile
-               << " bytes that a WAV file's size fields hold; shorten --tail." << std::endl;
+    if (4 * target > largestWavData) {
+        errors << "ravmeasure: the recording would take " << 4 * target << " bytes, more than the "
+               << largestWavData << " that a WAV file's size fields describe; "
+               << (4 * stimulusFrames > largestWavData ? "the stimulus alone is too long to record: generate it "
+                                                         "with a smaller numAvg."
+                                                       : "shorten --tail.")
+               << std::endl;
         return exitUsage;
     }
     const bool stepsKnown = scheduleFrames(options.schedule) == stimulusFrames;
@@ -140,9 +156,28 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     }
     const int rate = session.rate();
     const int period = session.period();
+    // A rate below this share of a burst's frequency cannot carry it whole
+    // through the converters' filters.
+    constexpr double carriedRatio = 2.2;
+    const double highest = highestBurst(options.schedule);
+    if (stepsKnown && rate < carriedRatio * highest)
+        errors << "ravmeasure: warning: the server runs at " << rate << " Hz, which carries bursts up to about "
+               << fixedText(rate / carriedRatio, 0) << " Hz; the run's reach " << fixedText(highest, 0)
+               << " Hz, so ravprep will find the steps above that damaged. Run the server at 44100 Hz or more."
+               << std::endl;
     if (!options.loopback && (!choosePorts(session, options.play, true, errors)
                               || !choosePorts(session, options.record, false, errors)))
         return exitNoServer;
+    // A client that joins a server another client holds in freewheel (a
+    // run at once, or one killed while it freewheeled) stalls its cycles
+    // for good: it is asked before joining.
+    if (session.othersFreewheel()) {
+        errors << "ravmeasure: the JACK server is freewheeling: another client holds it there (a run at the same "
+                  "time, or one killed while it freewheeled); end that client, or run jack_freewheel n, and "
+                  "measure again."
+               << std::endl;
+        return exitNoServer;
+    }
     if (!session.activate()) {
         errors << "ravmeasure: " << session.error << "." << std::endl;
         return exitNoServer;
@@ -222,7 +257,11 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     writeOk = sink.finish(complete && writeOk) && writeOk;
     showProgress(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     progress.finish();
-    writeFacts(facts, session, rate, period, latency, sink, options.recording);
+    // Over the digital loopback the run measures its own latency: servers
+    // differ in whether a client hears its own output in the same cycle or
+    // the next, and in what they report.
+    const std::int64_t measured = options.loopback ? session.measuredLatency() : -1;
+    writeFacts(facts, session, rate, period, measured >= 0 ? measured : latency, sink, options.recording);
 
     const std::string kept = "kept what was recorded (" + std::to_string(sink.writer.written) + " frames) in "
                              + options.recording;

@@ -17,6 +17,19 @@ int refuse(std::ostream& errors, const std::string& line)
     return exitUsage;
 }
 
+// A name the audio library is handed: printable ASCII without blanks, of
+// at most `longest` characters. The library copies names into buffers of
+// its own without checking their length; a long one overruns them.
+bool fitName(const std::string& name, std::size_t longest)
+{
+    if (name.empty() || name.size() > longest)
+        return false;
+    for (char c : name)
+        if (c <= ' ' || c > '~')
+            return false;
+    return true;
+}
+
 // "A,B": two port names, neither empty.
 bool readPortPair(const std::string& text, std::vector<std::string>& ports)
 {
@@ -25,7 +38,7 @@ bool readPortPair(const std::string& text, std::vector<std::string>& ports)
         || text.find(',', comma + 1) != std::string::npos)
         return false;
     ports = {text.substr(0, comma), text.substr(comma + 1)};
-    return true;
+    return fitName(ports[0], longestPortName) && fitName(ports[1], longestPortName);
 }
 
 } // namespace
@@ -51,8 +64,9 @@ int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors
         const std::string value = argv[++i];
         if (option == "--play" || option == "--record") {
             if (!readPortPair(value, option == "--play" ? play : record))
-                return refuse(errors, option + " " + value + " refused: it takes two port names, as in "
-                                      "system:playback_1,system:playback_2.");
+                return refuse(errors, option + " " + value + " refused: it takes two port names of printable "
+                                      "characters without blanks, up to " + std::to_string(longestPortName)
+                                      + " each, as in system:playback_1,system:playback_2.");
         } else if (option == "--tail") {
             if (!isWholeReal(value.c_str()) || !(parseReal(value.c_str()) >= 0)
                 || parseReal(value.c_str()) > longestTail)
@@ -61,6 +75,10 @@ int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors
         } else {
             if (value.empty())
                 return refuse(errors, "--server refused: it needs a server name.");
+            if (!fitName(value, longestServerName))
+                return refuse(errors, "--server refused: a server's name is up to "
+                                          + std::to_string(longestServerName)
+                                          + " printable characters without blanks.");
             server = value;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "burst_schedule.h"
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -13,6 +14,11 @@ constexpr const char* measureSynopsis =
 
 /// The longest tail after the stimulus that ravmeasure records, seconds.
 constexpr double longestTail = 3600.0;
+
+/// The longest names handed to the audio library: its own buffers hold a
+/// server's name of 63 characters and a port's full name of 255.
+constexpr std::size_t longestServerName = 63;
+constexpr std::size_t longestPortName = 255;
 
 /// ravmeasure's command line: the stimulus to play, the recording to write,
 /// the generator's positional values (for the progress line's step), and

@@ -28,6 +28,11 @@ bool RecordingSink::drain(JackSession& session, std::size_t& took)
         samples.resize(took);
     session.takeCapture(taken[0].data(), taken[1].data(), took);
     for (int channel = 0; channel < 2; ++channel) {
+        for (float& sample : taken[channel])
+            if (!std::isfinite(sample)) {
+                sample = 0;
+                ++nonfinite[channel];
+            }
         whole[channel].take(taken[channel].data(), took);
         recent[channel].take(taken[channel].data(), took);
         std::vector<double> scaled(taken[channel].begin(), taken[channel].end());

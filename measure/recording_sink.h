@@ -20,6 +20,7 @@ struct RecordingSink {
     std::int64_t target = 0;   ///< frames of a complete recording
     LevelMeter whole[2];       ///< each input over the run
     LevelMeter recent[2];      ///< each input since the last progress line
+    std::int64_t nonfinite[2] = {0, 0};  ///< samples that were not numbers, recorded as silence
     std::vector<float> taken[2];
     std::vector<double> converted[2];
     std::vector<std::int16_t> frames;
@@ -30,7 +31,9 @@ struct RecordingSink {
     bool open(const std::string& path, int serverRate, std::int64_t target);
 
     /// Takes what the capture rings hold; `took` is set to the frames
-    /// taken. False, with `error` set, when the file cannot be written.
+    /// taken. A sample that is not a finite number (a broken driver, a
+    /// client that wrote one into the graph) is recorded as silence and
+    /// counted. False, with `error` set, when the file cannot be written.
     bool drain(JackSession& session, std::size_t& took);
 
     /// Flushes the resampler, fills a `complete` recording up to `target`

@@ -12,6 +12,9 @@
 
 namespace {
 
+// Long enough to overrun the audio library's buffer for a server's name.
+const std::string longName(300, 's');
+
 int readOptions(std::vector<const char*> args, MeasureOptions& options, std::string& errors)
 {
     args.insert(args.begin(), "ravmeasure");
@@ -57,6 +60,8 @@ TEST(MeasureOptions, RefusalsNameTheValueThenShowUsage)
         {{"in.wav", "out.wav", "--play", "system:playback_1"}, "--play system:playback_1 refused"},
         {{"in.wav", "out.wav", "--record", "a,b,c"}, "--record a,b,c refused"},
         {{"in.wav", "out.wav", "--play", ",b"}, "--play ,b refused"},
+        {{"in.wav", "out.wav", "--play", "a b,c"}, "--play a b,c refused"},
+        {{"in.wav", "out.wav", "--server", longName.c_str()}, "--server refused: a server's name is up to 63"},
         {{"in.wav", "out.wav", "--loopback", "--play", "a,b"}, "--loopback refused"},
         {{"in.wav", "out.wav", "--freewheel"}, "--freewheel refused"},
         {{"in.wav", "out.wav", "--server", ""}, "--server refused"},

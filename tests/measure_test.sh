@@ -1,13 +1,17 @@
 #!/bin/sh
 # ravmeasure against a real JACK server on the dummy driver.
 #   measure_test.sh BUILD_DIR loopback SERVER RATE sweep|polar DB_TOLERANCE RAD_TOLERANCE
-#   measure_test.sh BUILD_DIR realtime|stopped|disconnected|interrupted|no-server STATE_DIR
+#   (SERVER pw:RUNTIME_DIR: PipeWire's JACK interface, through pw-jack)
+#   measure_test.sh BUILD_DIR realtime|stopped|disconnected|interrupted|no-server|freewheel-held STATE_DIR
 # The loopback runs freewheel, so a 101-second sweep takes about a second.
 # Status 77 (skipped) without jackd.
 set -u
 build=$1
 what=$2
-command -v jackd >/dev/null 2>&1 || { echo "jackd not found (apt-get install jackd2): skipped"; exit 77; }
+case ${3:-} in
+pw:*) command -v pw-jack >/dev/null 2>&1 || { echo "pw-jack not found (apt-get install pipewire-jack): skipped"; exit 77; } ;;
+*) command -v jackd >/dev/null 2>&1 || { echo "jackd not found (apt-get install jackd2): skipped"; exit 77; } ;;
+esac
 export JACK_NO_START_SERVER=1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -42,10 +46,19 @@ loopback)
   server=$3 rate=$4 mode=$5 db_tolerance=$6 rad_tolerance=$7
   if [ "$mode" = polar ]; then args="22050 1 1000 polar" steps=72; else args="22050 1 100 sweep" steps=201; fi
   "$build/ravgen" stimulus.wav $args >/dev/null
-  "$build/ravmeasure" stimulus.wav recording.wav $args --loopback --freewheel --server "$server" >facts.txt 2>progress.txt
-  status=$?
+  case $server in
+  pw:*)
+    [ -d "${server#pw:}" ] || { echo "no PipeWire running: skipped"; exit 77; }
+    XDG_RUNTIME_DIR=${server#pw:} pw-jack "$build/ravmeasure" stimulus.wav recording.wav $args --loopback --freewheel \
+      >facts.txt 2>progress.txt
+    status=$? period="[0-9]*" ;;
+  *)
+    "$build/ravmeasure" stimulus.wav recording.wav $args --loopback --freewheel --server "$server" \
+      >facts.txt 2>progress.txt
+    status=$? period=256 ;;
+  esac
   [ $status -eq 0 ] || { cat facts.txt progress.txt; fail "ravmeasure status $status"; }
-  grep -q "^server:	$rate Hz	256 frames$" facts.txt || fail "server line: $(grep server facts.txt)"
+  grep -q "^server:	$rate Hz	$period frames$" facts.txt || fail "server line: $(grep server facts.txt)"
   grep -q "^xruns:	0$" facts.txt || fail "xruns: $(grep xruns facts.txt)"
   # The stimulus peaks at -2.70 dBFS; resampled, between its samples too.
   grep -q "^peak 1:	-2\.[67][0-9]	0$" facts.txt || fail "peak line: $(grep 'peak 1' facts.txt)"
@@ -121,6 +134,44 @@ stopped | disconnected | interrupted)
   header_describes_file recording.wav
   grep -q "^wrote:	recording.wav$" facts.txt || fail "no facts"
   echo "$(tail -n 1 progress.txt)"
+  ;;
+
+freewheel-held)
+  # A second run while one freewheels is refused before it plays; when the
+  # first ends by Ctrl-C the server runs on its own again. One killed while
+  # it freewheels leaves the server freewheeling: later runs are refused
+  # with the remedy, and the remedy works.
+  state=$3 server="tb-fw-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" stimulus.wav >/dev/null
+  head -c $((44 + 4 * 11025)) stimulus.wav >short.wav   # a quarter second of the lead-in
+  short() { "$build/ravmeasure" short.wav second.wav --loopback --tail 0 --server "$server" >facts2.txt 2>errors2.txt; }
+  for ending in INT KILL; do
+    "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
+      >facts.txt 2>progress.txt &
+    measuring=$!
+    wait_for_recording
+    short
+    status=$?
+    [ $status -eq 248 ] && grep -q "is freewheeling" errors2.txt ||
+      { kill -9 $measuring; sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; fail "second run: status $status: $(cat errors2.txt)"; }
+    kill -$ending $measuring
+    wait $measuring
+    rm -f recording.wav
+    if [ $ending = KILL ]; then
+      short
+      status=$?
+      [ $status -eq 248 ] || echo "note: after SIGKILL the server did not stay in freewheel (status $status)"
+      JACK_DEFAULT_SERVER=$server jack_freewheel n >/dev/null 2>&1
+      sleep 0.3
+    fi
+    short
+    status=$?
+    [ $status -eq 0 ] || [ $status -eq 247 ] ||
+      { sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; fail "after $ending: status $status: $(cat errors2.txt)"; }
+  done
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  echo "a second run refused while one freewheels; the server usable after Ctrl-C, and after SIGKILL with jack_freewheel n"
   ;;
 
 no-server)
