@@ -54,12 +54,14 @@ int onProcess(jack_nframes_t frames, void* session)
     return 0;
 }
 
+// A late cycle may have played or recorded what it should not: the frames
+// around it are healed like lost ones.
 int onXrun(void* arg)
 {
     auto* session = static_cast<JackSession*>(arg);
     if (session->armed && !session->finished && !session->closing) {
         ++session->xruns;
-        session->breakRun(RunBreak::xrun);
+        session->noteLost(session->played, 0);
     }
     return 0;
 }
@@ -270,6 +272,11 @@ std::size_t JackSession::playbackSpace() const
     return std::min(writableFrames(rings[0]), writableFrames(rings[1]));
 }
 
+std::size_t JackSession::playbackQueued() const
+{
+    return std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+}
+
 std::size_t JackSession::captureSpace() const
 {
     return std::min(writableFrames(rings[2]), writableFrames(rings[3]));
@@ -298,6 +305,17 @@ void JackSession::breakRun(RunBreak reason)
     broken.compare_exchange_strong(none, reason);
 }
 
+void JackSession::noteLost(std::int64_t at, std::int64_t frames)
+{
+    int index = lostCount;
+    if (index >= mostLost) {
+        breakRun(RunBreak::xrun);
+        return;
+    }
+    lost[index] = LostFrames{at, frames};
+    lostCount = index + 1;
+}
+
 void JackSession::cycle(std::uint32_t frames)
 {
     ++cycles;
@@ -310,14 +328,21 @@ void JackSession::cycle(std::uint32_t frames)
     }
     if (!armed || finished || broken != RunBreak::none)
         return;
-    // A cycle that the server skipped leaves a gap in its frame clock, and
-    // the recording would lose frames without a word.
+    if (missCycles > 0 && missAt >= 0 && played >= missAt) {
+        --missCycles;  // as if the server had not called this client
+        return;
+    }
+    // Cycles that the server skipped leave a gap in its frame clock. The
+    // stimulus skips the frames it would have played and the recording
+    // gets silence for the frames it missed, so that frame k of the one is
+    // still frame k of the other; the frames are noted for healing.
     if (!freewheeling) {
         std::uint32_t now = jack_last_frame_time(jackClient(client));
         if (haveFrameTime && now != lastFrameTime + frames) {
+            std::int64_t gap = std::int64_t(std::uint32_t(now - lastFrameTime - frames));
             ++xruns;
-            breakRun(RunBreak::xrun);
-            return;
+            if (!skipLost(gap))
+                return;
         }
         lastFrameTime = now;
         haveFrameTime = true;
@@ -361,6 +386,34 @@ void JackSession::cycle(std::uint32_t frames)
     recorded += static_cast<std::int64_t>(record);
     if (ended && take == ready && tailLeft == 0)
         finished = true;
+}
+
+bool JackSession::skipLost(std::int64_t gap)
+{
+    bool ended = stimulusEnded.load();
+    std::size_t ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+    std::size_t skip = static_cast<std::size_t>(std::min<std::int64_t>(gap, std::int64_t(ready)));
+    if ((!ended && skip < std::size_t(gap)) || captureSpace() < std::size_t(gap)) {
+        breakRun(RunBreak::xrun);
+        return false;
+    }
+    noteLost(played, gap);
+    for (int channel = 0; channel < 2; ++channel)
+        jack_ringbuffer_read_advance(jackRing(rings[channel]), skip * sizeof(float));
+    played += static_cast<std::int64_t>(skip);
+    // What the stimulus skipped past its end comes off the tail.
+    std::int64_t silent = gap;
+    tailLeft -= std::min<std::int64_t>(tailLeft, gap - std::int64_t(skip));
+    const float zeros[256] = {};
+    while (silent > 0) {
+        std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(silent, 256));
+        for (int channel = 0; channel < 2; ++channel)
+            jack_ringbuffer_write(jackRing(rings[2 + channel]), reinterpret_cast<const char*>(zeros),
+                                  part * sizeof(float));
+        silent -= std::int64_t(part);
+    }
+    recorded += gap;
+    return true;
 }
 
 void JackSession::close()

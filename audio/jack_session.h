@@ -16,6 +16,13 @@ enum class RunBreak : int {
     captureFull,   ///< the recording was not taken from the server in time
 };
 
+/// Where the run lost frames: `frames` cycles' worth the server skipped
+/// (0 for a cycle it only reported late), at frame `at` of the run.
+struct LostFrames {
+    std::int64_t at = 0;
+    std::int64_t frames = 0;
+};
+
 /// A JACK client with two output and two input ports that plays one
 /// stream and records two inputs in the same process cycles: the stimulus
 /// and the recording share one clock, frame for frame. Samples pass
@@ -49,6 +56,17 @@ struct JackSession {
     // loopback their difference is the latency, whatever the server says.
     std::atomic<std::int64_t> firstPlayed{-1};
     std::atomic<std::int64_t> firstHeard{-1};
+
+    // Frames the run lost, written by the process cycle (and the xrun
+    // notification) before `lostCount` counts them; more than fit break
+    // the run.
+    static constexpr int mostLost = 1024;
+    LostFrames lost[mostLost];
+    std::atomic<int> lostCount{0};
+    /// To try the healing: from the cycle that plays frame `missAt` on,
+    /// the client misses `missCycles` cycles as a slow machine does.
+    std::int64_t missAt = -1;
+    int missCycles = 0;
 
     // The process cycle's own state.
     std::int64_t tailLeft = 0;
@@ -109,6 +127,8 @@ struct JackSession {
     /// Frames that fit into the playback rings, and frames waiting in the
     /// capture rings.
     std::size_t playbackSpace() const;
+    /// Frames waiting in the playback rings.
+    std::size_t playbackQueued() const;
     std::size_t captureReady() const;
     std::size_t captureSpace() const;
 
@@ -125,6 +145,13 @@ struct JackSession {
 
     /// Records why the run broke; the first reason stays.
     void breakRun(RunBreak reason);
+
+    /// Notes frames lost at frame `at` of the run.
+    void noteLost(std::int64_t at, std::int64_t frames);
+
+    /// Keeps the stimulus and the recording in step over `gap` frames the
+    /// server skipped; false, with the run broken, when the rings cannot.
+    bool skipLost(std::int64_t gap);
 
     /// Leaves the server; what the capture rings hold can still be taken.
     /// Safe to call more than once and after the server went away; a

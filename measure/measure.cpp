@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "exit_codes.h"
+#include "healing.h"
 #include "jack_session.h"
 #include "measure_options.h"
 #include "progress.h"
@@ -14,6 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <ostream>
 #include <thread>
 
@@ -35,6 +39,57 @@ std::string joined(const std::vector<std::string>& names)
 std::int64_t scheduleFrames(const BurstSchedule& schedule)
 {
     return schedule.delay + std::int64_t(schedule.numAvg) * schedule.numSteps * schedule.interval;
+}
+
+// Sets the healer up for a run: where the stimulus and its tail end, the
+// clock's ratio, the most the recording may lag, what may be played again.
+bool startHealing(Healer& healer, const MeasureOptions& options, const JackSession& session, std::int64_t target,
+                  std::int64_t stimulusFrames, std::int64_t latency, int rate, std::ostream& errors)
+{
+    healer.mainEnd = target;
+    healer.stimulusEnd = stimulusFrames;
+    healer.toPlayed = 44100.0 / rate;
+    healer.latency = static_cast<std::int64_t>(std::ceil(double(latency + session.period()) * healer.toPlayed));
+    healer.budget = stimulusFrames / 10;
+    healer.checkpoint = target;
+    if (!healer.stimulus.open(options.stimulus)) {
+        errors << "ravmeasure: cannot read " << options.stimulus << ": " << healer.stimulus.error << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// While the feed waits for a review, silence keeps the rings from running
+// dry: the recording goes on, and is cut at the end.
+void keepPlaying(const JackSession& session, StimulusFeed& feed)
+{
+    constexpr std::size_t lowWater = 16384;
+    constexpr std::int64_t idleFrames = 4096;
+    if (!feed.closed && feed.drained() && session.playbackQueued() < lowWater)
+        feed.add(FeedPiece{-1, idleFrames});
+}
+
+// The steps (from 1) that were played again, or "none"; stretches when the
+// steps are not known.
+std::string healedText(const Healer& healer, const BurstSchedule& schedule, bool stepsKnown, bool complete)
+{
+    if (!complete || healer.splices.empty())
+        return "none";
+    if (!stepsKnown)
+        return std::to_string(healer.splices.size()) + (healer.splices.size() == 1 ? " stretch" : " stretches");
+    const std::int64_t span = std::int64_t(schedule.numAvg) * schedule.interval;
+    std::vector<std::int64_t> steps;
+    for (const Splice& splice : healer.splices)
+        for (std::int64_t step = std::max<std::int64_t>(0, (splice.to - schedule.delay) / span);
+             step < schedule.numSteps && schedule.delay + step * span < splice.to + splice.count; ++step)
+            if (schedule.delay + (step + 1) * span > splice.to)
+                steps.push_back(step + 1);
+    std::sort(steps.begin(), steps.end());
+    steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+    std::string text;
+    for (std::int64_t step : steps)
+        text += (text.empty() ? "" : ",") + std::to_string(step);
+    return text.empty() ? "none" : text;
 }
 
 // The highest burst frequency of the run the arguments describe.
@@ -85,11 +140,12 @@ bool choosePorts(const JackSession& session, std::vector<std::string>& ports, bo
 }
 
 void writeFacts(std::ostream& facts, const JackSession& session, int rate, int period, std::int64_t latency,
-                const RecordingSink& sink, const std::string& recording)
+                const RecordingSink& sink, const std::string& healed, const std::string& recording)
 {
     facts << "server:\t" << rate << " Hz\t" << period << " frames\n"
           << "latency:\t" << latency << '\t' << fixedText(1000.0 * double(latency) / rate, 2) << '\n'
-          << "xruns:\t" << session.xruns << '\n';
+          << "xruns:\t" << session.xruns << '\n'
+          << "healed:\t" << healed << '\n';
     if (sink.nonfinite[0] + sink.nonfinite[1] > 0)
         facts << "nonfinite:\t" << sink.nonfinite[0] << '\t' << sink.nonfinite[1] << '\n';
     for (int channel = 0; channel < 2; ++channel)
@@ -190,15 +246,26 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     const std::int64_t latency = session.latencyFrames(options.loopback);
 
     RecordingSink sink;
-    if (!feed.start(rate) || !sink.open(options.recording, rate, target)) {
+    // The recording runs on past the stimulus and its tail while stretches
+    // are played again; it is cut back to `target` at the end.
+    if (!feed.start(rate) || !sink.open(options.recording, rate, std::numeric_limits<std::int64_t>::max() / 8)) {
         errors << "ravmeasure: " << (feed.error.empty() ? "cannot write " + options.recording + ": " + sink.error
                                                         : feed.error)
                << std::endl;
         return exitOpen;
     }
-    session.tailFrames = feed.resampling
-                             ? static_cast<std::int64_t>(std::ceil(options.tailSeconds * rate)) + conversionMargin
-                             : tail44;
+    // The tail is played as silence, so that what is played again can follow it.
+    feed.add(FeedPiece{-1, tail44});
+    session.tailFrames = feed.resampling ? conversionMargin : 0;
+    Healer healer;
+    if (!startHealing(healer, options, session, target, stimulusFrames, latency, rate, errors))
+        return exitOpen;
+    if (const char* miss = std::getenv("RAVMEASURE_MISS")) {
+        // To try the healing: "FRAME,CYCLES" makes the client miss CYCLES
+        // cycles from the one that plays stimulus frame FRAME (44100 Hz).
+        session.missAt = static_cast<std::int64_t>(std::atof(miss) * rate / 44100.0);
+        session.missCycles = std::strchr(miss, ',') != nullptr ? std::atoi(std::strchr(miss, ',') + 1) : 0;
+    }
 
     // A freewheeling run starts once the server freewheels: a cycle at the
     // pace of the sound card before it could miss its time.
@@ -223,7 +290,9 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     double lastCycleAt = 0;
     auto showProgress = [&](double now) {
         const double elapsed = double(sink.writer.written) / 44100.0;
-        progress.show(now, progressText(elapsed, total, stepAt(options.schedule, sink.writer.written),
+        // Stretches played again lengthen the run.
+        const double planned = std::max(total, double(feed.queued) / 44100.0);
+        progress.show(now, progressText(elapsed, planned, stepAt(options.schedule, sink.writer.written),
                                         stepsKnown ? options.schedule.numSteps : 0, sink.recent[0],
                                         sink.recent[1]));
         sink.recent[0].reset();
@@ -233,6 +302,9 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
            && !(session.finished && session.captureReady() == 0)) {
         std::size_t pushed = 0, took = 0;
         readOk = feed.feed(session, pushed);
+        if (!healer.take(session) || !healer.review(session, feed))
+            session.breakRun(RunBreak::xrun);
+        keepPlaying(session, feed);
         if (feed.allPushed())
             session.stimulusEnded = true;
         writeOk = sink.drain(session, took);
@@ -254,17 +326,21 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     std::size_t took = 0;
     if (writeOk)
         writeOk = sink.drain(session, took);
+    sink.target = complete ? target : sink.writer.written;
     writeOk = sink.finish(complete && writeOk) && writeOk;
+    if (complete && writeOk && !applySplices(options.recording, healer.splices, target, sink.error))
+        writeOk = false;
     showProgress(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     progress.finish();
     // Over the digital loopback the run measures its own latency: servers
     // differ in whether a client hears its own output in the same cycle or
     // the next, and in what they report.
     const std::int64_t measured = options.loopback ? session.measuredLatency() : -1;
-    writeFacts(facts, session, rate, period, measured >= 0 ? measured : latency, sink, options.recording);
+    writeFacts(facts, session, rate, period, measured >= 0 ? measured : latency, sink,
+               healedText(healer, options.schedule, stepsKnown, complete), options.recording);
 
-    const std::string kept = "kept what was recorded (" + std::to_string(sink.writer.written) + " frames) in "
-                             + options.recording;
+    const std::string kept = "kept what was recorded (" + std::to_string(complete ? target : sink.writer.written)
+                             + " frames) in " + options.recording;
     const std::string at = fixedText(double(sink.writer.written) / 44100.0, 1) + " s";
     if (!writeOk) {
         errors << "ravmeasure: cannot write " << options.recording << ": " << sink.error << std::endl;
@@ -278,7 +354,8 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     if (complete)
         return exitOk;
     if (reason != RunBreak::none) {
-        errors << "ravmeasure: " << breakText(reason, at) << "; " << kept
+        errors << "ravmeasure: " << breakText(reason, at)
+               << (healer.failure.empty() ? "" : " and " + healer.failure + ", so it cannot be healed") << "; " << kept
                << ", but its frames no longer count the stimulus's: measure again." << std::endl;
         return exitBroken;
     }

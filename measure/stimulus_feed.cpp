@@ -17,7 +17,18 @@ bool StimulusFeed::start(int serverRate)
             return false;
         }
     block.resize(blockFrames * 2);
+    add(FeedPiece{0, file.frames});
     return true;
+}
+
+std::int64_t StimulusFeed::add(FeedPiece piece)
+{
+    std::int64_t at = queued;
+    if (piece.count > 0) {
+        pieces.push_back(piece);
+        queued += piece.count;
+    }
+    return at;
 }
 
 bool StimulusFeed::refill()
@@ -25,7 +36,9 @@ bool StimulusFeed::refill()
     pending[0].clear();
     pending[1].clear();
     pendingAt = 0;
-    if (fileDone) {
+    if (pieces.empty()) {
+        if (!closed)
+            return true;  // more may come
         if (resampling) {
             for (int channel = 0; channel < 2; ++channel)
                 resamplers[channel].finish(pending[channel]);
@@ -33,12 +46,29 @@ bool StimulusFeed::refill()
         ended = true;
         return true;
     }
-    std::int64_t got = file.read(block.data(), blockFrames);
-    if (got < 0) {
-        error = file.error;
-        return false;
+    FeedPiece& piece = pieces.front();
+    const std::int64_t want = std::min<std::int64_t>(piece.count, std::int64_t(blockFrames));
+    std::int64_t got = want;
+    if (piece.start < 0) {
+        std::fill(block.begin(), block.begin() + 2 * want, 0.0);
+    } else {
+        if (!file.seek(piece.start)) {
+            error = file.error;
+            return false;
+        }
+        got = file.read(block.data(), want);
+        if (got < 0) {
+            error = file.error;
+            return false;
+        }
+        if (got < want)  // the file is shorter than it said: the rest is silence
+            std::fill(block.begin() + 2 * got, block.begin() + 2 * want, 0.0);
+        got = want;
+        piece.start += want;
     }
-    fileDone = got < std::int64_t(blockFrames);
+    piece.count -= want;
+    if (piece.count == 0)
+        pieces.pop_front();
     std::vector<double> channels[2];
     for (int channel = 0; channel < 2; ++channel) {
         std::vector<double>& target = resampling ? channels[channel] : pending[channel];
@@ -56,7 +86,7 @@ bool StimulusFeed::feed(JackSession& session, std::size_t& pushed)
     while (!ended || pendingAt < std::min(pending[0].size(), pending[1].size())) {
         std::size_t waiting = std::min(pending[0].size(), pending[1].size()) - pendingAt;
         if (waiting == 0) {
-            if (ended)
+            if (ended || (pieces.empty() && !closed))
                 break;
             if (!refill())
                 return false;
@@ -80,5 +110,10 @@ bool StimulusFeed::feed(JackSession& session, std::size_t& pushed)
 
 bool StimulusFeed::allPushed() const
 {
-    return ended && pendingAt >= std::min(pending[0].size(), pending[1].size());
+    return ended && drained();
+}
+
+bool StimulusFeed::drained() const
+{
+    return pieces.empty() && pendingAt >= std::min(pending[0].size(), pending[1].size());
 }

@@ -2,7 +2,7 @@
 # ravmeasure against a real JACK server on the dummy driver.
 #   measure_test.sh BUILD_DIR loopback SERVER RATE sweep|polar DB_TOLERANCE RAD_TOLERANCE
 #   (SERVER pw:RUNTIME_DIR: PipeWire's JACK interface, through pw-jack)
-#   measure_test.sh BUILD_DIR realtime|stopped|disconnected|interrupted|no-server|freewheel-held STATE_DIR
+#   measure_test.sh BUILD_DIR realtime|healed|stopped|disconnected|interrupted|no-server|freewheel-held STATE_DIR
 # The loopback runs freewheel, so a 101-second sweep takes about a second.
 # Status 77 (skipped) without jackd.
 set -u
@@ -108,6 +108,31 @@ realtime)
   tail -c +$((45 + 4 * latency)) recording.wav | head -c $((4 * 66150)) >heard.raw
   cmp played.raw heard.raw || fail "the recording is not the stimulus $latency frames later"
   echo "realtime loopback exact, latency $latency frames"
+  ;;
+
+healed)
+  # A real-time run whose client misses cycles (RAVMEASURE_MISS), once in a
+  # burst and once in silence: the recording is the undisturbed run's, byte
+  # for byte, and the facts say what was healed.
+  state=$3 server="tb-heal-$$"
+  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  "$build/ravgen" full.wav >/dev/null
+  head -c $((44 + 4 * 22050 * 4)) full.wav >stimulus.wav   # the lead-in and three steps
+  measure() { RAVMEASURE_MISS=$2 "$build/ravmeasure" stimulus.wav "$1" --loopback --tail 0.2 --server "$server" >"$1.facts" 2>"$1.errors"; }
+  measure clean.wav ""; clean=$?
+  measure burst.wav $((22050 * 3 + 40)),2; burst=$?
+  measure silence.wav $((22050 * 2 + 15000)),3; silence=$?
+  sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
+  [ $clean -eq 0 ] && [ $burst -eq 0 ] && [ $silence -eq 0 ] ||
+    { cat ./*.errors; fail "status $clean, $burst, $silence"; }
+  grep -q "^healed:	1 stretch$" burst.wav.facts || fail "burst: $(grep -E 'xruns|healed' burst.wav.facts)"
+  # A real xrun of the loaded machine may be healed too; a miss in silence costs nothing.
+  grep -q "^healed:	none$" silence.wav.facts || grep -q "^xruns:	[2-9]" silence.wav.facts ||
+    fail "silence: $(grep -E 'xruns|healed' silence.wav.facts)"
+  cmp clean.wav burst.wav || fail "the healed recording differs from the undisturbed one"
+  cmp clean.wav silence.wav || fail "the recording with a gap in silence differs from the undisturbed one"
+  header_describes_file burst.wav
+  echo "missed cycles in a burst healed, in silence free; both recordings the undisturbed one exactly"
   ;;
 
 stopped | disconnected | interrupted)
