@@ -154,25 +154,46 @@ void writeFacts(std::ostream& facts, const JackSession& session, int rate, int p
     facts << "wrote:\t" << recording << std::endl;
 }
 
-} // namespace
-
-int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostream& errors,
-               bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
-{
-    int code = exitOk;
-    if (helpHandled(argc, argv, measureSynopsis, facts, code))
-        return code;
+// One run of ravmeasure, step by step in the order a run takes them. Each
+// step returns exitOk, or the code of a refusal already written to `errors`.
+struct MeasureRun {
+    std::ostream& facts;
+    std::ostream& errors;
     MeasureOptions options;
-    code = options.read(argc, argv, errors);
-    if (code != exitOk)
-        return code;
-    if (sameFile(options.stimulus, options.recording)) {
-        errors << "ravmeasure: " << options.recording << " is the stimulus itself; name another file to write."
-               << std::endl;
-        return exitUsage;
-    }
-
     StimulusFeed feed;
+    JackSession session;
+    RecordingSink sink;
+    Healer healer;
+    std::int64_t stimulusFrames = 0, tail44 = 0, target = 0;  ///< 44100 Hz frames
+    bool stepsKnown = false;
+    int rate = 0, period = 0;
+    std::int64_t latency = 0;  ///< as the server reports it, server frames
+    bool readOk = true, writeOk = true, complete = false;
+    RunBreak reason = RunBreak::none;
+
+    MeasureRun(std::ostream& factsOut, std::ostream& errorsOut) : facts(factsOut), errors(errorsOut) {}
+
+    /// The stimulus: 44100 Hz stereo, short enough to record.
+    int openStimulus();
+    /// The server: its rate checked, not freewheeling for another client,
+    /// the ports connected.
+    int joinServer();
+    /// The recording's file, the feed with the tail, the healer, freewheel.
+    int prepare();
+    /// Plays, records and heals until the run ends or is stopped.
+    void play(bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested);
+    /// Writes the rest of the recording and puts healed stretches in place.
+    void finish();
+    /// The facts on standard output and how the run ended.
+    int conclude();
+
+    ProgressReport progress{nullptr, false};
+    std::chrono::steady_clock::time_point started;
+    void showProgress();
+};
+
+int MeasureRun::openStimulus()
+{
     if (!feed.file.open(options.stimulus)) {
         errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.file.error << std::endl;
         return exitOpen;
@@ -182,9 +203,9 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                << feed.file.channels << " channels; the stimulus is ravgen's file, 44100 Hz stereo." << std::endl;
         return exitHeader;
     }
-    const std::int64_t stimulusFrames = feed.file.frames;
-    const std::int64_t tail44 = std::llround(options.tailSeconds * 44100.0);
-    const std::int64_t target = stimulusFrames + tail44;
+    stimulusFrames = feed.file.frames;
+    tail44 = std::llround(options.tailSeconds * 44100.0);
+    target = stimulusFrames + tail44;
     if (4 * target > largestWavData) {
         errors << "ravmeasure: the recording would take " << 4 * target << " bytes, more than the "
                << largestWavData << " that a WAV file's size fields describe; "
@@ -194,13 +215,16 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                << std::endl;
         return exitUsage;
     }
-    const bool stepsKnown = scheduleFrames(options.schedule) == stimulusFrames;
+    stepsKnown = scheduleFrames(options.schedule) == stimulusFrames;
     if (!stepsKnown)
         errors << "ravmeasure: note: " << options.stimulus << " holds " << stimulusFrames
                << " frames, the generator's arguments describe " << scheduleFrames(options.schedule)
                << "; give them after the file names to see the steps." << std::endl;
+    return exitOk;
+}
 
-    JackSession session;
+int MeasureRun::joinServer()
+{
     if (!session.open(options.server, "ravmeasure")) {
         const std::string name = options.server.empty() ? "default" : options.server;
         if (session.noServer)
@@ -210,8 +234,8 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
             errors << "ravmeasure: " << session.error << " (server \"" << name << "\")." << std::endl;
         return exitNoServer;
     }
-    const int rate = session.rate();
-    const int period = session.period();
+    rate = session.rate();
+    period = session.period();
     // A rate below this share of a burst's frequency cannot carry it whole
     // through the converters' filters.
     constexpr double carriedRatio = 2.2;
@@ -243,9 +267,12 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                << "; capture ports: " << joined(session.allPorts(false)) << ")." << std::endl;
         return exitNoServer;
     }
-    const std::int64_t latency = session.latencyFrames(options.loopback);
+    latency = session.latencyFrames(options.loopback);
+    return exitOk;
+}
 
-    RecordingSink sink;
+int MeasureRun::prepare()
+{
     // The recording runs on past the stimulus and its tail while stretches
     // are played again; it is cut back to `target` at the end.
     if (!feed.start(rate) || !sink.open(options.recording, rate, std::numeric_limits<std::int64_t>::max() / 8)) {
@@ -257,7 +284,6 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     // The tail is played as silence, so that what is played again can follow it.
     feed.add(FeedPiece{-1, tail44});
     session.tailFrames = feed.resampling ? conversionMargin : 0;
-    Healer healer;
     if (!startHealing(healer, options, session, target, stimulusFrames, latency, rate, errors))
         return exitOpen;
     if (const char* miss = std::getenv("RAVMEASURE_MISS")) {
@@ -266,7 +292,6 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         session.missAt = static_cast<std::int64_t>(std::atof(miss) * rate / 44100.0);
         session.missCycles = std::strchr(miss, ',') != nullptr ? std::atoi(std::strchr(miss, ',') + 1) : 0;
     }
-
     // A freewheeling run starts once the server freewheels: a cycle at the
     // pace of the sound card before it could miss its time.
     if (options.freewheel && !session.startFreewheel()) {
@@ -275,29 +300,34 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     }
     for (int wait = 0; options.freewheel && !session.freewheeling && wait < 2000; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return exitOk;
+}
+
+void MeasureRun::showProgress()
+{
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double elapsed = double(sink.writer.written) / 44100.0;
+    // Stretches played again lengthen the run.
+    const double planned = std::max(double(target), double(feed.queued)) / 44100.0;
+    progress.show(now, progressText(elapsed, planned, stepAt(options.schedule, sink.writer.written),
+                                    stepsKnown ? options.schedule.numSteps : 0, sink.recent[0], sink.recent[1]));
+    sink.recent[0].reset();
+    sink.recent[1].reset();
+}
+
+void MeasureRun::play(bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
+{
     // The rings are filled before the first cycle plays from them.
     std::size_t moved = 0;
-    bool readOk = feed.feed(session, moved);
+    readOk = feed.feed(session, moved);
     session.arm();
-    const auto started = std::chrono::steady_clock::now();
-    ProgressReport progress{&errors, errorsAreTerminal};
-    const double total = double(target) / 44100.0;
-    bool writeOk = true;
+    started = std::chrono::steady_clock::now();
+    progress = ProgressReport{&errors, errorsAreTerminal};
     // A server that dies without a word stops running cycles: after this
     // long without one the run counts as broken rather than waiting forever.
     constexpr double silentServerSeconds = 5.0;
     std::int64_t lastCycles = -1;
     double lastCycleAt = 0;
-    auto showProgress = [&](double now) {
-        const double elapsed = double(sink.writer.written) / 44100.0;
-        // Stretches played again lengthen the run.
-        const double planned = std::max(total, double(feed.queued) / 44100.0);
-        progress.show(now, progressText(elapsed, planned, stepAt(options.schedule, sink.writer.written),
-                                        stepsKnown ? options.schedule.numSteps : 0, sink.recent[0],
-                                        sink.recent[1]));
-        sink.recent[0].reset();
-        sink.recent[1].reset();
-    };
     while (readOk && writeOk && !stopRequested && session.broken == RunBreak::none
            && !(session.finished && session.captureReady() == 0)) {
         std::size_t pushed = 0, took = 0;
@@ -310,7 +340,7 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         writeOk = sink.drain(session, took);
         const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (progress.due(now))
-            showProgress(now);
+            showProgress();
         if (session.cycles != lastCycles) {
             lastCycles = session.cycles;
             lastCycleAt = now;
@@ -320,8 +350,12 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         if (pushed == 0 && took == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    const bool complete = session.finished;
-    const RunBreak reason = session.broken;
+}
+
+void MeasureRun::finish()
+{
+    complete = session.finished;
+    reason = session.broken;
     session.close();
     std::size_t took = 0;
     if (writeOk)
@@ -330,15 +364,18 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     writeOk = sink.finish(complete && writeOk) && writeOk;
     if (complete && writeOk && !applySplices(options.recording, healer.splices, target, sink.error))
         writeOk = false;
-    showProgress(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    showProgress();
     progress.finish();
+}
+
+int MeasureRun::conclude()
+{
     // Over the digital loopback the run measures its own latency: servers
     // differ in whether a client hears its own output in the same cycle or
     // the next, and in what they report.
     const std::int64_t measured = options.loopback ? session.measuredLatency() : -1;
     writeFacts(facts, session, rate, period, measured >= 0 ? measured : latency, sink,
                healedText(healer, options.schedule, stepsKnown, complete), options.recording);
-
     const std::string kept = "kept what was recorded (" + std::to_string(complete ? target : sink.writer.written)
                              + " frames) in " + options.recording;
     const std::string at = fixedText(double(sink.writer.written) / 44100.0, 1) + " s";
@@ -359,6 +396,34 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                << ", but its frames no longer count the stimulus's: measure again." << std::endl;
         return exitBroken;
     }
-    errors << "ravmeasure: stopped at " << at << " of " << fixedText(total, 1) << " s; " << kept << "." << std::endl;
+    errors << "ravmeasure: stopped at " << at << " of " << fixedText(double(target) / 44100.0, 1) << " s; " << kept
+           << "." << std::endl;
     return exitStopped;
+}
+
+} // namespace
+
+int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostream& errors,
+               bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
+{
+    int code = exitOk;
+    if (helpHandled(argc, argv, measureSynopsis, facts, code))
+        return code;
+    MeasureRun run(facts, errors);
+    code = run.options.read(argc, argv, errors);
+    if (code != exitOk)
+        return code;
+    if (sameFile(run.options.stimulus, run.options.recording)) {
+        errors << "ravmeasure: " << run.options.recording << " is the stimulus itself; name another file to write."
+               << std::endl;
+        return exitUsage;
+    }
+    for (int (MeasureRun::*step)() : {&MeasureRun::openStimulus, &MeasureRun::joinServer, &MeasureRun::prepare}) {
+        code = (run.*step)();
+        if (code != exitOk)
+            return code;
+    }
+    run.play(errorsAreTerminal, stopRequested);
+    run.finish();
+    return run.conclude();
 }
