@@ -3,19 +3,13 @@
 #include "command_line.h"
 #include "exit_codes.h"
 #include "number_text.h"
+#include "option_reader.h"
 
 #include <cmath>
 #include <cstring>
 #include <ostream>
 
 namespace {
-
-int refuse(std::ostream& errors, const std::string& line)
-{
-    errors << line << std::endl;
-    writeUsage(errors, measureSynopsis);
-    return exitUsage;
-}
 
 // A name the audio library is handed: printable ASCII without blanks, of
 // at most `longest` characters. The library copies names into buffers of
@@ -30,64 +24,63 @@ bool fitName(const std::string& name, std::size_t longest)
     return true;
 }
 
-// "A,B": two port names, neither empty.
+// "A,B": two port names.
 bool readPortPair(const std::string& text, std::vector<std::string>& ports)
 {
-    std::size_t comma = text.find(',');
-    if (comma == std::string::npos || comma == 0 || comma + 1 == text.size()
-        || text.find(',', comma + 1) != std::string::npos)
+    std::string first, second;
+    if (!splitPair(text, first, second))
         return false;
-    ports = {text.substr(0, comma), text.substr(comma + 1)};
-    return fitName(ports[0], longestPortName) && fitName(ports[1], longestPortName);
+    ports = {first, second};
+    return fitName(first, longestPortName) && fitName(second, longestPortName);
 }
 
 } // namespace
 
 int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
-    std::vector<const char*> positional{argc > 0 ? argv[0] : "ravmeasure"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        // A negative number is a value that the generator's rules refuse.
-        if (option.empty() || option[0] != '-' || isWholeReal(option.c_str())) {
-            positional.push_back(argv[i]);
-            continue;
-        }
+    SplitLine line;
+    std::string refusal = line.split(argc, argv,
+                                     {{"--loopback", false}, {"--freewheel", false}, {"--play"}, {"--record"},
+                                      {"--tail"}, {"--server"}},
+                                     "ravmeasure");
+    if (!refusal.empty())
+        return refuseWithUsage(errors, refusal, measureSynopsis);
+    for (const auto& [option, value] : line.options) {
         if (option == "--loopback" || option == "--freewheel") {
             (option == "--loopback" ? loopback : freewheel) = true;
-            continue;
-        }
-        if (option != "--play" && option != "--record" && option != "--tail" && option != "--server")
-            return refuse(errors, option + " refused: ravmeasure has no such option.");
-        if (i + 1 >= argc)
-            return refuse(errors, option + " refused: it needs a value.");
-        const std::string value = argv[++i];
-        if (option == "--play" || option == "--record") {
+        } else if (option == "--play" || option == "--record") {
             if (!readPortPair(value, option == "--play" ? play : record))
-                return refuse(errors, option + " " + value + " refused: it takes two port names of printable "
-                                      "characters without blanks, up to " + std::to_string(longestPortName)
-                                      + " each, as in system:playback_1,system:playback_2.");
+                return refuseWithUsage(errors, option + " " + value + " refused: it takes two port names of printable "
+                                                   "characters without blanks, up to "
+                                                   + std::to_string(longestPortName)
+                                                   + " each, as in system:playback_1,system:playback_2.",
+                                       measureSynopsis);
         } else if (option == "--tail") {
             if (!isWholeReal(value.c_str()) || !(parseReal(value.c_str()) >= 0)
                 || parseReal(value.c_str()) > longestTail)
-                return refuse(errors, "--tail " + value + " refused: it takes seconds from 0 to 3600.");
+                return refuseWithUsage(errors, "--tail " + value + " refused: it takes seconds from 0 to 3600.",
+                                       measureSynopsis);
             tailSeconds = parseReal(value.c_str());
         } else {
             if (value.empty())
-                return refuse(errors, "--server refused: it needs a server name.");
+                return refuseWithUsage(errors, "--server refused: it needs a server name.", measureSynopsis);
             if (!fitName(value, longestServerName))
-                return refuse(errors, "--server refused: a server's name is up to "
-                                          + std::to_string(longestServerName)
-                                          + " printable characters without blanks.");
+                return refuseWithUsage(errors, "--server refused: a server's name is up to "
+                                                   + std::to_string(longestServerName)
+                                                   + " printable characters without blanks.",
+                                       measureSynopsis);
             server = value;
         }
     }
     if (loopback && (!play.empty() || !record.empty()))
-        return refuse(errors, "--loopback refused: it connects ravmeasure to itself, so it takes no --play or "
-                              "--record ports.");
+        return refuseWithUsage(errors, "--loopback refused: it connects ravmeasure to itself, so it takes no --play "
+                                       "or --record ports.",
+                               measureSynopsis);
     if (freewheel && !loopback)
-        return refuse(errors, "--freewheel refused: it runs the server without its sound cards, so it goes "
-                              "with --loopback only.");
+        return refuseWithUsage(errors, "--freewheel refused: it runs the server without its sound cards, so it goes "
+                                       "with --loopback only.",
+                               measureSynopsis);
+    const std::vector<const char*>& positional = line.positional;
     if (positional.size() < 3 || positional.size() > 7) {
         writeUsage(errors, measureSynopsis);
         return exitUsage;

@@ -2,44 +2,23 @@
 
 #include "command_line.h"
 #include "exit_codes.h"
-#include "number_text.h"
+#include "option_reader.h"
 
 #include <ostream>
 #include <vector>
 
-namespace {
-
-int refuse(std::ostream& errors, const std::string& line)
-{
-    errors << line << std::endl;
-    writeUsage(errors, prepSynopsis);
-    return exitUsage;
-}
-
-} // namespace
-
 int PrepOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
-    std::vector<const char*> positional{argc > 0 ? argv[0] : "ravprep"};
-    for (int i = 1; i < argc; ++i) {
-        if (!RecordingOptions::owns(argv[i])) {
-            // Options may stand first, so a name that begins with '-' is
-            // an unknown option, not a file (reach one as ./-name); a
-            // negative number is a value that the generator's rules refuse.
-            if (argv[i][0] == '-' && !isWholeReal(argv[i]))
-                return refuse(errors, std::string(argv[i]) + " refused: ravprep has no such option.");
-            positional.push_back(argv[i]);
-            continue;
-        }
-        if (i + 1 >= argc)
-            return refuse(errors, std::string(argv[i]) + " refused: it needs a value.");
-        std::string refusal;
-        if (!input.take(argv[i], argv[i + 1], refusal))
-            return refuse(errors, refusal);
-        ++i;
-    }
+    SplitLine line;
+    std::string refusal = line.split(argc, argv, {{"--channels"}, {"--reference"}}, "ravprep");
+    if (!refusal.empty())
+        return refuseWithUsage(errors, refusal, prepSynopsis);
+    for (const auto& option : line.options)
+        if (!input.take(option.first, option.second, refusal))
+            return refuseWithUsage(errors, refusal, prepSynopsis);
     // The generator's rules apply to the recording's name and the values
     // after the second file name.
+    const std::vector<const char*>& positional = line.positional;
     if (positional.size() < 3 || positional.size() > 7) {
         writeUsage(errors, prepSynopsis);
         return exitUsage;

@@ -1,6 +1,7 @@
 #include "recording_options.h"
 
 #include "number_text.h"
+#include "option_reader.h"
 
 #include <cctype>
 
@@ -28,9 +29,8 @@ bool RecordingOptions::owns(const std::string& name)
 bool RecordingOptions::take(const std::string& name, const std::string& value, std::string& refusal)
 {
     if (name == "--channels") {
-        std::size_t comma = value.find(',');
-        if (comma == std::string::npos || !readChannel(value.substr(0, comma), channelA)
-            || !readChannel(value.substr(comma + 1), channelB)) {
+        std::string first, second;
+        if (!splitPair(value, first, second) || !readChannel(first, channelA) || !readChannel(second, channelB)) {
             refusal = "--channels " + value + " refused: it takes two channel numbers from 1, as in 1,2.";
             return false;
         }
