@@ -9,15 +9,6 @@
 
 namespace {
 
-std::string generated(const std::vector<std::string>& args)
-{
-    TempDir dir;
-    std::vector<std::string> all{dir.file("g.wav")};
-    all.insert(all.end(), args.begin(), args.end());
-    EXPECT_EQ(runGeneratorWith(all).code, 0);
-    return readFile(dir.file("g.wav"));
-}
-
 RunResult prepOn(const std::string& recording, const std::vector<std::string>& args)
 {
     TempDir dir;
@@ -45,7 +36,7 @@ struct Mistake {
 
 TEST(ScheduleCheck, MismatchedRecordingsAreRefusedAndMistakesWarned)
 {
-    const std::string sweep = generated({});
+    const std::string sweep = generatedFile({});
     SimulatedPath hot;  // the recorder's level 10 dB too high
     hot.channels[0].gain = hot.channels[1].gain = 3.16;
     SimulatedPath swapped;  // the loopback wired to channel 1, the device to 2
@@ -55,13 +46,13 @@ TEST(ScheduleCheck, MismatchedRecordingsAreRefusedAndMistakesWarned)
     weak.channels[0].gain = weak.channels[1].gain = 0.01;
     weak.noiseRms = 20;
     const std::vector<Mistake> cases = {
-        {"numAvg 4 analysed as 1", generated({"22050", "4"}), {}, -7,
+        {"numAvg 4 analysed as 1", generatedFile({"22050", "4"}), {}, -7,
          "Bursts repeat every 88200 frames, the arguments give 22050: was the file generated with numAvg 4?"},
         {"numAvg 1 analysed as 4", sweep, {"22050", "4"}, -7,
          "Bursts repeat every 22050 frames, the arguments give 88200: was the file generated with numAvg 1?"},
-        {"a polar run analysed as a sweep", generated({"22050", "1", "100", "polar"}), {}, -7,
+        {"a polar run analysed as a sweep", generatedFile({"22050", "1", "100", "polar"}), {}, -7,
          "was the file generated as a polar run?"},
-        {"a polar run at 1000 Hz", generated({"22050", "1", "1000", "polar"}), {}, -7,
+        {"a polar run at 1000 Hz", generatedFile({"22050", "1", "1000", "polar"}), {}, -7,
          "Hz, the arguments give a sweep from 100 Hz: give the start frequency"},
         {"a sweep analysed as a polar run", sweep, {"22050", "1", "100", "polar"}, -7,
          "The bursts do not follow a polar run at 100 Hz"},
@@ -86,7 +77,7 @@ TEST(ScheduleCheck, MismatchedRecordingsAreRefusedAndMistakesWarned)
 TEST(ScheduleCheck, TheRecordingIsNeverItsOwnOutput)
 {
     TempDir dir;
-    std::string recording = generated({"100", "1", "2000", "polar"});
+    std::string recording = generatedFile({"100", "1", "2000", "polar"});
     writeFile(dir.file("rec.wav"), recording);
     std::string path = dir.file("rec.wav"), again = dir.path + "/./rec.wav";
     RunResult run = runPrepWith({path, again, "100", "1", "2000", "polar"});

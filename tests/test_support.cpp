@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "analyzer.h"
+#include "bits.h"
 #include "command_line.h"
 #include "delay_finder.h"
 #include "generator.h"
@@ -152,9 +153,9 @@ void writeFile(const std::string& path, const std::string& bytes)
 std::int16_t sampleAt(const std::string& wav, std::int64_t frame, int channel)
 {
     std::size_t offset = static_cast<std::size_t>(44 + 4 * frame + 2 * channel);
-    auto low = static_cast<unsigned char>(wav.at(offset));
-    auto high = static_cast<unsigned char>(wav.at(offset + 1));
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+    const unsigned char bytes[2] = {static_cast<unsigned char>(wav.at(offset)),
+                                    static_cast<unsigned char>(wav.at(offset + 1))};
+    return littleEndian16(bytes);
 }
 
 std::vector<std::vector<std::string>> reportRows(const std::string& report)
