@@ -38,7 +38,7 @@ int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostrea
         // run the same way rather than measuring silence to the last step.
         if (in.eof() || in.bad()) {
             errors << "Failed to read tone bursts from disk." << std::endl;
-            return exitSteps;
+            return exitStreamFailed;
         }
         schedule.printRow(report);
         report << '\t';

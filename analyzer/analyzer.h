@@ -7,7 +7,7 @@
 /// the open failed), and prints the run header, the header dumps, the
 /// settings, the column header and one measured row per step to `report`.
 /// Failure messages and the header warning go to `errors`. Returns an
-/// ExitCode: exitUsage, exitOpen, exitHeader, or exitSteps when the data end
+/// ExitCode: exitUsage, exitOpen, exitHeader, or exitStreamFailed when the data end
 /// before a step.
 int runAnalyzer(int argc, const char* const* argv, std::istream& in, std::ostream& report,
                 std::ostream& errors);

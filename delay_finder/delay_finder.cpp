@@ -81,7 +81,7 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
     locate(in, locator);
     if (in.bad()) {
         errors << "Failed to read tone bursts from disk." << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
     report << channelColumns << std::endl;

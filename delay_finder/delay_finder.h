@@ -8,7 +8,7 @@
 /// and finds the frame where the first step's burst begins on each channel.
 /// Prints the run header, the settings, a line per channel and the answer
 /// "delay:\t<frame>" to `report`. Returns an ExitCode: exitUsage, exitOpen,
-/// exitHeader, exitSteps when a read fails during the search, or
+/// exitHeader, exitStreamFailed when a read fails during the search, or
 /// exitNotFound when neither channel holds the burst.
 int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ostream& report,
                    std::ostream& errors);

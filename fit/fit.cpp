@@ -63,7 +63,7 @@ int identify(TimedRecording& recording, const FitOptions& options, Identificatio
     std::string error;
     if (!readAlignedFrames(recording.file, inputs, stretches, sink, error)) {
         errors << error << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     gatherer.finish();
     fit.finish();
@@ -102,7 +102,7 @@ int writeResponses(const Identification& fit, const std::string& path, std::ostr
     }
     if (!writeFloatWav(out.out, frames, 2, static_cast<int>(sampleRate), error) || !out.commit()) {
         errors << "Failed to write the impulse responses to " << path << ": " << error << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     return exitOk;
 }

@@ -10,6 +10,6 @@
 /// schedule regenerates, and prints per step (or, with --ppo, on a log
 /// grid) the steady-state response, its uncertainty, and per step the
 /// distortion and noise. --ir writes the impulse responses. Returns an
-/// ExitCode: exitUsage, exitOpen, exitSteps (a read or write failed),
+/// ExitCode: exitUsage, exitOpen, exitStreamFailed (a read or write failed),
 /// exitNotFound or exitMismatch as ravprep does.
 int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream& errors);

@@ -42,7 +42,7 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
     for (schedule.begin(); schedule.hasMore(); schedule.next()) {
         if (!out) {
             errors << "Failed to write tone bursts to disk." << std::endl;
-            return exitSteps;
+            return exitStreamFailed;
         }
         writer.writeStep(schedule, out);
         schedule.printRow(report);
@@ -55,7 +55,7 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
     out.close();
     if (!out) {
         errors << "Failed to write tone bursts to disk." << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     return exitOk;
 }

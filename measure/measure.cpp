@@ -381,12 +381,12 @@ int MeasureRun::conclude()
     const std::string at = fixedText(double(sink.writer.written) / 44100.0, 1) + " s";
     if (!writeOk) {
         errors << "ravmeasure: cannot write " << options.recording << ": " << sink.error << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     if (!readOk) {
         errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.error << "; " << kept << "."
                << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     if (complete)
         return exitOk;

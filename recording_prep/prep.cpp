@@ -34,11 +34,11 @@ int writeOutput(TimedRecording& recording, const PrepOptions& options, AlignedOu
     if (!writeAlignedFrames(recording.file, inputs, stretches, recording.locator->table, recording.verdict, out.out,
                             output, error)) {
         errors << error << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     if (!out.commit()) {
         errors << "Failed to write tone bursts to disk." << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     return exitOk;
 }

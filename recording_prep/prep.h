@@ -13,7 +13,7 @@
 /// Prints the run header, the settings and, unless it refuses, what it
 /// found and did to `report`. Returns an ExitCode: exitUsage, exitOpen (the
 /// recording cannot be opened, decoded or read twice, or the output cannot
-/// be created), exitSteps (a read or write failed), exitNotFound (no burst
+/// be created), exitStreamFailed (a read or write failed), exitNotFound (no burst
 /// on either channel) or exitMismatch (the recording does not follow the
 /// schedule, plays at the wrong speed, or has more than 5 % of a channel's
 /// steps damaged).

@@ -111,7 +111,7 @@ int TimedRecording::solve(const RecordingOptions& options, std::ostream& errors)
     locator->start(StepTable::from(options.schedule), file.rate);
     if (!locate(file, options.channelA - 1, options.channelB - 1, *locator, nonfinite)) {
         errors << "Failed to read tone bursts from disk: " << file.error << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     timing = solveTiming(*locator, options.reference);
     verdict = judgeSteps(*locator, timing, file.rate, nonfinite);

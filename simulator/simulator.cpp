@@ -52,7 +52,7 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     out.close();
     if (!out) {
         errors << "ravsim: cannot write " << options.output << std::endl;
-        return exitSteps;
+        return exitStreamFailed;
     }
     return exitOk;
 }
