@@ -63,22 +63,24 @@ double BurstShape::value(double u) const
     return driveLevel * (std::cos(omega * u) - harmonic * std::cos(omega2 * u));
 }
 
-BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach, std::size_t peaksToRefine)
+namespace {
+
+// |match| of the shape at each whole-frame offset from `predicted` within
+// `reach`; the shape's samples at those offsets are one sequence, worked
+// out once. Empty when the shape has no energy.
+std::vector<double> wholeFrameMatches(const FrameRing& ring, const BurstShape& shape, double predicted, int reach)
 {
     std::int64_t base = static_cast<std::int64_t>(std::floor(predicted));
     double fraction = predicted - double(base);
     int length = shape.window();
-    // The shape at whole-frame offsets from `predicted` is the same sequence
-    // for every offset: worked out once.
     std::vector<double> shapeAt(static_cast<std::size_t>(length));
     double shapeEnergy = 0;
     for (int j = 0; j < length; ++j) {
         shapeAt[j] = shape.value(j - fraction);
         shapeEnergy += shapeAt[j] * shapeAt[j];
     }
-    BurstFit fit;
     if (shapeEnergy <= 0)
-        return fit;
+        return {};
     std::vector<double> byOffset(static_cast<std::size_t>(2 * reach + 1));
     for (int offset = -reach; offset <= reach; ++offset) {
         double sum = 0;
@@ -87,10 +89,15 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
             sum += ring.at(start + j) * shapeAt[j];
         byOffset[static_cast<std::size_t>(offset + reach)] = std::fabs(sum);
     }
-    // Whole-frame offsets sample the correlation's carrier coarsely: a
-    // neighbouring cycle's peak can be hit closer to its top than the true
-    // one. The strongest few local peaks are refined, and the best refined
-    // one wins.
+    return byOffset;
+}
+
+// The offsets of the strongest `count` local peaks of `byOffset`, strongest
+// first. Whole-frame offsets sample the correlation's carrier coarsely: a
+// neighbouring cycle's peak can be hit closer to its top than the true one,
+// so several are refined.
+std::vector<int> strongestPeaks(const std::vector<double>& byOffset, int reach, std::size_t count)
+{
     std::vector<int> peaks;
     for (int i = 0; i <= 2 * reach; ++i) {
         double here = byOffset[static_cast<std::size_t>(i)];
@@ -102,50 +109,49 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     std::sort(peaks.begin(), peaks.end(), [&](int a, int b) {
         return byOffset[static_cast<std::size_t>(a + reach)] > byOffset[static_cast<std::size_t>(b + reach)];
     });
-    if (peaks.size() > peaksToRefine)
-        peaks.resize(peaksToRefine);
-    double time = predicted;
-    Correlation at;
-    bool any = false;
-    for (int offset : peaks) {
-        double start = predicted + offset;
-        double candidate = start;
-        // The sums at the whole-frame start are the first step's; those at
-        // the last point tried are reused when the steps stop there.
-        Correlation plain, last;
-        double lastTime = start;
-        for (int step = 0; step < 4; ++step) {
-            Correlation c = correlateAt(ring, shape, candidate);
-            if (step == 0)
-                plain = c;
-            last = c;
-            lastTime = candidate;
-            if (c.curvature == 0)
-                break;
-            double next = candidate - c.slope / c.curvature;
-            // The peak lies within a frame of its whole-frame sample; a
-            // step beyond that is the far side of a rival peak.
-            if (!(std::fabs(next - start) <= 1.0))
-                break;
-            candidate = next;
-        }
-        Correlation refined = candidate == lastTime ? last : correlateAt(ring, shape, candidate);
-        if (std::fabs(plain.value) > std::fabs(refined.value)) {
-            candidate = start;
-            refined = plain;
-        }
-        if (!any || std::fabs(refined.value) > std::fabs(at.value)) {
-            any = true;
-            time = candidate;
-            at = refined;
-            fit.atEdge = reach > 0 && std::abs(offset) == reach;
-        }
+    if (peaks.size() > count)
+        peaks.resize(count);
+    return peaks;
+}
+
+// The peak near whole-frame start `start`, refined by Newton steps on the
+// correlation (within a frame of `start`); the whole-frame match where it
+// is stronger.
+std::pair<double, Correlation> refinedPeak(const FrameRing& ring, const BurstShape& shape, double start)
+{
+    double candidate = start;
+    // The sums at the whole-frame start are the first step's; those at the
+    // last point tried are reused when the steps stop there.
+    Correlation plain, last;
+    double lastTime = start;
+    for (int step = 0; step < 4; ++step) {
+        Correlation c = correlateAt(ring, shape, candidate);
+        if (step == 0)
+            plain = c;
+        last = c;
+        lastTime = candidate;
+        if (c.curvature == 0)
+            break;
+        double next = candidate - c.slope / c.curvature;
+        // The peak lies within a frame of its whole-frame sample; a step
+        // beyond that is the far side of a rival peak.
+        if (!(std::fabs(next - start) <= 1.0))
+            break;
+        candidate = next;
     }
-    fit.time = time;
-    fit.amplitude = at.shapeEnergy > 0 ? at.value / at.shapeEnergy : 0;
-    // The fundamental's own delay against the match, as the analyzer would
-    // read its phase over the matched window.
-    // The fundamental's phase, and the loudest sample (clipping).
+    Correlation refined = candidate == lastTime ? last : correlateAt(ring, shape, candidate);
+    if (std::fabs(plain.value) > std::fabs(refined.value))
+        return {start, plain};
+    return {candidate, refined};
+}
+
+// What the burst matched at `fit.time` holds: the fundamental's own delay
+// against the match (as the analyzer would read its phase over the matched
+// window) and the loudest sample; the level again from the samples below
+// full scale when it clipped; the window's power and the match's score.
+void describeMatch(const FrameRing& ring, const BurstShape& shape, const Correlation& at, BurstFit& fit)
+{
+    const double time = fit.time;
     double re = 0, im = 0;
     for (std::int64_t n = static_cast<std::int64_t>(std::ceil(time)); double(n) < time + shape.span; ++n) {
         double u = double(n) - time;
@@ -156,8 +162,6 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     }
     double phase = std::atan2(fit.amplitude < 0 ? -im : im, fit.amplitude < 0 ? -re : re);
     fit.fundamentalDelay = phase / shape.omega;
-    // A clipped burst's match reads low: its level is taken again from the
-    // samples that did not reach full scale.
     fit.unclipped = fit.amplitude;
     if (fit.peak >= clipLevel) {
         double across = 0, energy = 0;
@@ -171,7 +175,7 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
         }
         fit.unclipped = energy > 0 ? across / energy : fit.amplitude;
     }
-
+    const int length = shape.window();
     std::int64_t first = static_cast<std::int64_t>(std::ceil(time));
     double sum = 0, squares = 0;
     for (int j = 0; j < length - 1; ++j) {
@@ -185,5 +189,30 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     double windowEnergy = squares - sum * mean;
     fit.score = windowEnergy > 0 && at.shapeEnergy > 0
         ? std::fabs(at.value) / std::sqrt(windowEnergy * at.shapeEnergy) : 0;
+}
+
+} // namespace
+
+BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predicted, int reach, std::size_t peaksToRefine)
+{
+    BurstFit fit;
+    std::vector<double> byOffset = wholeFrameMatches(ring, shape, predicted, reach);
+    if (byOffset.empty())
+        return fit;
+    double time = predicted;
+    Correlation at;
+    bool any = false;
+    for (int offset : strongestPeaks(byOffset, reach, peaksToRefine)) {
+        auto [candidate, refined] = refinedPeak(ring, shape, predicted + offset);
+        if (!any || std::fabs(refined.value) > std::fabs(at.value)) {
+            any = true;
+            time = candidate;
+            at = refined;
+            fit.atEdge = reach > 0 && std::abs(offset) == reach;
+        }
+    }
+    fit.time = time;
+    fit.amplitude = at.shapeEnergy > 0 ? at.value / at.shapeEnergy : 0;
+    describeMatch(ring, shape, at, fit);
     return fit;
 }
