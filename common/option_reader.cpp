@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "exit_codes.h"
 #include "number_text.h"
+#include "same_file.h"
 
 #include <cstring>
 #include <ostream>
@@ -41,6 +42,14 @@ int refuseWithUsage(std::ostream& errors, const std::string& line, const char* s
     errors << line << std::endl;
     writeUsage(errors, synopsis);
     return exitUsage;
+}
+
+bool outputIsInput(const std::string& input, const std::string& output, const char* synopsis, std::ostream& errors)
+{
+    if (!sameFile(input, output))
+        return false;
+    refuseWithUsage(errors, "Refused: " + output + " is the recording itself; name another file to write.", synopsis);
+    return true;
 }
 
 bool splitPair(const std::string& text, std::string& first, std::string& second)

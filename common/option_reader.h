@@ -31,5 +31,10 @@ struct SplitLine {
 /// exitUsage.
 int refuseWithUsage(std::ostream& errors, const std::string& line, const char* synopsis);
 
+/// True, after writing the refusal and the usage message, when `output`
+/// names the same existing file as the recording `input`: writing it would
+/// destroy the recording before it is read.
+bool outputIsInput(const std::string& input, const std::string& output, const char* synopsis, std::ostream& errors);
+
 /// "A,B": two non-empty parts around one comma. False otherwise.
 bool splitPair(const std::string& text, std::string& first, std::string& second);

@@ -7,10 +7,10 @@
 #include "fit_report.h"
 #include "float_wav.h"
 #include "identification.h"
+#include "option_reader.h"
 #include "prep_findings.h"
 #include "replacing_file.h"
 #include "report_format.h"
-#include "same_file.h"
 #include "step_gatherer.h"
 #include "timed_recording.h"
 #include "units.h"
@@ -154,19 +154,12 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (!options.impulseFile.empty() && sameFile(options.input.recording, options.impulseFile)) {
-        errors << "Refused: " << options.impulseFile << " is the recording itself; name another file to write."
-               << std::endl;
-        writeUsage(errors, fitSynopsis);
+    if (!options.impulseFile.empty()
+        && outputIsInput(options.input.recording, options.impulseFile, fitSynopsis, errors))
         return exitUsage;
-    }
     TimedRecording recording;
     recording.program = "ravfit";
-    code = recording.open(options.input, fitSynopsis, errors);
-    if (code != exitOk)
-        return code;
-    recording.printHeader(options.input, argc, argv, report);
-    code = recording.solve(options.input, errors);
+    code = recording.start(options.input, fitSynopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
     Identification fit;

@@ -3,10 +3,10 @@
 #include "aligned_writer.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "option_reader.h"
 #include "prep_findings.h"
 #include "prep_options.h"
 #include "replacing_file.h"
-#include "same_file.h"
 #include "step_table.h"
 #include "timed_recording.h"
 #include "wav_header.h"
@@ -54,18 +54,10 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (sameFile(options.input.recording, options.aligned)) {
-        errors << "Refused: " << options.aligned << " is the recording itself; name another file to write."
-               << std::endl;
-        writeUsage(errors, prepSynopsis);
+    if (outputIsInput(options.input.recording, options.aligned, prepSynopsis, errors))
         return exitUsage;
-    }
     TimedRecording recording;
-    code = recording.open(options.input, prepSynopsis, errors);
-    if (code != exitOk)
-        return code;
-    recording.printHeader(options.input, argc, argv, report);
-    code = recording.solve(options.input, errors);
+    code = recording.start(options.input, prepSynopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
     recording.printFacts(report);

@@ -128,6 +128,16 @@ int TimedRecording::solve(const RecordingOptions& options, std::ostream& errors)
     return refusal.code;
 }
 
+int TimedRecording::start(RecordingOptions& options, const char* synopsis, int argc, const char* const* argv,
+                          std::ostream& report, std::ostream& errors)
+{
+    int code = open(options, synopsis, errors);
+    if (code != exitOk)
+        return code;
+    printHeader(options, argc, argv, report);
+    return solve(options, errors);
+}
+
 int TimedRecording::refuseDamage(std::ostream& errors) const
 {
     Refusal refusal = prepRefusal(*locator, timing, verdict, file.rate, double(file.frames));

@@ -42,6 +42,11 @@ struct TimedRecording {
     /// refusal already written to `errors`.
     int refuseDamage(std::ostream& errors) const;
 
+    /// Opens, writes the header, finds and judges: open, printHeader and
+    /// solve in turn. exitOk, or the code of a refusal already written.
+    int start(RecordingOptions& options, const char* synopsis, int argc, const char* const* argv,
+              std::ostream& report, std::ostream& errors);
+
     /// Writes what was found: channels, reference, clock, time of flight,
     /// residual, segments, jumps and damaged steps.
     void printFacts(std::ostream& report) const;

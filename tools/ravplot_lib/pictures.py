@@ -202,12 +202,7 @@ def _draw_polar(plt, curves, angle_step, normalise):
     return figure
 
 
-def draw(path, curves, wrapped_phase=False, normalise=False, angle_step=5.0):
-    plt, ticker = _pyplot()
-    if curves[0].report.polar:
-        figure = _draw_polar(plt, curves, angle_step, normalise)
-    else:
-        figure = _draw_sweep(plt, ticker, curves, wrapped_phase)
+def _save(plt, figure, path):
     figure.tight_layout()
     try:
         figure.savefig(path, dpi=100)
@@ -215,6 +210,15 @@ def draw(path, curves, wrapped_phase=False, normalise=False, angle_step=5.0):
         raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
     finally:
         plt.close(figure)
+
+
+def draw(path, curves, wrapped_phase=False, normalise=False, angle_step=5.0):
+    plt, ticker = _pyplot()
+    if curves[0].report.polar:
+        figure = _draw_polar(plt, curves, angle_step, normalise)
+    else:
+        figure = _draw_sweep(plt, ticker, curves, wrapped_phase)
+    _save(plt, figure, path)
 
 
 def draw_impedance(path, curves, fits):
@@ -254,10 +258,4 @@ def draw_impedance(path, curves, fits):
         axes.grid(True, which="minor", alpha=0.15)
     magnitude.legend(fontsize=8)
     magnitude.set_title("\n".join(curve.description() for curve in curves), fontsize=9)
-    figure.tight_layout()
-    try:
-        figure.savefig(path, dpi=100)
-    except OSError as error:
-        raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
-    finally:
-        plt.close(figure)
+    _save(plt, figure, path)
