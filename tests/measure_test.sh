@@ -125,8 +125,9 @@ healed)
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   [ $clean -eq 0 ] && [ $burst -eq 0 ] && [ $silence -eq 0 ] ||
     { cat ./*.errors; fail "status $clean, $burst, $silence"; }
-  grep -q "^healed:	1 stretch$" burst.wav.facts || fail "burst: $(grep -E 'xruns|healed' burst.wav.facts)"
-  # A real xrun of the loaded machine may be healed too; a miss in silence costs nothing.
+  # Real xruns of a loaded machine may be healed too, so the burst's count
+  # is at least one; a miss in silence costs nothing.
+  grep -q "^healed:	[0-9]* stretch" burst.wav.facts || fail "burst: $(grep -E 'xruns|healed' burst.wav.facts)"
   grep -q "^healed:	none$" silence.wav.facts || grep -q "^xruns:	[2-9]" silence.wav.facts ||
     fail "silence: $(grep -E 'xruns|healed' silence.wav.facts)"
   cmp clean.wav burst.wav || fail "the healed recording differs from the undisturbed one"
