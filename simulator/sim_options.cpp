@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "exit_codes.h"
 #include "number_text.h"
+#include "option_reader.h"
 #include "tone_burst.h"
 
 #include <cmath>
@@ -76,96 +77,113 @@ void refuse(std::ostream& errors, const std::string& option, const char* value, 
     writeUsage(errors, simulatorSynopsis);
 }
 
-} // namespace
-
-int SimOptions::read(int argc, const char* const* argv, std::ostream& errors)
-{
-    if (argc < 3) {
-        writeUsage(errors, simulatorSynopsis);
-        return exitUsage;
-    }
-    input = argv[1];
-    output = argv[2];
+// What the options ask of the device before it is built.
+struct DeviceRequest {
     ChannelPath device;
     double q = std::sqrt(0.5);
     double lowpass = 0, highpass = 0, peak[3] = {0, 0, 0};
     int filters = 0;
     std::string deviceOn = "both";
-    for (int i = 3; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--invert") {
-            device.gain = -device.gain;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            errors << "ravsim: " << option << " needs a value, or is not an option." << std::endl;
-            writeUsage(errors, simulatorSynopsis);
-            return exitUsage;
-        }
-        OptionValue value{option, argv[++i], {}};
-        bool ok = true;
-        double number = 0;
-        std::int32_t whole = 0;
-        if (option == "--latency") {
-            ok = value.integer(0, 0x7FFFFFFF, whole);
-            path.extraFramesBefore = whole;
-        } else if (option == "--gain") {
-            ok = value.real(-120, 120, number);
-            device.gain *= std::pow(10.0, number / 20);
-        } else if (option == "--noise") {
-            ok = value.real(0, 200, number);
-            path.noiseRms = driveAmplitude * std::pow(10.0, -number / 20);
-        } else if (option == "--lowpass" || option == "--highpass") {
-            ok = value.frequency(number);
-            (option == "--lowpass" ? lowpass : highpass) = number;
-            ++filters;
-        } else if (option == "--q") {
-            ok = value.real(0, 100, q, false);
-        } else if (option == "--peaking") {
-            std::string text = value.text;
-            std::size_t first = text.find(','), second = text.find(',', first + 1);
-            std::string parts[3] = {text.substr(0, first), first == std::string::npos ? "" : text.substr(first + 1, second - first - 1),
-                                    second == std::string::npos ? "" : text.substr(second + 1)};
-            OptionValue hz{option, parts[0].c_str(), {}}, pq{option, parts[1].c_str(), {}}, db{option, parts[2].c_str(), {}};
-            ok = hz.frequency(peak[0]) && pq.real(0, 100, peak[1], false) && db.real(-60, 60, peak[2]);
-            value.problem = !hz.problem.empty() ? "the frequency " + hz.problem
-                : !pq.problem.empty()           ? "the Q " + pq.problem
-                                                : "the gain " + db.problem;
-            ++filters;
-        } else if (option == "--delay") {
-            ok = value.integer(0, longestDelay, device.delayFrames);
-        } else if (option == "--device-on") {
-            deviceOn = value.text;
-            ok = deviceOn == "1" || deviceOn == "2" || deviceOn == "both";
-            value.problem = "must be 1, 2 or both";
-        } else if (option == "--cardioid") {
-            ok = value.integer(0, 0x7FFFFFFF, whole);
-            path.cardioidStart = whole;
-        } else {
-            errors << "ravsim: unknown option " << option << "." << std::endl;
-            writeUsage(errors, simulatorSynopsis);
-            return exitUsage;
-        }
-        if (!ok) {
+
+    // Reads one option's value into the request or the path; false, with
+    // `value.problem` set, when the value is refused.
+    bool take(const std::string& option, OptionValue& value, SimulatedPath& path);
+    // Puts the device on the channels asked for.
+    void build(SimulatedPath& path) const;
+};
+
+bool DeviceRequest::take(const std::string& option, OptionValue& value, SimulatedPath& path)
+{
+    double number = 0;
+    std::int32_t whole = 0;
+    bool ok = true;
+    if (option == "--invert") {
+        device.gain = -device.gain;
+    } else if (option == "--latency") {
+        ok = value.integer(0, 0x7FFFFFFF, whole);
+        path.extraFramesBefore = whole;
+    } else if (option == "--gain") {
+        ok = value.real(-120, 120, number);
+        device.gain *= std::pow(10.0, number / 20);
+    } else if (option == "--noise") {
+        ok = value.real(0, 200, number);
+        path.noiseRms = driveAmplitude * std::pow(10.0, -number / 20);
+    } else if (option == "--lowpass" || option == "--highpass") {
+        ok = value.frequency(number);
+        (option == "--lowpass" ? lowpass : highpass) = number;
+        ++filters;
+    } else if (option == "--q") {
+        ok = value.real(0, 100, q, false);
+    } else if (option == "--peaking") {
+        std::string text = value.text;
+        std::size_t first = text.find(','), second = text.find(',', first + 1);
+        std::string parts[3] = {text.substr(0, first), first == std::string::npos ? "" : text.substr(first + 1, second - first - 1),
+                                second == std::string::npos ? "" : text.substr(second + 1)};
+        OptionValue hz{option, parts[0].c_str(), {}}, pq{option, parts[1].c_str(), {}}, db{option, parts[2].c_str(), {}};
+        ok = hz.frequency(peak[0]) && pq.real(0, 100, peak[1], false) && db.real(-60, 60, peak[2]);
+        value.problem = !hz.problem.empty() ? "the frequency " + hz.problem
+            : !pq.problem.empty()           ? "the Q " + pq.problem
+                                            : "the gain " + db.problem;
+        ++filters;
+    } else if (option == "--delay") {
+        ok = value.integer(0, longestDelay, device.delayFrames);
+    } else if (option == "--device-on") {
+        deviceOn = value.text;
+        ok = deviceOn == "1" || deviceOn == "2" || deviceOn == "both";
+        value.problem = "must be 1, 2 or both";
+    } else {
+        ok = value.integer(0, 0x7FFFFFFF, whole);
+        path.cardioidStart = whole;
+    }
+    return ok;
+}
+
+void DeviceRequest::build(SimulatedPath& path) const
+{
+    ChannelPath built = device;
+    if (lowpass > 0)
+        built.filter = Biquad::lowPass(lowpass, q);
+    else if (highpass > 0)
+        built.filter = Biquad::highPass(highpass, q);
+    else if (peak[0] > 0)
+        built.filter = Biquad::peaking(peak[0], peak[1], peak[2]);
+    for (int channel = 0; channel < 2; ++channel)
+        if (deviceOn == "both" || deviceOn == std::to_string(channel + 1))
+            path.channels[channel] = built;
+}
+
+} // namespace
+
+int SimOptions::read(int argc, const char* const* argv, std::ostream& errors)
+{
+    SplitLine line;
+    std::string refusal = line.split(argc, argv,
+                                     {{"--latency"}, {"--gain"}, {"--invert", false}, {"--noise"}, {"--lowpass"},
+                                      {"--highpass"}, {"--peaking"}, {"--q"}, {"--delay"}, {"--device-on"},
+                                      {"--cardioid"}},
+                                     "ravsim");
+    if (!refusal.empty())
+        return refuseWithUsage(errors, refusal, simulatorSynopsis);
+    if (line.positional.size() != 3) {
+        writeUsage(errors, simulatorSynopsis);
+        return exitUsage;
+    }
+    input = line.positional[1];
+    output = line.positional[2];
+    DeviceRequest request;
+    for (const auto& [option, text] : line.options) {
+        OptionValue value{option, text.c_str(), {}};
+        if (!request.take(option, value, path)) {
             refuse(errors, option, value.text, value.problem);
             return exitUsage;
         }
     }
-    if (filters > 1) {
-        errors << "ravsim: give one of --lowpass, --highpass and --peaking; the device has one filter." << std::endl;
-        writeUsage(errors, simulatorSynopsis);
-        return exitUsage;
-    }
+    if (request.filters > 1)
+        return refuseWithUsage(errors, "ravsim: give one of --lowpass, --highpass and --peaking; the device has one "
+                                       "filter.",
+                               simulatorSynopsis);
     if (path.cardioidStart >= 0)
         path.cardioidStart += path.extraFramesBefore;
-    if (lowpass > 0)
-        device.filter = Biquad::lowPass(lowpass, q);
-    else if (highpass > 0)
-        device.filter = Biquad::highPass(highpass, q);
-    else if (peak[0] > 0)
-        device.filter = Biquad::peaking(peak[0], peak[1], peak[2]);
-    for (int channel = 0; channel < 2; ++channel)
-        if (deviceOn == "both" || deviceOn == std::to_string(channel + 1))
-            path.channels[channel] = device;
+    request.build(path);
     return exitOk;
 }

@@ -100,8 +100,8 @@ TEST(Simulator, EveryBadValueIsRefusedWithOneLineNamingIt)
         {{"--peaking", "1000,0,3"}, "ravsim: --peaking 1000,0,3: the Q must be above 0."},
         {{"--noise", "-5"}, "ravsim: --noise -5: must be at least 0."},
         {{"--lowpass", "1000", "--highpass", "50"}, "ravsim: give one of --lowpass, --highpass and --peaking"},
-        {{"--cardioid"}, "ravsim: --cardioid needs a value"},
-        {{"--bogus", "1"}, "ravsim: unknown option --bogus."},
+        {{"--cardioid"}, "--cardioid refused: it needs a value."},
+        {{"--bogus", "1"}, "--bogus refused: ravsim has no such option."},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{in, out};
