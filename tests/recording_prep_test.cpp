@@ -7,6 +7,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -65,9 +66,8 @@ SyntheticRecording varied(double latencySeconds, double gainDb, int polarity, do
     return recording;
 }
 
-} // namespace
-
-TEST(RecordingPrep, MeetsTheAccuracyListOnDriftFormatsAndHostilePaths)
+// The accuracy list: drift both ways, formats and rates, hostile paths.
+std::vector<Case> accuracyCases()
 {
     const double level = 0.005, phase = 0.01;
     // Where noise or 16-bit rounding of a quiet signal is added anew by each
@@ -77,7 +77,7 @@ TEST(RecordingPrep, MeetsTheAccuracyListOnDriftFormatsAndHostilePaths)
     // hundredths. Hum does the same: its phase against the bursts differs
     // with the latency.
     const double noisyLevel = 0.05, noisyPhase = 0.01;
-    const std::vector<Case> cases = {
+    return {
         {"+20 ppm", drifted(20), {}, level, phase, 0.01, 0.01},
         {"-20 ppm", drifted(-20), {}, level, phase, 0.01, 0.01},
         {"+50 ppm", drifted(50), {}, level, phase, 0.01, 0.01},
@@ -99,23 +99,52 @@ TEST(RecordingPrep, MeetsTheAccuracyListOnDriftFormatsAndHostilePaths)
         {"polar 8000", varied(0.3, 0, 1, 0, 0, {"22050", "1", "8000", "polar"}), {}, level, phase, 0.01, 0.01},
         {"falling sweep", varied(0.3, 0, 1, 0, 0, {"22050", "1", "20000"}), {}, level, phase, 0.01, 0.01},
     };
-    for (const Case& c : cases) {
-        PrepRun run = prepare(c.recording, c.options);
-        ASSERT_EQ(run.code, 0) << c.name << "\n" << run.errors << run.report;
-        std::vector<std::string> args = c.recording.args;
-        Departure worst = compare(run.aligned, sameClockRecording(c.recording), args);
-        std::printf("%-22s clock %+9.3f ppm (true %+.0f)  residual %.4f  level %.5f dB  phase %.5f rad  "
-                    "diff %.5f dB %.5f rad\n",
-                    c.name, run.clock, c.recording.ppm, run.residual, worst.level, worst.phase, worst.diffLevel,
-                    worst.diffPhase);
-        EXPECT_NEAR(run.clock, c.recording.ppm, c.clock) << c.name;
-        EXPECT_LT(run.residual, c.residual) << c.name;
-        EXPECT_LE(worst.level, c.level) << c.name;
-        EXPECT_LE(worst.diffLevel, c.level) << c.name;
-        EXPECT_LE(worst.phase, c.phase) << c.name << "\n" << run.report << run.errors;
-        EXPECT_LE(worst.diffPhase, c.level == level ? 0.005 : c.phase) << c.name;
-    }
 }
+
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// "+20 ppm" as "Plus20ppm", "48 kHz 24-bit" as "48kHz24bit": a name a test
+// may carry.
+std::string testName(const testing::TestParamInfo<Case>& info)
+{
+    std::string name;
+    for (char ch : std::string(info.param.name)) {
+        if (name.empty() && (ch == '+' || ch == '-'))
+            name += ch == '+' ? "Plus" : "Minus";
+        else if (std::isalnum(static_cast<unsigned char>(ch)))
+            name += ch;
+    }
+    return name;
+}
+
+class PrepAccuracy : public testing::TestWithParam<Case> {};
+
+} // namespace
+
+TEST_P(PrepAccuracy, MeetsTheAccuracyListOnDriftFormatsAndHostilePaths)
+{
+    const double level = 0.005;
+    const Case& c = GetParam();
+    PrepRun run = prepare(c.recording, c.options);
+    ASSERT_EQ(run.code, 0) << c.name << "\n" << run.errors << run.report;
+    std::vector<std::string> args = c.recording.args;
+    Departure worst = compare(run.aligned, sameClockRecording(c.recording), args);
+    std::printf("%-22s clock %+9.3f ppm (true %+.0f)  residual %.4f  level %.5f dB  phase %.5f rad  "
+                "diff %.5f dB %.5f rad\n",
+                c.name, run.clock, c.recording.ppm, run.residual, worst.level, worst.phase, worst.diffLevel,
+                worst.diffPhase);
+    EXPECT_NEAR(run.clock, c.recording.ppm, c.clock) << c.name;
+    EXPECT_LT(run.residual, c.residual) << c.name;
+    EXPECT_LE(worst.level, c.level) << c.name;
+    EXPECT_LE(worst.diffLevel, c.level) << c.name;
+    EXPECT_LE(worst.phase, c.phase) << c.name << "\n" << run.report << run.errors;
+    EXPECT_LE(worst.diffPhase, c.level == level ? 0.005 : c.phase) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PrepAccuracy, testing::ValuesIn(accuracyCases()), testName);
 
 TEST(RecordingPrep, RemovesTheTimeOfFlightOfAnAcousticChannel)
 {
