@@ -110,6 +110,57 @@ double magnitude(const PhasorSum& sum)
     return std::abs(std::complex<double>(sum.re, sum.im));
 }
 
+// After a read that obtained `obtained` bytes into `frames`: the values the
+// reads left in s1 and s2 (the last whole frame's, then what a frame cut
+// short obtained).
+void holdLastRead(const unsigned char* frames, std::int64_t obtained, FrameValues& held)
+{
+    std::int64_t readFrames = obtained / 4;
+    if (readFrames > 0) {
+        held.s1 = littleEndian16(frames + 4 * (readFrames - 1));
+        held.s2 = littleEndian16(frames + 4 * (readFrames - 1) + 2);
+    }
+    const unsigned char* partial = frames + 4 * readFrames;
+    switch (obtained % 4) {
+    case 1:
+        held.s1 = withLowByte(held.s1, partial[0]);
+        break;
+    case 2:
+        held.s1 = littleEndian16(partial);
+        break;
+    case 3:
+        held.s1 = littleEndian16(partial);
+        held.s2 = withLowByte(held.s2, partial[2]);
+        break;
+    default:
+        break;
+    }
+}
+
+// The ten values from the four sums, scaled so that the generator's own
+// burst reads 1.
+BurstMeasurement measurementOf(PhasorSum signal1, PhasorSum signal2, PhasorSum background1, PhasorSum background2,
+                               const BurstSchedule& schedule)
+{
+    const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * analyzerScale;
+    for (PhasorSum* sum : {&signal1, &signal2, &background1, &background2}) {
+        sum->re /= scale;
+        sum->im /= scale;
+    }
+    BurstMeasurement m;
+    m.abs1 = magnitude(signal1);
+    m.abs2 = magnitude(signal2);
+    m.dB1 = 20.0 * std::log10(m.abs1);
+    m.dB2 = 20.0 * std::log10(m.abs2);
+    m.dBDiff = 20.0 * std::log10(m.abs1 / m.abs2);
+    m.phase1 = std::atan2(signal1.im, signal1.re);
+    m.phase2 = std::atan2(signal2.im, signal2.re);
+    m.phaseDiff = m.phase1 - m.phase2;
+    m.bkg1 = 20.0 * std::log10(magnitude(background1));
+    m.bkg2 = 20.0 * std::log10(magnitude(background2));
+    return m;
+}
+
 } // namespace
 
 void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in, std::ostream& report)
@@ -156,49 +207,14 @@ void BurstAnalyzer::measureStep(const BurstSchedule& schedule, std::istream& in,
                 std::int64_t obtained = readBlock(count * 4, in);
                 std::int64_t readFrames = obtained / 4;
                 const unsigned char* frames = block.get();
-                if (readFrames > 0) {
-                    held.s1 = littleEndian16(frames + 4 * (readFrames - 1));
-                    held.s2 = littleEndian16(frames + 4 * (readFrames - 1) + 2);
-                }
-                // A frame cut short keeps what its reads obtained.
-                const unsigned char* partial = frames + 4 * readFrames;
-                switch (obtained % 4) {
-                case 1:
-                    held.s1 = withLowByte(held.s1, partial[0]);
-                    break;
-                case 2:
-                    held.s1 = littleEndian16(partial);
-                    break;
-                case 3:
-                    held.s1 = littleEndian16(partial);
-                    held.s2 = withLowByte(held.s2, partial[2]);
-                    break;
-                default:
-                    break;
-                }
+                holdLastRead(frames, obtained, held);
                 std::int64_t end = start + count;
                 accumulate(signal1, signal2, 0, duration, start, end, readFrames, frames, held, phasors);
                 accumulate(background1, background2, backgroundBegin, backgroundEnd, start, end, readFrames, frames,
                            held, phasors);
             }
 
-    const double scale = static_cast<double>(std::int64_t(schedule.duration) * schedule.numAvg) * analyzerScale;
-    for (PhasorSum* sum : {&signal1, &signal2, &background1, &background2}) {
-        sum->re /= scale;
-        sum->im /= scale;
-    }
-    BurstMeasurement m;
-    m.abs1 = magnitude(signal1);
-    m.abs2 = magnitude(signal2);
-    m.dB1 = 20.0 * std::log10(m.abs1);
-    m.dB2 = 20.0 * std::log10(m.abs2);
-    m.dBDiff = 20.0 * std::log10(m.abs1 / m.abs2);
-    m.phase1 = std::atan2(signal1.im, signal1.re);
-    m.phase2 = std::atan2(signal2.im, signal2.re);
-    m.phaseDiff = m.phase1 - m.phase2;
-    m.bkg1 = 20.0 * std::log10(magnitude(background1));
-    m.bkg2 = 20.0 * std::log10(magnitude(background2));
-    m.print(report);
+    measurementOf(signal1, signal2, background1, background2, schedule).print(report);
 }
 
 void BurstAnalyzer::renewPhasors(const BurstSchedule& schedule)
