@@ -47,7 +47,7 @@ int identify(TimedRecording& recording, const FitOptions& options, Identificatio
     const int base = timingChannel(timing);
     for (int c = 0; c < 2; ++c)
         if (timing.channels[c].found)
-            fit.arrival[c] = double(leadTaps) + (timing.lag[c] - timing.lag[base]) / timing.slope;
+            fit.arrival[c] = double(leadTaps) + (timing.lag[c] - timing.lag[base]) / timing.ratio;
     const int lagOf[2] = {base, base};
     std::vector<OutputStretch> stretches = recording.stretches(lagOf, recording.needsResampling());
     StepGatherer gatherer(fit.table, static_cast<std::int64_t>(leadTaps), 0,

@@ -18,22 +18,22 @@ constexpr double minimumScore = 0.5;
 void BurstLocator::start(const StepTable& steps, double inputRate)
 {
     table = steps;
-    scale = inputRate / 44100.0;
+    nominalRatio = inputRate / 44100.0;
     BurstSchedule sweep;
     sweep.startFreq = table.steps.empty() ? 100.0 : table.steps.front().nomFreq;
     sweepFromStart = StepTable::from(sweep);
     identifyLead = 0;
     for (std::size_t j = 0; j < std::min(sweepFromStart.steps.size(), identifiedSteps); ++j) {
-        BurstShape shape(sweepFromStart.steps[j], scale);
+        BurstShape shape(sweepFromStart.steps[j], nominalRatio);
         // Up to four times as long: the longest burst a heard factor tries.
         identifyLead = std::max<std::int64_t>(identifyLead, 4 * shape.window() + maxFactorReach + 8);
     }
     shapes.clear();
     for (const StepInfo& step : table.steps)
-        shapes.emplace_back(step, scale);
+        shapes.emplace_back(step, nominalRatio);
     pushed = 0;
     // Latency up to 10 s and a clock 0.2 % fast, beyond the whole run.
-    giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * 44100.0) * scale * 1.002) + 65536;
+    giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * 44100.0) * nominalRatio * 1.002) + 65536;
     for (Channel& channel : channels) {
         channel.tracks.clear();
         channel.confirmed = -1;
@@ -87,26 +87,26 @@ void BurstLocator::pushOne(Channel& channel, double sample)
     channel.tracks.push_back(track);
 }
 
-int BurstLocator::wideReach(const BurstShape& shape, double trackScale) const
+int BurstLocator::wideReach(const BurstShape& shape, double trackRatio) const
 {
     // Up to a little less than half the interval either way, so that the
     // neighbouring bursts stay out of reach; the ring bounds it too.
-    double half = 0.45 * table.interval * trackScale - shape.window();
+    double half = 0.45 * table.interval * trackRatio - shape.window();
     return static_cast<int>(std::max(0.0, std::min(half, double(maxWideReach))));
 }
 
 bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
 {
     const StepInfo& step = table.stepOf(track.next);
-    double trackScale = track.scale(scale);
-    BurstShape shape(step, trackScale);
-    double predicted = track.predictStart(table, scale, track.next);
-    int reach = track.reach(table, shape, scale, track.next);
+    double trackRatio = track.ratio(nominalRatio);
+    BurstShape shape(step, trackRatio);
+    double predicted = track.predictStart(table, nominalRatio, track.next);
+    int reach = track.reach(table, shape, nominalRatio, track.next);
     // A confirmed track that finds nothing where it expects a burst looks
     // again over most of the interval: the recording may have lost or
     // gained frames.
     bool confirmed = track.state == BurstTrack::State::confirmed;
-    int wide = confirmed ? std::max(reach, wideReach(shape, trackScale)) : reach;
+    int wide = confirmed ? std::max(reach, wideReach(shape, trackRatio)) : reach;
     std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - wide - 2;
     std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + wide + shape.window() + 2;
     // The first hits are also matched against other steps, which may be
@@ -117,12 +117,12 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         return false;  // not yet in
     bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
     BurstFit fit;
-    bool hit = held && tryFit(channel, track, shape, predicted, reach, trackScale, fit);
+    bool hit = held && tryFit(channel, track, shape, predicted, reach, trackRatio, fit);
     // Nothing near the expected place, or only a neighbouring cycle of
     // what may be a burst moved by a jump: the wide search decides.
     if (held && wide > reach && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
         BurstFit far;
-        if (tryFit(channel, track, shape, predicted, wide, trackScale, far) && (!hit || far.score > fit.score)) {
+        if (tryFit(channel, track, shape, predicted, wide, trackRatio, far) && (!hit || far.score > fit.score)) {
             fit = far;
             hit = true;
         }
@@ -134,7 +134,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         }
         BurstHit found;
         found.burst = track.next;
-        found.played = table.playedOffset(track.next) + shape.span / (2 * trackScale);
+        found.played = table.playedOffset(track.next) + shape.span / (2 * trackRatio);
         found.time = fit.time + shape.span / 2;
         found.amplitude = fit.amplitude;
         found.unclipped = fit.unclipped;
@@ -143,15 +143,15 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         found.score = fit.score;
         found.power = fit.power;
         if (track.hits.size() < identifiedHits) {
-            found.playedStep = identifyStep(channel, fit.time, trackScale, found.playedScore);
-            found.heardFactor = heardFactor(channel, step, fit.time, trackScale, found.fineFactor);
+            found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
+            found.heardFactor = heardFactor(channel, step, fit.time, trackRatio, found.fineFactor);
             if (!track.hits.empty() && track.hits.back().burst == track.next - 1) {
                 const BurstHit& previous = track.hits.back();
                 double span = shapes[static_cast<std::size_t>(previous.burst / table.numAvg)].span;
                 found.unlikePrevious = unlike(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
             }
         }
-        track.addHit(found, predicted + shape.span / 2, scale);
+        track.addHit(found, predicted + shape.span / 2, nominalRatio);
     } else {
         ++track.missesInRow;
     }
@@ -160,7 +160,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
 }
 
 bool BurstLocator::tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted,
-                          int reach, double trackScale, BurstFit& fit) const
+                          int reach, double trackRatio, BurstFit& fit) const
 {
     fit = fitBurst(channel.ring, shape, predicted, reach);
     bool hit = fit.score >= minimumScore && !fit.atEdge;
@@ -170,7 +170,7 @@ bool BurstLocator::tryFit(const Channel& channel, BurstTrack& track, const Burst
     }
     // The silence before the burst: the second half of the previous
     // repetition, where the schedule leaves room for one.
-    double before = table.interval * trackScale / 2;
+    double before = table.interval * trackRatio / 2;
     if (hit && track.next > 0 && table.interval > 2 * table.stepOf(track.next - 1).duration + 64) {
         StretchPower gap = channel.ring.powerOver(static_cast<std::int64_t>(fit.time - before),
                                                   static_cast<std::int64_t>(fit.time - guardFrames));
@@ -179,7 +179,7 @@ bool BurstLocator::tryFit(const Channel& channel, BurstTrack& track, const Burst
     return hit;
 }
 
-int BurstLocator::identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const
+int BurstLocator::identifyStep(const Channel& channel, double start, double trackRatio, double& bestScore) const
 {
     // The sweep from the run's start frequency holds every step a file
     // made from it can begin with; the best match among its first steps
@@ -188,7 +188,7 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
     bestScore = -1;
     std::size_t count = std::min<std::size_t>(sweepFromStart.steps.size(), identifiedSteps);
     for (std::size_t j = 0; j < count; ++j) {
-        BurstShape shape(sweepFromStart.steps[j], trackScale);
+        BurstShape shape(sweepFromStart.steps[j], trackRatio);
         int reach = static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2;
         if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
                                 static_cast<std::int64_t>(start) + reach + shape.window() + 2))
@@ -202,7 +202,7 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
     return best;
 }
 
-double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale,
+double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
                                  double& fine) const
 {
     // The frequencies a wrong start frequency or a wrong speed would put
@@ -225,7 +225,7 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
         if (heard.omega >= std::acos(-1.0))
             return -1.0;  // above half the played rate
-        BurstShape shape(heard, trackScale);
+        BurstShape shape(heard, trackRatio);
         double far = wide ? 2 * shape.halfPeriod : 0.03 * shape.span;
         int reach = static_cast<int>(std::min(far, double(maxFactorReach))) + 2;
         if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
@@ -309,7 +309,7 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     // by up to half a period from where the burst begins.
     const BurstShape& first = shapes[static_cast<std::size_t>(track.hits.front().burst / table.numAvg)];
     double end = track.firstStart - std::min(first.halfPeriod, first.span) - guardFrames;
-    double from = std::max(channel.quietFrom, track.firstStart - double(table.delay) * scale);
+    double from = std::max(channel.quietFrom, track.firstStart - double(table.delay) * nominalRatio);
     StretchPower leadIn = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(from)),
                                                  static_cast<std::int64_t>(end));
     StretchPower whole = channel.ring.powerOver(static_cast<std::int64_t>(std::ceil(channel.quietFrom)),
@@ -328,7 +328,7 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     // However long the recording ran before playback, the run lasts as
     // long from its first burst.
     giveUpAt = std::max(giveUpAt, static_cast<std::int64_t>(track.firstStart + (table.bursts() + 2.0) * table.interval
-                                                                                  * scale * 1.002) + 65536);
+                                                                                  * nominalRatio * 1.002) + 65536);
     channel.result.found = true;
     channel.result.firstStart = track.firstStart;
     channel.result.firstPower = track.firstPower;
@@ -351,7 +351,7 @@ void BurstLocator::alignWithOther(Channel& channel)
     // Both channels hear the same bursts, a time of flight apart that is far
     // less than half an interval: a first burst that lies whole intervals
     // after the other channel's is a later burst, the earlier ones lost.
-    double spacing = table.interval * scale;
+    double spacing = table.interval * nominalRatio;
     double apart = (mine.firstStart - theirs.firstStart) / spacing;
     double whole = std::round(apart);
     if (std::fabs(apart - whole) > 0.25)
@@ -371,10 +371,10 @@ void BurstLocator::reindex(BurstTrack& track, std::int64_t late)
     double start = track.firstStart;
     track.hits.clear();
     track.stretchStart = 0;
-    track.carriedScale = 0;
+    track.carriedRatio = 0;
     track.missesInRow = 0;
     track.next = std::min(first, table.bursts());
-    track.proposal = static_cast<std::int64_t>(std::llround(start - scale * table.playedOffset(first)));
+    track.proposal = static_cast<std::int64_t>(std::llround(start - nominalRatio * table.playedOffset(first)));
 }
 
 void BurstLocator::advanceTracks(Channel& channel)

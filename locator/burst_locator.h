@@ -56,8 +56,8 @@ struct BurstLocator {
     StepTable table;
     StepTable sweepFromStart;      ///< a sweep from the run's start frequency
     std::int64_t identifyLead = 0; ///< frames past a burst's start that matching it against those steps needs
-    double scale = 1;              ///< input frames per played frame, nominal
-    std::vector<BurstShape> shapes;  ///< each step's shape at the nominal scale
+    double nominalRatio = 1;       ///< input frames per played frame, nominal: the rates' ratio
+    std::vector<BurstShape> shapes;  ///< each step's shape at the nominal ratio
     Channel channels[channelCount];
     std::int64_t pushed = 0;
     std::int64_t giveUpAt = 0;
@@ -91,13 +91,13 @@ private:
     void advanceTracks(Channel& channel);
     bool evaluate(Channel& channel, BurstTrack& track);
     bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
-                double trackScale, BurstFit& fit) const;
-    int wideReach(const BurstShape& shape, double trackScale) const;
-    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackScale,
+                double trackRatio, BurstFit& fit) const;
+    int wideReach(const BurstShape& shape, double trackRatio) const;
+    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
                        double& fine) const;
     double unlike(const Channel& channel, double earlier, double later, double span) const;
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);
-    int identifyStep(const Channel& channel, double start, double trackScale, double& bestScore) const;
+    int identifyStep(const Channel& channel, double start, double trackRatio, double& bestScore) const;
 };

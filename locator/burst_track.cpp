@@ -38,12 +38,12 @@ bool BurstTrack::fitted(double& slope) const
     return true;
 }
 
-double BurstTrack::scale(double nominal) const
+double BurstTrack::ratio(double nominal) const
 {
     double slope;
     if (fitted(slope))
         return slope;
-    return carriedScale > 0 ? carriedScale : nominal;
+    return carriedRatio > 0 ? carriedRatio : nominal;
 }
 
 double BurstTrack::predictStart(const StepTable& table, double nominal, std::int64_t burst) const
@@ -54,7 +54,7 @@ double BurstTrack::predictStart(const StepTable& table, double nominal, std::int
     // From the last hit, by the recent clock (the nominal one until three
     // hits are in).
     const BurstHit& last = hits.back();
-    return last.time + scale(nominal) * (offset - last.played);
+    return last.time + ratio(nominal) * (offset - last.played);
 }
 
 int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double nominal, std::int64_t burst) const
@@ -66,7 +66,7 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
     double clock = settled ? 0.5 : 3;
     if (!hits.empty()) {
         double distance = nominal * (table.playedOffset(burst) - hits.back().played);
-        clock += (!settled && carriedScale == 0 ? clockTolerance : 2e-5) * std::fabs(distance);
+        clock += (!settled && carriedRatio == 0 ? clockTolerance : 2e-5) * std::fabs(distance);
     }
     // The detector's proposal is only as good as the envelope of a burst
     // that may be cut or filtered: the first match searches the burst's
@@ -80,7 +80,7 @@ void BurstTrack::addHit(const BurstHit& hit, double expected, double nominal)
 {
     // A stretch of one hit has no clock of its own to be far from.
     if (hits.size() >= stretchStart + 2 && std::fabs(hit.time - expected) > jumpFrames) {
-        carriedScale = scale(nominal);
+        carriedRatio = ratio(nominal);
         stretchStart = hits.size();
     }
     hits.push_back(hit);

@@ -39,9 +39,9 @@ struct BurstTrack {
     int missesInRow = 0;
     /// The first hit of the stretch since the recording last jumped (or
     /// a hit lay far from where it was expected); the clock is fitted
-    /// from there, and until three hits are in, `carriedScale` holds.
+    /// from there, and until three hits are in, `carriedRatio` holds.
     std::size_t stretchStart = 0;
-    double carriedScale = 0;
+    double carriedRatio = 0;
     bool cut = false;            ///< burst 0 began before the recording did
     double firstStart = 0;       ///< the first hit's start, input frames
     double firstPower = 0;       ///< the first hit's window power
@@ -49,7 +49,7 @@ struct BurstTrack {
 
     /// Input frames per played frame lately: the slope through the latest
     /// hits once three are in, else `nominal`.
-    double scale(double nominal) const;
+    double ratio(double nominal) const;
 
     /// The input frame where burst `burst` should start.
     double predictStart(const StepTable& table, double nominal, std::int64_t burst) const;

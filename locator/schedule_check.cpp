@@ -156,8 +156,8 @@ std::string speedMismatch(const BurstLocator& locator, double inputRate)
     const StepTable& table = locator.table;
     if (table.steps.empty())
         return "";
-    double expected = table.interval * locator.scale;
-    double expectedLength = table.steps.front().duration * locator.scale;
+    double expected = table.interval * locator.nominalRatio;
+    double expectedLength = table.steps.front().duration * locator.nominalRatio;
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         double spacing = double(locator.eventSpacing(c));
         double length = double(locator.eventLength(c));
@@ -275,10 +275,10 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
     // The last burst must be in the recording.
     const ChannelTiming& judged = timing.channels[channelToJudge(timing)];
     const StepInfo& last = table.steps.back();
-    double lastStart = judged.arrival + timing.slope * table.playedOffset(table.bursts() - 1);
-    double needed = lastStart + timing.slope * last.duration;
+    double lastStart = judged.arrival + timing.ratio * table.playedOffset(table.bursts() - 1);
+    double needed = lastStart + timing.ratio * last.duration;
     if (inputFrames < needed) {
-        double stepFrames = timing.slope * double(table.numAvg) * table.interval;
+        double stepFrames = timing.ratio * double(table.numAvg) * table.interval;
         long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
         step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
         return "The recording ends in step " + std::to_string(step) + " of " + std::to_string(table.steps.size())
@@ -331,7 +331,7 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         // the clock's lines, and below 0.4 times its rate where a
         // recorder's own anti-alias filter begins to fall.
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
-            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.scale || hit.score < wellMatched)
+            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.nominalRatio || hit.score < wellMatched)
                 continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);

@@ -175,7 +175,7 @@ double TimingSolution::phaseSpread(const StepTable& table) const
 {
     double worst = 0;
     for (std::int64_t burst = 0; burst < table.bursts(); ++burst) {
-        double frames = clockSpread / slope * std::fabs(table.playedOffset(burst) - clockCentre);
+        double frames = clockSpread / ratio * std::fabs(table.playedOffset(burst) - clockCentre);
         worst = std::max(worst, table.stepOf(burst).omega * frames);
     }
     return worst;
@@ -404,7 +404,7 @@ double slopeSpread(const std::vector<std::vector<Point>>& groups, double slope, 
 // Each segment's clock and place, and the largest residual of any.
 void fitSegments(const BurstLocator& locator, TimingSolution& solution)
 {
-    double carried = locator.scale;
+    double carried = locator.nominalRatio;
     double worstAll = 0;
     // Without a loopback the device's own delay moves every burst: one
     // clock for the whole run, from every stretch's groups at once, each
@@ -492,7 +492,7 @@ void findLags(const BurstLocator& locator, TimingSolution& solution)
     }
     if (!differences.empty())
         solution.lag[other] = high.size() >= 20 ? earliestSettled(high) : median(differences);
-    solution.timeOfFlight = solution.lag[other] / solution.slope;
+    solution.timeOfFlight = solution.lag[other] / solution.ratio;
 }
 
 } // namespace
@@ -523,10 +523,10 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
         if (std::find(damaged.begin(), damaged.end(), point.burst) == damaged.end())
             points.push_back(point);
     bool loopback = solution.reference >= 0;
-    double tolerance = (loopback ? loopbackTolerance : deviceTolerance) * locator.scale;
+    double tolerance = (loopback ? loopbackTolerance : deviceTolerance) * locator.nominalRatio;
     // Without a loopback a change of clock cannot be told from the device's
     // own delay changing along the sweep: only jumps cut the clock.
-    SegmentedClock clock = segmentClock(points, tolerance, locator.scale, loopback);
+    SegmentedClock clock = segmentClock(points, tolerance, locator.nominalRatio, loopback);
     solution.offLine = clock.outliers;
     solution.offLine.insert(solution.offLine.end(), damaged.begin(), damaged.end());
     std::vector<ClockPoint> onLine;
@@ -536,8 +536,8 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
     solution.coupling = estimateCoupling(locator.table, onLine, clock.segments);
     solution.segments = clock.segments;
     fitSegments(locator, solution);
-    solution.slope = solution.segments.front().ratio;
-    solution.ppm = (solution.slope / locator.scale - 1) * 1e6;
+    solution.ratio = solution.segments.front().ratio;
+    solution.ppm = (solution.ratio / locator.nominalRatio - 1) * 1e6;
     findLags(locator, solution);
 
     for (int c = 0; c < count; ++c) {

@@ -29,7 +29,7 @@ struct ChannelTiming {
 struct TimingSolution {
     ChannelTiming channels[BurstLocator::channelCount];
     int reference = -1;          ///< 0 or 1, or -1 for none
-    double slope = 1;            ///< input frames per played frame
+    double ratio = 1;            ///< input frames per played frame, of the first segment
     double ppm = 0;              ///< recorder's clock against the player's, positive when fast
     double residual = 0;         ///< largest timing error of a burst after the fit, played frames
     double timeOfFlight = 0;     ///< the other channel's arrival after the reference's, played frames

@@ -68,7 +68,7 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
     }
     if (std::fabs(timing.ppm) > clockLimitPpm)
         return {exitMismatch, "The recorder's clock differs from the player's by " + fixedText(timing.ppm, 0)
-                                  + " ppm (a ratio of " + fixedText(timing.slope / locator.scale, 4)
+                                  + " ppm (a ratio of " + fixedText(timing.ratio / locator.nominalRatio, 4)
                                   + "), more than 1000: the sample rate looks wrong (the file says "
                                   + fixedText(inputRate, 0) + " Hz)."};
     if (!mismatch.empty())
@@ -106,7 +106,7 @@ std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingS
     double phase = timing.phaseSpread(locator.table);
     if (timing.reference < 0 && !timing.clockFromRepeats && phase > phaseWarning)
         warnings.push_back("Warning: without a loopback and with numAvg 1 the clock is known to "
-                           + fixedText(timing.clockSpread / timing.slope * 1e6, 3) + " ppm, which can move a step's "
+                           + fixedText(timing.clockSpread / timing.ratio * 1e6, 3) + " ppm, which can move a step's "
                            "phase by " + fixedText(phase, 2) + " rad; generate with numAvg 2, or wire a loopback.");
     const StepTable& table = locator.table;
     for (int c = 0; c < BurstLocator::channelCount; ++c)

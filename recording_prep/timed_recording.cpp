@@ -168,7 +168,7 @@ void TimedRecording::printFacts(std::ostream& report) const
         report << "note:\twithout a loopback and with numAvg 1 the clock also holds the device's phase; "
                   "generate with numAvg 2 for a clock free of it"
                << std::endl;
-        report << "uncertainty:\t" << fixedText(timing.clockSpread / timing.slope * 1e6, 3) << " ppm\t"
+        report << "uncertainty:\t" << fixedText(timing.clockSpread / timing.ratio * 1e6, 3) << " ppm\t"
                << fixedText(timing.phaseSpread(table), 3) << " rad" << std::endl;
     }
     report << "segments:\t" << timing.segments.size() << std::endl;
