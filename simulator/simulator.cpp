@@ -3,6 +3,7 @@
 #include "bits.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "replacing_file.h"
 #include "same_file.h"
 #include "sim_options.h"
 #include "wav_header.h"
@@ -46,11 +47,10 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     }
     putLittleEndian32(header + 4, static_cast<std::int32_t>(36 + dataBytes));
     putLittleEndian32(header + 40, static_cast<std::int32_t>(dataBytes));
-    std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
-    if (out)
-        options.path.record(in, header, out);
-    out.close();
-    if (!out) {
+    // Written beside its name and renamed into place when whole, so that a
+    // failed run leaves any earlier recording as it was.
+    ReplacingFile out;
+    if (!out.open(options.output) || !options.path.record(in, header, out.out) || !out.commit()) {
         errors << "ravsim: cannot write " << options.output << std::endl;
         return exitStreamFailed;
     }
