@@ -87,7 +87,7 @@ loopback)
 
 realtime)
   # A short run at the server's own pace. On a loaded machine the non-realtime
-  # dummy driver may miss a cycle; ravmeasure must then say so, not pass.
+  # dummy driver may miss cycles; ravmeasure heals them, or says why it cannot.
   state=$3 server="tb-rt-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 1024 "$state" >/dev/null || fail "no server"
   "$build/ravgen" full.wav >/dev/null
