@@ -55,13 +55,14 @@ int onProcess(jack_nframes_t frames, void* session)
 }
 
 // A late cycle may have played or recorded what it should not: the frames
-// around it are healed like lost ones.
+// around it are healed like lost ones. The note is left to the process
+// cycle, the one writer of the lost-frame notes.
 int onXrun(void* arg)
 {
     auto* session = static_cast<JackSession*>(arg);
     if (session->armed && !session->finished && !session->closing) {
         ++session->xruns;
-        session->noteLost(session->played, 0);
+        session->lateCycle = true;
     }
     return 0;
 }
@@ -328,6 +329,8 @@ void JackSession::cycle(std::uint32_t frames)
     }
     if (!armed || finished || broken != RunBreak::none)
         return;
+    if (lateCycle.exchange(false))
+        noteLost(played, 0);
     if (missCycles > 0 && missAt >= 0 && played >= missAt) {
         --missCycles;  // as if the server had not called this client
         return;

@@ -57,12 +57,13 @@ struct JackSession {
     std::atomic<std::int64_t> firstPlayed{-1};
     std::atomic<std::int64_t> firstHeard{-1};
 
-    // Frames the run lost, written by the process cycle (and the xrun
-    // notification) before `lostCount` counts them; more than fit break
-    // the run.
+    // Frames the run lost, written by the process cycle before `lostCount`
+    // counts them; more than fit break the run. The server's report of a
+    // late cycle comes on another thread and is noted by the next cycle.
     static constexpr int mostLost = 1024;
     LostFrames lost[mostLost];
     std::atomic<int> lostCount{0};
+    std::atomic<bool> lateCycle{false};
     /// To try the healing: from the cycle that plays frame `missAt` on,
     /// the client misses `missCycles` cycles as a slow machine does.
     std::int64_t missAt = -1;

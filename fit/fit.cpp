@@ -49,13 +49,9 @@ int identify(TimedRecording& recording, const FitOptions& options, Identificatio
         if (timing.channels[c].found)
             fit.arrival[c] = double(leadTaps) + (timing.lag[c] - timing.lag[base]) / timing.ratio;
     const int lagOf[2] = {base, base};
-    std::vector<OutputStretch> stretches = recording.stretches(lagOf, recording.needsResampling());
-    StepGatherer gatherer(fit.table, static_cast<std::int64_t>(leadTaps), 0,
+    std::vector<OutputStretch> stretches = recording.stretches(lagOf);
+    StepGatherer gatherer(fit.table, static_cast<std::int64_t>(leadTaps), fit.neededFrames(),
                           [&](std::size_t step, const std::vector<double> (&span)[2]) { fit.addStep(step, span); });
-    std::size_t longest = 0;
-    for (const StepInfo& step : fit.table.steps)
-        longest = std::max(longest, static_cast<std::size_t>(step.duration));
-    gatherer.needed = leadTaps + longest + fit.taps;
     AlignedSink sink = [&](std::int64_t first, const double* pairs, std::int64_t count) {
         return gatherer.take(first, pairs, count);
     };

@@ -29,7 +29,7 @@ bool Identification::begin(const StepTable& steps, const std::vector<std::uint8_
 {
     table = steps;
     perStep = !table.sweep;
-    std::size_t longest = 0;
+    longest = 0;
     for (const StepInfo& step : table.steps)
         longest = std::max(longest, static_cast<std::size_t>(std::max(step.duration, 0)));
     std::size_t room = static_cast<std::size_t>(table.interval) > 2 * leadTaps + longest
@@ -90,7 +90,7 @@ void Identification::addStep(std::size_t step, const std::vector<double> (&span)
         kept.silentFrames = span[c].size() - frames;
         kept.silentPower = kept.silentFrames > 0 ? sum / double(kept.silentFrames) : 0.0;
         fft->forward(span[c].data(), frames, y);
-        std::size_t index = perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c);
+        std::size_t index = fitIndex(c, step);
         fits[index].add(x, y);
         if (perStep) {
             // A polar step is read at once.
@@ -151,14 +151,24 @@ std::vector<std::int64_t> Identification::departingSteps(int c) const
     return departing;
 }
 
+std::size_t Identification::fitIndex(int c, std::size_t step) const
+{
+    return (perStep ? 2 * step : 0) + static_cast<std::size_t>(c);
+}
+
+std::size_t Identification::neededFrames() const
+{
+    return leadTaps + longest + taps;
+}
+
 const std::vector<double>& Identification::response(int c, std::size_t step) const
 {
-    return responses[perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c)];
+    return responses[fitIndex(c, step)];
 }
 
 const ImpulseFit& Identification::fitOf(int c, std::size_t step) const
 {
-    return fits[perStep ? 2 * step + static_cast<std::size_t>(c) : static_cast<std::size_t>(c)];
+    return fits[fitIndex(c, step)];
 }
 
 // The step's window predicted as h * x (x in stimulusBins, h's transform

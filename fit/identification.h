@@ -35,6 +35,7 @@ struct Identification {
     StepTable table;
     std::size_t taps = sweepTaps;
     std::size_t size = 0;        ///< transform size
+    std::size_t longest = 0;     ///< the longest burst, frames
     bool perStep = false;        ///< a polar run
     const std::vector<std::uint8_t>* verdict[2] = {nullptr, nullptr};
     double arrival[2] = {double(leadTaps), double(leadTaps)};  ///< each channel's arrival, taps
@@ -69,6 +70,10 @@ struct Identification {
     /// above -30 dB of the step's response. 0-based, in order.
     std::vector<std::int64_t> departingSteps(int c) const;
 
+    /// Frames of a step's span that must have arrived for it to count: its
+    /// window, for the longest burst.
+    std::size_t neededFrames() const;
+
     /// Channel `c`'s impulse response for step `step` (the sweep's one for
     /// every step).
     const std::vector<double>& response(int c, std::size_t step) const;
@@ -81,6 +86,8 @@ struct Identification {
 
 private:
     std::size_t windowFrames(std::size_t step) const;
+    /// Where channel `c`'s fit for step `step` lies in `fits` and `responses`.
+    std::size_t fitIndex(int c, std::size_t step) const;
     void stimulus(std::size_t step, std::vector<std::complex<double>>& bins);
     void measureResidual(int c, std::size_t step);
     const ImpulseFit& fitOf(int c, std::size_t step) const;

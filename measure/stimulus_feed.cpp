@@ -52,7 +52,9 @@ bool StimulusFeed::refill()
     if (piece.start < 0) {
         std::fill(block.begin(), block.begin() + 2 * want, 0.0);
     } else {
-        if (!file.seek(piece.start)) {
+        // Pieces of the file played again start elsewhere; the file itself
+        // is read straight through.
+        if (piece.start != fileAt && !file.seek(piece.start)) {
             error = file.error;
             return false;
         }
@@ -61,6 +63,7 @@ bool StimulusFeed::refill()
             error = file.error;
             return false;
         }
+        fileAt = piece.start + got;
         if (got < want)  // the file is shorter than it said: the rest is silence
             std::fill(block.begin() + 2 * got, block.begin() + 2 * want, 0.0);
         got = want;

@@ -32,6 +32,7 @@ struct StimulusFeed {
     std::vector<float> scaled[2];
     std::deque<FeedPiece> pieces;    ///< what is still to be read
     std::int64_t queued = 0;         ///< frames at 44100 Hz queued so far, all pieces
+    std::int64_t fileAt = 0;         ///< the file's read position, frames
     bool closed = false;             ///< no piece will be added
     bool ended = false;              ///< closed, every piece read and the resampler drained
     std::string error;

@@ -21,7 +21,7 @@ namespace {
 int writeOutput(TimedRecording& recording, const PrepOptions& options, AlignedOutput& output, std::ostream& errors)
 {
     const int ownLags[2] = {0, 1};
-    std::vector<OutputStretch> stretches = recording.stretches(ownLags, recording.needsResampling());
+    std::vector<OutputStretch> stretches = recording.stretches(ownLags);
     std::int64_t frames = stretches.back().endFrame;
     ReplacingFile out;
     if (!out.open(options.aligned)) {

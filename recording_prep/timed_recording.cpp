@@ -187,8 +187,9 @@ bool TimedRecording::needsResampling() const
     return resample;
 }
 
-std::vector<OutputStretch> TimedRecording::stretches(const int (&lagOf)[2], bool resample) const
+std::vector<OutputStretch> TimedRecording::stretches(const int (&lagOf)[2]) const
 {
+    const bool resample = needsResampling();
     const StepTable& table = locator->table;
     const std::int64_t frames = static_cast<std::int64_t>(table.playedLength());
     std::vector<OutputStretch> stretches;

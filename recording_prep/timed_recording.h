@@ -54,9 +54,9 @@ struct TimedRecording {
     /// How the recording maps onto the generator's frames, one stretch per
     /// segment of the clock, for a file of the schedule's length.
     /// `lagOf[c]` is the channel whose arrival channel c is placed by (a
-    /// channel without bursts follows the other); `resample` false keeps
-    /// the recording's own frames where that is exact.
-    std::vector<OutputStretch> stretches(const int (&lagOf)[2], bool resample) const;
+    /// channel without bursts follows the other). Without a need to
+    /// resample (needsResampling), the recording's own frames are kept.
+    std::vector<OutputStretch> stretches(const int (&lagOf)[2]) const;
 
     /// Whether the recording must be converted: another rate, or a clock
     /// off by 0.02 ppm or more on any stretch.

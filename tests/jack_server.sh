@@ -7,25 +7,14 @@
 set -u
 export JACK_NO_START_SERVER=1
 
-stop() {
-  [ -f "$2/$1.pid" ] || return 0
-  pid=$(cat "$2/$1.pid")
-  rm -f "$2/$1.pid"
-  kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null
-  return 0
-}
+. "$(dirname "$0")/stop_server.sh"
 
 case $1 in
 start)
   command -v jackd >/dev/null 2>&1 || { echo "jackd not found (apt-get install jackd2): ravmeasure tests skip"; exit 0; }
   name=$2 state=$5
   mkdir -p "$state"
-  stop "$name" "$state"
+  stop_server "$name" "$state"
   jackd --no-realtime -n "$name" -d dummy -r "$3" -p "$4" >"$state/$name.log" 2>&1 &
   echo $! >"$state/$name.pid"
   for _ in $(seq 100); do
@@ -37,6 +26,6 @@ start)
   exit 1
   ;;
 stop)
-  stop "$2" "$3"
+  stop_server "$2" "$3"
   ;;
 esac

@@ -9,18 +9,12 @@
 # tests then skip.
 set -u
 
+. "$(dirname "$0")/stop_server.sh"
+
+# The server, and its runtime folder.
 stop() {
-  [ -f "$2/$1.pid" ] || return 0
-  pid=$(cat "$2/$1.pid")
-  rm -f "$2/$1.pid"
-  kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null
+  stop_server "$1" "$2"
   rm -rf "${2:?}/$1"
-  return 0
 }
 
 case $1 in
