@@ -32,6 +32,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
     for (const StepInfo& step : table.steps)
         shapes.emplace_back(step, nominalRatio);
     pushed = 0;
+    shifts.clear();
     // Latency up to 10 s and a clock 0.2 % fast, beyond the whole run.
     giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * 44100.0) * nominalRatio * 1.002) + 65536;
     for (Channel& channel : channels) {
@@ -97,18 +98,24 @@ int BurstLocator::wideReach(const BurstShape& shape, double trackRatio) const
 
 bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
 {
-    const StepInfo& step = table.stepOf(track.next);
+    bool confirmed = track.state == BurstTrack::State::confirmed;
+    if (confirmed)
+        followShifts(track);
+    if (track.next >= table.bursts())
+        return false;
     double trackRatio = track.ratio(nominalRatio);
-    BurstShape shape(step, trackRatio);
-    double predicted = track.predictStart(table, nominalRatio, track.next);
+    BurstShape shape(table.stepOf(track.next), trackRatio);
+    double onLine = track.predictStart(table, nominalRatio, track.next);
+    double predicted = onLine + track.pendingMove;
     int reach = track.reach(table, shape, nominalRatio, track.next);
     // A confirmed track that finds nothing where it expects a burst looks
     // again over most of the interval: the recording may have lost or
-    // gained frames.
-    bool confirmed = track.state == BurstTrack::State::confirmed;
+    // gained frames. One that tells steps apart looks over all of it.
     int wide = confirmed ? std::max(reach, wideReach(shape, trackRatio)) : reach;
-    std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - wide - 2;
-    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + wide + shape.window() + 2;
+    bool tells = confirmed && tellsSteps(track);
+    int whole = tells && track.missesInRow < 3 ? std::max(wide, runReach(shape, trackRatio)) : wide;
+    std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - whole - 2;
+    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + whole + shape.window() + 2;
     // The first hits are also matched against other steps, which may be
     // longer: wait until the longest of them is in.
     if (track.hits.size() < identifiedHits)
@@ -127,36 +134,68 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
             hit = true;
         }
     }
-    if (hit) {
-        if (track.hits.empty()) {
-            track.firstStart = fit.time;
-            track.firstPower = fit.power;
-        }
-        BurstHit found;
-        found.burst = track.next;
-        found.played = table.playedOffset(track.next) + shape.span / (2 * trackRatio);
-        found.time = fit.time + shape.span / 2;
-        found.amplitude = fit.amplitude;
-        found.unclipped = fit.unclipped;
-        found.fundamentalDelay = fit.fundamentalDelay;
-        found.peak = fit.peak;
-        found.score = fit.score;
-        found.power = fit.power;
-        if (track.hits.size() < identifiedHits) {
-            found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
-            found.heardFactor = heardFactor(channel, step, fit.time, trackRatio, found.fineFactor);
-            if (!track.hits.empty() && track.hits.back().burst == track.next - 1) {
-                const BurstHit& previous = track.hits.back();
-                double span = shapes[static_cast<std::size_t>(previous.burst / table.numAvg)].span;
-                found.unlikePrevious = unlike(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
-            }
-        }
-        track.addHit(found, predicted + shape.span / 2, nominalRatio);
-    } else {
-        ++track.missesInRow;
+    // Beyond the wide search only a burst of the generator's shape counts.
+    BurstFit farthest;
+    if (held && !hit && whole > wide && tryFit(channel, track, shape, predicted, whole, trackRatio, farthest)
+        && farthest.score >= shapeKept) {
+        fit = farthest;
+        hit = true;
     }
+    if (!hit) {
+        ++track.missesInRow;
+        ++track.next;
+        return true;
+    }
+    std::int64_t heard = tells ? heardBurst(channel, track, fit, trackRatio) : track.next;
+    if (heard != track.next || std::fabs(fit.time - predicted) > wide) {
+        // The run moved: the other channel is told, and the hit is the
+        // burst heard, matched by its own step's shape.
+        shifts.push_back(RunShift{track.next, heard - track.next, fit.time - predicted});
+        track.shiftsSeen = shifts.size();
+        track.jumpAhead = true;
+        if (heard != track.next) {
+            shape = BurstShape(table.stepOf(heard), trackRatio);
+            fit = fitBurst(channel.ring, shape, fit.time, static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2);
+            onLine = track.predictStart(table, nominalRatio, heard);
+        }
+        track.next = heard;
+    }
+    recordHit(channel, track, shape, fit, onLine);
     ++track.next;
     return true;
+}
+
+void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const BurstShape& shape, const BurstFit& fit,
+                             double onLine)
+{
+    if (track.hits.empty()) {
+        track.firstStart = fit.time;
+        track.firstPower = fit.power;
+    }
+    double trackRatio = track.ratio(nominalRatio);
+    BurstHit found;
+    found.burst = track.next;
+    found.played = table.playedOffset(track.next) + shape.span / (2 * trackRatio);
+    found.time = fit.time + shape.span / 2;
+    found.amplitude = fit.amplitude;
+    found.unclipped = fit.unclipped;
+    found.fundamentalDelay = fit.fundamentalDelay;
+    found.peak = fit.peak;
+    found.score = fit.score;
+    found.power = fit.power;
+    if (track.hits.size() < identifiedHits) {
+        found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
+        found.heardFactor = heardFactor(channel, table.stepOf(track.next), fit.time, trackRatio, found.fineFactor);
+        if (!track.hits.empty() && track.hits.back().burst == track.next - 1) {
+            const BurstHit& previous = track.hits.back();
+            double span = shapes[static_cast<std::size_t>(previous.burst / table.numAvg)].span;
+            found.unlikePrevious = unlike(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
+        }
+    }
+    // The line's own prediction, without a move the other channel found:
+    // a hit far from it starts a new stretch of the clock.
+    track.addHit(found, onLine + shape.span / 2, nominalRatio);
+    track.pendingMove = 0;
 }
 
 bool BurstLocator::tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted,
@@ -324,6 +363,10 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
         return;
     }
     track.state = BurstTrack::State::confirmed;
+    // Its hits lie on its own line: moves found before its first are in it.
+    track.shiftsSeen = static_cast<std::size_t>(std::count_if(shifts.begin(), shifts.end(), [&](const RunShift& shift) {
+        return shift.fromBurst <= track.hits.front().burst;
+    }));
     channel.confirmed = static_cast<int>(&track - channel.tracks.data());
     // However long the recording ran before playback, the run lasts as
     // long from its first burst.

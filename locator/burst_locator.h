@@ -28,6 +28,16 @@ struct ChannelBursts {
 /// above the silence before it. A confirmed burst must also follow a quiet
 /// lead-in (unless the run has none), so a recording that begins inside a
 /// step is refused rather than read from a later burst.
+/// Where the recording moved the run by more than the wide search reaches,
+/// or by whole bursts: a channel that tells the steps apart found, where its
+/// line put burst `fromBurst`, burst `fromBurst + by`, `moved` input frames
+/// after that place. The other channel's track follows it.
+struct RunShift {
+    std::int64_t fromBurst = 0;
+    std::int64_t by = 0;
+    double moved = 0;
+};
+
 struct BurstLocator {
     static constexpr int channelCount = 2;
     static constexpr int confirmations = 3;
@@ -41,6 +51,10 @@ struct BurstLocator {
     static constexpr int maxWideReach = 16384;
     /// How far the match of another frequency's burst is looked for.
     static constexpr int maxFactorReach = 512;
+    /// A burst matched this well keeps the generator's shape: a loopback's.
+    static constexpr double shapeKept = 0.999;
+    /// Bursts matched this well tell neighbouring steps of a sweep apart.
+    static constexpr double stepsTold = 0.9999;
 
     struct Channel {
         FrameRing ring;
@@ -59,6 +73,7 @@ struct BurstLocator {
     double nominalRatio = 1;       ///< input frames per played frame, nominal: the rates' ratio
     std::vector<BurstShape> shapes;  ///< each step's shape at the nominal ratio
     Channel channels[channelCount];
+    std::vector<RunShift> shifts;  ///< in the order found
     std::int64_t pushed = 0;
     std::int64_t giveUpAt = 0;
 
@@ -81,6 +96,8 @@ struct BurstLocator {
     const ChannelBursts& channel(int c) const { return channels[c].result; }
     /// The first loud sound's frequency on channel `c`, Hz (0 for none).
     double eventFrequency(int c) const { return channels[c].probe.frequency(); }
+    /// Input frame where the first loud sound on channel `c` began (0 for none).
+    std::int64_t eventStart(int c) const { return channels[c].probe.startFrame; }
     /// Input frames from the first loud sound on channel `c` to the next (0 for none).
     std::int64_t eventSpacing(int c) const { return channels[c].probe.spacing(); }
     /// Input frames the first loud sound on channel `c` lasted (0 for none).
@@ -92,7 +109,15 @@ private:
     bool evaluate(Channel& channel, BurstTrack& track);
     bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
                 double trackRatio, BurstFit& fit) const;
+    void recordHit(const Channel& channel, BurstTrack& track, const BurstShape& shape, const BurstFit& fit,
+                   double onLine);
     int wideReach(const BurstShape& shape, double trackRatio) const;
+    // Telling the steps apart, where a jump moved the run (run_shift.cpp).
+    bool tellsSteps(const BurstTrack& track) const;
+    int runReach(const BurstShape& shape, double trackRatio) const;
+    std::int64_t heardBurst(const Channel& channel, const BurstTrack& track, const BurstFit& fit,
+                            double trackRatio) const;
+    void followShifts(BurstTrack& track) const;
     double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
                        double& fine) const;
     double unlike(const Channel& channel, double earlier, double later, double span) const;

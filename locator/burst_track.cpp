@@ -79,10 +79,11 @@ int BurstTrack::reach(const StepTable& table, const BurstShape& shape, double no
 void BurstTrack::addHit(const BurstHit& hit, double expected, double nominal)
 {
     // A stretch of one hit has no clock of its own to be far from.
-    if (hits.size() >= stretchStart + 2 && std::fabs(hit.time - expected) > jumpFrames) {
+    if (jumpAhead || (hits.size() >= stretchStart + 2 && std::fabs(hit.time - expected) > jumpFrames)) {
         carriedRatio = ratio(nominal);
         stretchStart = hits.size();
     }
     hits.push_back(hit);
     missesInRow = 0;
+    jumpAhead = false;
 }

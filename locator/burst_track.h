@@ -42,6 +42,9 @@ struct BurstTrack {
     /// from there, and until three hits are in, `carriedRatio` holds.
     std::size_t stretchStart = 0;
     double carriedRatio = 0;
+    std::size_t shiftsSeen = 0;  ///< the locator's shifts this track has followed
+    double pendingMove = 0;      ///< input frames to add to the line's predictions until the next hit
+    bool jumpAhead = false;      ///< the next hit starts a new stretch
     bool cut = false;            ///< burst 0 began before the recording did
     double firstStart = 0;       ///< the first hit's start, input frames
     double firstPower = 0;       ///< the first hit's window power
@@ -59,7 +62,7 @@ struct BurstTrack {
 
     /// Adds `hit`; `expected` is the input frame where its window's middle
     /// was predicted. A hit more than `jumpFrames` from it starts a new
-    /// stretch of the clock fit.
+    /// stretch of the clock fit, as does any hit after `jumpAhead` was set.
     void addHit(const BurstHit& hit, double expected, double nominal);
 
     static constexpr double jumpFrames = 1.0;

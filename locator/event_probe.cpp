@@ -1,18 +1,26 @@
 #include "event_probe.h"
 
+#include <cmath>
+
 void EventProbe::push(double x)
 {
     ++frame;
     if (secondStart != 0)
         return;  // all it notes is noted
     if (started && !finished) {
-        if ((x > 0) != (previous > 0) && x != 0 && previous != 0) {
-            if (crossings++ == 0)
-                firstCrossing = frame;
-            lastCrossing = frame;
-        }
-        if (x != 0)
+        // Only a swing past the quiet's own level counts: a burst begins
+        // and ends touching zero, where a sample or two of the background
+        // would otherwise add crossings.
+        double margin = 4 + 3 * std::sqrt(quiet);
+        if (std::fabs(x) > margin) {
+            if (previous != 0 && (x > 0) != (previous > 0)) {
+                if (crossings < 3)
+                    earlyCrossings[crossings] = frame;
+                ++crossings;
+                lastCrossing = frame;
+            }
             previous = x;
+        }
         ++countedFrames;
     }
     blockSquares += x * x;

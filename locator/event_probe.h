@@ -20,7 +20,8 @@ struct EventProbe {
     std::int64_t endFrame = 0;        ///< where it ended; 0 while it lasts
     std::int64_t secondStart = 0;     ///< where the next event began; 0 for none yet
     int crossings = 0;
-    std::int64_t firstCrossing = 0, lastCrossing = 0;
+    std::int64_t earlyCrossings[3] = {0, 0, 0};  ///< the first three crossings' frames
+    std::int64_t lastCrossing = 0;
     double previous = 0;
 
     void start(double inputRate)
@@ -37,13 +38,18 @@ struct EventProbe {
     std::int64_t length() const { return endFrame > 0 ? endFrame - startFrame : 0; }
 
     /// The event's frequency in Hz, or 0 when there was none. The burst's
-    /// waveform crosses zero twice a cycle, a third and two thirds into it,
-    /// so n cycles put n - 2/3 of a cycle between the first crossing and
-    /// the last.
+    /// waveform crosses zero twice a cycle, a third and two thirds into it:
+    /// the gaps between crossings alternate between a third and two thirds
+    /// of a cycle, whichever crossing the count began with and wherever it
+    /// stopped (a burst longer than the frames counted).
     double frequency() const
     {
-        if (crossings < 2 || lastCrossing <= firstCrossing)
+        if (crossings < 2 || lastCrossing <= earlyCrossings[0])
             return 0;
-        return (crossings / 2.0 - 2.0 / 3.0) * rate / double(lastCrossing - firstCrossing);
+        int gaps = crossings - 1;
+        // One gap: a burst of one cycle, counted whole.
+        bool shortFirst = crossings < 3 || earlyCrossings[1] - earlyCrossings[0] < earlyCrossings[2] - earlyCrossings[1];
+        double cycles = gaps % 2 == 0 ? gaps / 2.0 : (gaps - 1) / 2.0 + (shortFirst ? 1.0 : 2.0) / 3.0;
+        return cycles * rate / double(lastCrossing - earlyCrossings[0]);
     }
 };

@@ -183,16 +183,24 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
     if (!speed.empty())
         return speed;
     const StepTable& table = locator.table;
-    if (!timing.anyFound()) {
-        for (int c = 0; c < BurstLocator::channelCount; ++c) {
-            double heard = locator.eventFrequency(c);
-            double first = table.steps.empty() ? 0 : table.steps.front().actFreq;
-            if (heard > 0 && std::fabs(heard / first - 1) > 0.1)
-                return "The first burst is near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
-                    + ": give the start frequency and mode the file was generated with.";
-        }
-        return "";
+    // No burst of the run found, or the first found well after a run of
+    // sounds at the run's spacing but another frequency (a sweep that
+    // reached the arguments' start frequency only later).
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        double spacing = table.interval * locator.nominalRatio;
+        bool earlierRun = timing.channels[c].found && locator.eventSpacing(c) > 0
+            && std::fabs(double(locator.eventSpacing(c)) / spacing - 1) < 0.02
+            && timing.channels[c].arrival - double(locator.eventStart(c)) > 1.5 * spacing;
+        if (timing.anyFound() && !earlierRun)
+            continue;
+        double heard = locator.eventFrequency(c);
+        double first = table.steps.empty() ? 0 : table.steps.front().actFreq;
+        if (heard > 0 && std::fabs(heard / first - 1) > 0.1)
+            return "The first burst is near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
+                + ": give the start frequency and mode the file was generated with.";
     }
+    if (!timing.anyFound())
+        return "";
     // Repetitions told by their samples, on the channel the clock comes
     // from, where the generator's shape cannot name the steps (a lone
     // microphone's filtered bursts).
@@ -273,9 +281,14 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
                 + "'s: the recording started after the first step; start recording before playback.";
     }
     // The last burst must be in the recording.
-    const ChannelTiming& judged = timing.channels[channelToJudge(timing)];
+    // On the last segment's line: frames lost or inserted on the way move it.
+    int judgedChannel = channelToJudge(timing);
+    const ChannelTiming& judged = timing.channels[judgedChannel];
     const StepInfo& last = table.steps.back();
-    double lastStart = judged.arrival + timing.ratio * table.playedOffset(table.bursts() - 1);
+    std::int64_t lastBurst = table.bursts() - 1;
+    double lastStart = timing.segments.empty()
+        ? judged.arrival + timing.ratio * table.playedOffset(lastBurst)
+        : timing.inputFrame(judgedChannel, lastBurst, table.playedOffset(lastBurst));
     double needed = lastStart + timing.ratio * last.duration;
     if (inputFrames < needed) {
         double stepFrames = timing.ratio * double(table.numAvg) * table.interval;

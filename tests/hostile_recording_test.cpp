@@ -148,6 +148,15 @@ const HostileCase cases[] = {
     {"LostEightFramesInSilence", edited(silenceFrame, -8, 30), {}, 0, {"jump:\t102\t-8.0\t"}, 0},
     {"LostSixtyFourFramesInSilence", edited(silenceFrame, -64), {}, 0, {"jump:\t102\t-64.0\t"}, 0},
     {"Lost1024FramesInSilence", edited(silenceFrame, -1024), {}, 0, {"jump:\t102\t-1024.0\t"}, 0},
+    {"Lost10000FramesInSilence", edited(silenceFrame - 5000, -10000), {}, 0, {"jump:\t102\t-10000.0\t"}, 0},
+    {"LostAWholeStep", edited(silenceFrame, -22050), {}, 0, {"jump:\t103\t-22050.0\t", "damaged 2:\t102\n"}, 1},
+    {"Lost15000FramesInSilence", edited(silenceFrame - 5000, -15000), {}, 0, {"jump:\t103\t-15000.0\t"}, 1},
+    {"InsertedAWholeStep", edited(silenceFrame, 22050), {}, 0, {"jump:\t102\t22050.0\t", "damaged 2:\tnone\n"}, 0},
+    {"LostAWholeBurstOfTwo", [] {
+         SyntheticRecording recording = edited(22050 + 201 * 22050 + 11025 + 1500, -22050);
+         recording.args = {"22050", "2"};
+         return recording;
+     }(), {}, 0, {"jump:\t103\t-22050.0\t", "damaged 2:\t102\n"}, 1},
     {"Inserted1024FramesInSilence", edited(silenceFrame, 1024), {}, 0, {"jump:\t102\t1024.0\t"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
     {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
@@ -200,6 +209,8 @@ const HostileCase cases[] = {
          return recording;
      }(), {"22050", "1", "--reference", "none"}, -7, {"was the file generated with numAvg 2?"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
+    {"StartFrequency2000", device(), {"22050", "1", "2000"}, -7,
+     {"The first burst is near 100 Hz, the arguments give a sweep from 2000 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
      {"The bursts follow a sweep from 100 Hz, the arguments give a sweep from 150 Hz"}, 0},
 };
