@@ -1,6 +1,7 @@
 #include "schedule_check.h"
 
 #include "report_format.h"
+#include "units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -344,7 +345,7 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
         // the clock's lines, and below 0.4 times its rate where a
         // recorder's own anti-alias filter begins to fall.
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
-            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * 44100 * locator.nominalRatio || hit.score < wellMatched)
+            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * sampleRate * locator.nominalRatio || hit.score < wellMatched)
                 continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);

@@ -1,6 +1,7 @@
 #include "step_judgement.h"
 
 #include "tone_burst.h"
+#include "units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,9 +86,36 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     return unexplained(hit) > 4 * usual + unexplainedFloor || std::fabs(level(hit) - expected) > levelDb;
 }
 
+// Whether the part of a device's burst that its shape leaves unexplained
+// stands out of the smooth course its two neighbours on each side give it
+// by more than the largest of theirs: a device's filters change that part
+// slowly from step to step, a dropout or a click inside the burst at once.
+bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
+               std::int64_t burst)
+{
+    const std::vector<BurstShape>& shapes = locator.shapes;
+    std::int64_t numAvg = locator.table.numAvg;
+    // Where the recording does not carry the second harmonic cleanly (near
+    // or above its half rate), that part changes from step to step anyway.
+    if (2 * locator.table.stepOf(burst).actFreq > 0.4 * sampleRate * locator.nominalRatio)
+        return false;
+    double left[5];
+    for (std::int64_t k = -2; k <= 2; ++k) {
+        auto near = byBurst.find(burst + k);
+        if (near == byBurst.end()
+            || shapes[static_cast<std::size_t>((burst + k) / numAvg)].harmonic
+                != shapes[static_cast<std::size_t>(burst / numAvg)].harmonic)
+            return false;
+        left[k + 2] = 1 - near->second->score * near->second->score;
+    }
+    double course = (-left[0] + 4 * left[1] + 4 * left[3] - left[4]) / 6;
+    double largest = std::max({left[0], left[1], left[3], left[4], unexplainedFloor});
+    return left[2] - course > largest;
+}
+
 // A device channel: its bursts missing between strong neighbours where
 // the stimulus carries one (`levels`, per step), or departing from their
-// neighbours.
+// neighbours or from the course they set.
 void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int c, const std::vector<double>& levels,
                  StepVerdict& verdict)
 {
@@ -116,7 +144,8 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
             if (before && after && timing.channels[c].levelAboveNoise >= 30
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
-        } else if (strong(burst) && departs(locator, byBurst, burst, deviceLevelDb)) {
+        } else if (strong(burst)
+                   && (departs(locator, byBurst, burst, deviceLevelDb) || bendsAway(locator, byBurst, burst))) {
             markBurst(verdict, table, c, burst);
         }
     }

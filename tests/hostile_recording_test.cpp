@@ -168,6 +168,11 @@ const HostileCase cases[] = {
     {"ThreeHertzInputCoupling", coupled(3), {}, 0, {"segments:\t1\n"}, 0},
     {"TenHertzInputCouplingAndALongLeadIn", coupled(10, 25), {}, 0, {"segments:\t1\n"}, 0},
     {"DeviceBehindAHighPass", highPassDevice(), {}, 0, {"damaged 1:\tnone\n"}, 0, false},
+    {"DropoutInAFilteredDevicesBurst", [] {
+         SyntheticRecording recording = highPassDevice();
+         recording.damage.push_back(ChannelDamage{0, 22050 + 100 * 22050 + 20, 22050 + 100 * 22050 + 40, 0});
+         return recording;
+     }(), {}, 0, {"damaged 1:\t101\n", "damaged 2:\tnone\n"}, 1, false},
     {"ClickOnTheLoopbackFirstBurst", [] {
          SyntheticRecording recording = device();
          recording.damage.push_back(ChannelDamage{1, 22100, 22101, 30000});
