@@ -5,6 +5,7 @@
 #include "burst_schedule.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "finding_words.h"
 #include "recording_start.h"
 #include "report_format.h"
 #include "schedule_check.h"
@@ -91,9 +92,10 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
     for (const ChannelTiming& channel : timing.channels)
         if (channel.found && (earliest == nullptr || channel.firstSteps < earliest->firstSteps))
             earliest = &channel;
-    std::string mismatch = scheduleMismatch(locator, timing, double(locator.pushed), schedule.sampRate);
-    if (!mismatch.empty()) {
-        errors << mismatch << std::endl;
+    // ravdelay has no options to name.
+    const FindingVoice voice;
+    if (std::optional<Finding> mismatch = scheduleFinding(locator, timing, double(locator.pushed), schedule.sampRate)) {
+        errors << findingText(*mismatch, locator.table, voice) << std::endl;
         return exitMismatch;
     }
     if (earliest == nullptr) {
@@ -103,8 +105,8 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
                << std::endl;
         return exitNotFound;
     }
-    for (const std::string& warning : recordingWarnings(locator, timing, false, false))
-        errors << warning << std::endl;
+    for (const Finding& finding : recordingFindings(locator, timing, false))
+        errors << findingText(finding, locator.table, voice) << std::endl;
     report << "delay:\t" << wholeFrame(earliest->firstSteps) << std::endl;
     return exitOk;
 }

@@ -1,6 +1,5 @@
 #include "schedule_check.h"
 
-#include "report_format.h"
 #include "units.h"
 
 #include <algorithm>
@@ -15,19 +14,12 @@ constexpr double generatorShape = 0.98;
 // burst's (a harmonic near a recorder's half rate makes it neither).
 constexpr double wellMatched = 0.99;
 
-// Three significant digits: "near 1000 Hz", "near 102 Hz".
-std::string rounded(double value)
+Finding found(FindingKind kind, double frequency = 0)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3g", value);
-    return fixedText(std::strtod(text, nullptr), 0);
-}
-
-std::string runOf(const StepTable& table)
-{
-    char text[realTextSize];
-    formatReal(table.steps.empty() ? 0 : table.steps.front().nomFreq, text);
-    return table.sweep ? std::string("a sweep from ") + text + " Hz" : std::string("a polar run at ") + text + " Hz";
+    Finding finding;
+    finding.kind = kind;
+    finding.frequency = frequency;
+    return finding;
 }
 
 int channelToJudge(const TimingSolution& timing)
@@ -89,7 +81,7 @@ double likelyStart(double frequency)
     return std::round(frequency / decade * 10) * decade / 10;
 }
 
-std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& timing)
+std::optional<Finding> heardElsewhere(const BurstLocator& locator, const TimingSolution& timing)
 {
     const StepTable& table = locator.table;
     int c = clockChannelOf(timing);
@@ -112,14 +104,14 @@ std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& ti
         starts.push_back(given * std::pow(factor, power));
     }
     if (starts.size() < 6)
-        return "";
+        return std::nullopt;
     std::sort(starts.begin(), starts.end());
     double start = starts[starts.size() / 2];
     std::size_t agreeing = static_cast<std::size_t>(std::count_if(
         starts.begin(), starts.end(), [&](double f) { return std::fabs(f / start - 1) <= 0.03; }));
     if (std::fabs(start / given - 1) < 0.005 || 4 * agreeing < 3 * starts.size()
         || std::fabs(likelyStart(start) / given - 1) < 0.005)
-        return "";
+        return std::nullopt;
     // Bursts a whole number of steps above the arguments' are a recording
     // that started late, which the checks below name.
     if (table.sweep && table.steps.size() > 1) {
@@ -127,17 +119,12 @@ std::string heardElsewhere(const BurstLocator& locator, const TimingSolution& ti
         std::sort(factors.begin(), factors.end());
         double late = std::log(factors[factors.size() / 2]) / std::log(stepRatio);
         if (late > 0.5 && std::fabs(late - std::round(late)) < 0.15)
-            return "";
+            return std::nullopt;
     }
-    std::string heard = fixedText(likelyStart(start), start < 10 ? 1 : 0);
+    double heard = likelyStart(start);
     if (!table.sweep && std::fabs(start / given - 0.5) < 0.01)
-        return "The bursts carry " + heard + " Hz and its " + rounded(given) + " Hz component; the arguments give "
-            + rounded(given) + " Hz: was the file generated at " + heard + " Hz?";
-    if (!table.sweep)
-        return "The bursts carry " + heard + " Hz, the arguments give " + runOf(table)
-            + ": give the frequency the file was generated with.";
-    return "The bursts follow a sweep from " + heard + " Hz, the arguments give " + runOf(table)
-        + ": give the start frequency the file was generated with.";
+        return found(FindingKind::harmonicTaken, heard);
+    return found(table.sweep ? FindingKind::otherStart : FindingKind::otherFrequency, heard);
 }
 
 // The usual recording rate within 1 % of `rate`, or `rate` to three digits.
@@ -147,16 +134,28 @@ double likelyRate(double rate)
                          176400.0, 192000.0, 352800.0, 384000.0})
         if (std::fabs(rate / usual - 1) < 0.01)
             return usual;
-    return std::strtod(rounded(rate).c_str(), nullptr);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3g", rate);
+    return std::strtod(text, nullptr);
+}
+
+// Each step holds `repeats` bursts, where the arguments give numAvg.
+Finding repeatsFinding(const StepTable& table, int repeats)
+{
+    Finding finding = found(FindingKind::repeatsDiffer);
+    finding.repeats = repeats;
+    finding.spacing = double(repeats) * table.interval;
+    finding.expectedSpacing = double(table.numAvg) * table.interval;
+    return finding;
 }
 
 } // namespace
 
-std::string speedMismatch(const BurstLocator& locator, double inputRate)
+std::optional<Finding> speedFinding(const BurstLocator& locator, double inputRate)
 {
     const StepTable& table = locator.table;
     if (table.steps.empty())
-        return "";
+        return std::nullopt;
     double expected = table.interval * locator.nominalRatio;
     double expectedLength = table.steps.front().duration * locator.nominalRatio;
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
@@ -167,21 +166,25 @@ std::string speedMismatch(const BurstLocator& locator, double inputRate)
         // The first burst is measured to a block of the probe: a quarter
         // of its length either way is allowed.
         double stretch = spacing / expected;
-        if (std::fabs(stretch - 1) > 0.02 && std::fabs(length / expectedLength / stretch - 1) < 0.25)
-            return "The bursts come every " + fixedText(spacing, 0) + " frames and last " + fixedText(length, 0)
-                + ", where the arguments give " + fixedText(expected, 0) + " and " + fixedText(expectedLength, 0)
-                + ": the recording plays at " + fixedText(1 / stretch, 3)
-                + " times its speed, so the sample rate looks wrong (the file says " + fixedText(inputRate, 0)
-                + " Hz; it was made at about " + fixedText(likelyRate(inputRate * stretch), 0) + " Hz).";
+        if (std::fabs(stretch - 1) > 0.02 && std::fabs(length / expectedLength / stretch - 1) < 0.25) {
+            Finding finding = found(FindingKind::wrongSpeed);
+            finding.spacing = spacing;
+            finding.length = length;
+            finding.expectedSpacing = expected;
+            finding.expectedLength = expectedLength;
+            finding.speed = 1 / stretch;
+            finding.fileRate = inputRate;
+            finding.madeAt = likelyRate(inputRate * stretch);
+            return finding;
+        }
     }
-    return "";
+    return std::nullopt;
 }
 
-std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
-                             double inputRate)
+std::optional<Finding> scheduleFinding(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
+                                       double inputRate)
 {
-    std::string speed = speedMismatch(locator, inputRate);
-    if (!speed.empty())
+    if (std::optional<Finding> speed = speedFinding(locator, inputRate))
         return speed;
     const StepTable& table = locator.table;
     // No burst of the run found, or the first found well after a run of
@@ -197,21 +200,17 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         double heard = locator.eventFrequency(c);
         double first = table.steps.empty() ? 0 : table.steps.front().actFreq;
         if (heard > 0 && std::fabs(heard / first - 1) > 0.1)
-            return "The first burst is near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
-                + ": give the start frequency and mode the file was generated with.";
+            return found(FindingKind::firstBurstElsewhere, heard);
     }
     if (!timing.anyFound())
-        return "";
+        return std::nullopt;
     // Repetitions told by their samples, on the channel the clock comes
     // from, where the generator's shape cannot name the steps (a lone
     // microphone's filtered bursts).
     int repeats = table.sweep ? repeatsHeard(locator, clockChannelOf(timing)) : 0;
     if (repeats > 0 && repeats != table.numAvg)
-        return "Bursts repeat every " + std::to_string(std::int64_t(repeats) * table.interval)
-            + " frames, the arguments give " + std::to_string(std::int64_t(table.numAvg) * table.interval)
-            + ": was the file generated with numAvg " + std::to_string(repeats) + "?";
-    std::string heard = heardElsewhere(locator, timing);
-    if (!heard.empty())
+        return repeatsFinding(table, repeats);
+    if (std::optional<Finding> heard = heardElsewhere(locator, timing))
         return heard;
     // Only bursts that keep the generator's shape can be named among
     // neighbouring steps; a device's filters blur them. The channel whose
@@ -263,23 +262,20 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         for (std::size_t i = 1; i < named.size(); ++i)
             everyOther += named[i]->burst - named[i - 1]->burst == 2;
         if (table.sweep && table.interval == 22050 && 2 * everyOther > named.size())
-            return "Bursts come every 44100 frames, the arguments give 22050: was the file generated as a polar run?";
+            return found(FindingKind::polarSpacing);
         if (2 * following < named.size() - 1)
-            return "The bursts do not follow " + runOf(table) + " (the first is near " + rounded(heard)
-                + " Hz): give the arguments the file was generated with.";
+            return found(FindingKind::notFollowing, heard);
         if (!changed && table.sweep && named.back()->burst - named.front()->burst >= table.numAvg)
-            return "The bursts all lie near " + rounded(heard) + " Hz, the arguments give " + runOf(table)
-                + ": was the file generated as a polar run?";
+            return found(FindingKind::allOneFrequency, heard);
         if (changed && !table.sweep)
-            return "The bursts' frequency rises from near " + rounded(heard) + " Hz, the arguments give "
-                + runOf(table) + ": was the file generated as a sweep?";
+            return found(FindingKind::risingFrequency, heard);
         if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
-            return "Bursts repeat every " + std::to_string(repeats * table.interval) + " frames, the arguments give "
-                + std::to_string(std::int64_t(table.numAvg) * table.interval)
-                + ": was the file generated with numAvg " + std::to_string(repeats) + "?";
-        if (table.sweep && first > 0)
-            return "The first burst found is near " + rounded(heard) + " Hz, step " + std::to_string(first + 1)
-                + "'s: the recording started after the first step; start recording before playback.";
+            return repeatsFinding(table, static_cast<int>(repeats));
+        if (table.sweep && first > 0) {
+            Finding finding = found(FindingKind::startedLate, heard);
+            finding.step = first;
+            return finding;
+        }
     }
     // The last burst must be in the recording.
     // On the last segment's line: frames lost or inserted on the way move it.
@@ -295,23 +291,23 @@ std::string scheduleMismatch(const BurstLocator& locator, const TimingSolution& 
         double stepFrames = timing.ratio * double(table.numAvg) * table.interval;
         long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
         step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
-        return "The recording ends in step " + std::to_string(step) + " of " + std::to_string(table.steps.size())
-            + ": " + fixedText((needed - inputFrames) / inputRate, 1)
-            + " s are missing; record for longer.";
+        Finding finding = found(FindingKind::endsEarly);
+        finding.step = step - 1;
+        finding.steps = static_cast<std::int64_t>(table.steps.size());
+        finding.seconds = (needed - inputFrames) / inputRate;
+        return finding;
     }
-    return "";
+    return std::nullopt;
 }
 
-std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                           bool referenceNone, bool referenceOption)
+std::vector<Finding> recordingFindings(const BurstLocator& locator, const TimingSolution& timing, bool referenceNone)
 {
-    std::vector<std::string> warnings;
+    std::vector<Finding> findings;
     const StepTable& table = locator.table;
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         const ChannelTiming& channel = timing.channels[c];
         if (!channel.found)
             continue;
-        std::string name = "channel " + std::to_string(c + 1);
         const std::vector<BurstHit>& hits = locator.channel(c).hits;
         const BurstHit* firstClipped = nullptr;
         double loudest = 0;
@@ -321,45 +317,50 @@ std::vector<std::string> recordingWarnings(const BurstLocator& locator, const Ti
             loudest = std::max(loudest, std::fabs(hit.unclipped) * 24000);
         }
         if (firstClipped != nullptr) {
-            double over = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
-            const StepInfo& step = table.stepOf(firstClipped->burst);
-            warnings.push_back("Warning: " + name + " reaches full scale from step "
-                               + std::to_string(firstClipped->burst / table.numAvg + 1) + " (" + rounded(step.nomFreq)
-                               + " Hz) on: lower the recording level by at least " + fixedText(over, 0) + " dB.");
+            Finding finding = found(FindingKind::clipped, table.stepOf(firstClipped->burst).nomFreq);
+            finding.channel = c;
+            finding.step = firstClipped->burst / table.numAvg;
+            finding.decibels
+                = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
+            findings.push_back(finding);
         }
-        if (channel.levelAboveNoise < 20)
-            warnings.push_back("Warning: " + name + "'s bursts are only " + fixedText(channel.levelAboveNoise, 1)
-                               + " dB above the lead-in's noise: raise the level or lower the noise.");
+        if (channel.levelAboveNoise < 20) {
+            Finding finding = found(FindingKind::weak);
+            finding.channel = c;
+            finding.decibels = channel.levelAboveNoise;
+            findings.push_back(finding);
+        }
     }
     int device = timing.reference < 0 ? -1 : 1 - timing.reference;
     if (timing.reference == 0 && timing.channels[1].found)
-        warnings.push_back("Warning: the loopback is on channel 1 and the device on channel 2; the usual wiring "
-                           "has the loopback on channel 2, and \"dB diff\" reads channel 1 against channel 2.");
+        findings.push_back(found(FindingKind::loopbackOnFirst));
     if (timing.reference < 0 && !referenceNone)
-        warnings.push_back(std::string("Warning: no channel looks like a loopback; without one the clock comes from "
-                                       "the device (")
-                           + (referenceOption ? "give --reference none to say so, or " : "") + "check the wiring).");
+        findings.push_back(found(FindingKind::noLoopback));
     if (timing.reference >= 0) {
         double low = 1e300, high = -1e300;
         // Only the bursts the recording carries whole and well matched: on
         // the clock's lines, and below 0.4 times its rate where a
         // recorder's own anti-alias filter begins to fall.
         for (const BurstHit& hit : locator.channel(timing.reference).hits) {
-            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * sampleRate * locator.nominalRatio || hit.score < wellMatched)
+            if (timing.isOffLine(hit.burst) || table.stepOf(hit.burst).actFreq > 0.4 * sampleRate * locator.nominalRatio
+                || hit.score < wellMatched)
                 continue;
             double level = 20 * std::log10(std::max(std::fabs(hit.amplitude), 1e-12));
             low = std::min(low, level);
             high = std::max(high, level);
         }
-        if (high - low > 0.5)
-            warnings.push_back("Warning: the loopback on channel " + std::to_string(timing.reference + 1)
-                               + " varies by " + fixedText(high - low, 1)
-                               + " dB across the run, so it is not a loopback: check the wiring"
-                               + (referenceOption ? " or give --reference." : "."));
+        if (high - low > 0.5) {
+            Finding finding = found(FindingKind::loopbackVaries);
+            finding.channel = timing.reference;
+            finding.decibels = high - low;
+            findings.push_back(finding);
+        }
     }
     if (device >= 0 && timing.channels[device].found && timing.channels[device].polarity < 0
-        && timing.channels[device].polaritySure)
-        warnings.push_back("Note: channel " + std::to_string(device + 1)
-                           + " is inverted against the loopback (polarity -1).");
-    return warnings;
+        && timing.channels[device].polaritySure) {
+        Finding finding = found(FindingKind::inverted);
+        finding.channel = device;
+        findings.push_back(finding);
+    }
+    return findings;
 }

@@ -2,6 +2,7 @@
 
 #include "exit_codes.h"
 #include "report_format.h"
+#include "finding_words.h"
 #include "schedule_check.h"
 
 #include <cmath>
@@ -35,6 +36,9 @@ std::string runText(const std::pair<std::int64_t, std::int64_t>& run)
     return text;
 }
 
+// ravprep's options, where a finding's sentence names one.
+const FindingVoice prepVoice{"give --reference none to say so, or ", " or give --reference"};
+
 std::string hertz(double value)
 {
     return fixedText(value, value < 100 ? 1 : 0) + " Hz";
@@ -55,13 +59,13 @@ std::string stepList(const std::vector<std::int64_t>& steps)
 Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames)
 {
-    std::string mismatch = scheduleMismatch(locator, timing, inputFrames, inputRate);
-    std::string speed = speedMismatch(locator, inputRate);
-    if (!speed.empty())
-        return {exitMismatch, speed};
+    const StepTable& table = locator.table;
+    std::optional<Finding> mismatch = scheduleFinding(locator, timing, inputFrames, inputRate);
+    if (std::optional<Finding> speed = speedFinding(locator, inputRate))
+        return {exitMismatch, findingText(*speed, table, prepVoice)};
     if (!timing.anyFound()) {
-        if (!mismatch.empty())
-            return {exitMismatch, mismatch};
+        if (mismatch)
+            return {exitMismatch, findingText(*mismatch, table, prepVoice)};
         return {exitNotFound, "No tone burst found in either channel: the recording holds no burst of the run's "
                               "shape after a quiet lead-in. Check the wiring, the level and the arguments, and "
                               "start recording before playback."};
@@ -71,9 +75,8 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                                   + " ppm (a ratio of " + fixedText(timing.ratio / locator.nominalRatio, 4)
                                   + "), more than 1000: the sample rate looks wrong (the file says "
                                   + fixedText(inputRate, 0) + " Hz)."};
-    if (!mismatch.empty())
-        return {exitMismatch, mismatch};
-    const StepTable& table = locator.table;
+    if (mismatch)
+        return {exitMismatch, findingText(*mismatch, table, prepVoice)};
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         std::vector<std::int64_t> damaged = verdict.damagedSteps(c);
         if (double(damaged.size()) <= damagedShare * double(table.steps.size()))
@@ -101,8 +104,9 @@ std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingS
                                       const StepVerdict& verdict, bool noReference,
                                       const std::string& damagedConsequence)
 {
-    std::vector<std::string> warnings
-        = recordingWarnings(locator, timing, noReference, true);
+    std::vector<std::string> warnings;
+    for (const Finding& finding : recordingFindings(locator, timing, noReference))
+        warnings.push_back(findingText(finding, locator.table, prepVoice));
     double phase = timing.phaseSpread(locator.table);
     if (timing.reference < 0 && !timing.clockFromRepeats && phase > phaseWarning)
         warnings.push_back("Warning: without a loopback and with numAvg 1 the clock is known to "

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "findings.h"
+#include "step_table.h"
+
+#include <string>
+
+/// What a program adds to a finding's sentence: the options it has.
+struct FindingVoice {
+    /// Where no channel looks like a loopback, before "check the wiring"
+    /// (empty for a program that cannot be told so).
+    std::string noLoopbackHint;
+    /// Where the loopback varies, after "check the wiring" (empty for none).
+    std::string loopbackHint;
+};
+
+/// The finding as one line for the user, about the run `table` the
+/// arguments give, with `voice`'s options.
+std::string findingText(const Finding& finding, const StepTable& table, const FindingVoice& voice);
