@@ -3,10 +3,6 @@
 #include <cstdint>
 #include <iosfwd>
 
-/// The largest file the 32-bit size fields describe, as the header records
-/// read them (signed).
-constexpr std::int64_t largestWavFile = 0x7FFFFFFF;
-
 /// The most data bytes a file's 32-bit size fields describe: the count plus
 /// 36 must stay below 2^32 (read unsigned, as every program but the
 /// header dump does).

@@ -4,6 +4,7 @@
 #include "burst_writer.h"
 #include "command_line.h"
 #include "exit_codes.h"
+#include "stereo_wav_writer.h"
 #include "wav_header.h"
 
 #include <fstream>
@@ -19,15 +20,15 @@ int runGenerator(int argc, const char* const* argv, std::ostream& report, std::o
     if (code != exitOk)
         return code;
     const char* fileName = argv[1];
-    const WavHeader header = WavHeader::forData(schedule.dataBytes());
-
     std::ofstream out(fileName, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out) {
         errors << "Failed to open output file: " << fileName << std::endl;
         return exitOpen;
     }
-    header.write(out);
-    if (!out) {
+    // The arguments were refused above where the header cannot describe
+    // the file; its size fields hold the data bytes as unsigned values.
+    StereoWavWriter wav(out);
+    if (!wav.begin(std::int64_t(static_cast<std::uint32_t>(schedule.dataBytes())) / StereoWavWriter::frameBytes)) {
         errors << "Failed to write header info to disk." << std::endl;
         return exitHeader;
     }

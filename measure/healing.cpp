@@ -1,6 +1,6 @@
 #include "healing.h"
 
-#include "bits.h"
+#include "stereo_wav_writer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -121,13 +121,7 @@ bool applySplices(const std::string& path, const std::vector<Splice>& splices, s
         file.seekp(44 + 4 * splice.to);
         file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    // The two size fields of the 44-byte header, as unsigned 32-bit values.
-    for (std::int64_t field : {std::int64_t(4), std::int64_t(40)}) {
-        unsigned char size[4];
-        putLittleEndian32(size, static_cast<std::int32_t>(static_cast<std::uint32_t>(4 * frames + (field == 4 ? 36 : 0))));
-        file.seekp(field);
-        file.write(reinterpret_cast<const char*>(size), 4);
-    }
+    writeStereoWavSizes(file, frames);
     file.close();
     std::error_code failed;
     if (!file)

@@ -1,7 +1,9 @@
 #include "recording_sink.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 bool RecordingSink::open(const std::string& path, int serverRate, std::int64_t frameTarget)
 {
@@ -12,8 +14,9 @@ bool RecordingSink::open(const std::string& path, int serverRate, std::int64_t f
             error = "the resampler refused " + std::to_string(serverRate) + " Hz to 44100 Hz";
             return false;
         }
-    if (!writer.open(path)) {
-        error = writer.error;
+    file.open(path, std::ios::binary | std::ios::trunc);
+    if (!file || !writer.begin(0)) {
+        error = std::strerror(errno);
         return false;
     }
     return true;
@@ -52,18 +55,19 @@ bool RecordingSink::write()
     count = static_cast<std::size_t>(std::min<std::int64_t>(count, std::max<std::int64_t>(0, target - writer.written)));
     frames.resize(2 * count);
     for (std::size_t i = 0; i < count; ++i)
-        for (int channel = 0; channel < 2; ++channel) {
-            double sample = std::round(converted[channel][i]);
-            frames[2 * i + channel] = static_cast<std::int16_t>(std::clamp(sample, -32768.0, 32767.0));
-        }
+        for (int channel = 0; channel < 2; ++channel)
+            frames[2 * i + channel] = toSample16(converted[channel][i]);
     for (std::vector<double>& samples : converted)
         samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(count));
     if (writer.written >= target) {
         for (std::vector<double>& samples : converted)
             samples.clear();
     }
-    if (count > 0 && !writer.write(frames.data(), static_cast<std::int64_t>(count))) {
-        error = writer.error;
+    if (count == 0)
+        return true;
+    writer.put(frames.data(), static_cast<std::int64_t>(count));
+    if (!writer.fixSizes()) {
+        error = "the disk refused the recording's frames";
         return false;
     }
     return true;
@@ -81,8 +85,9 @@ bool RecordingSink::finish(bool complete)
             samples.assign(missing, 0.0);
         written = write();
     }
-    if (!writer.close() && written) {
-        error = writer.error;
+    file.close();
+    if (!file && written) {
+        error = "the disk refused the recording's end";
         return false;
     }
     return written;

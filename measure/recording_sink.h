@@ -3,18 +3,22 @@
 #include "jack_session.h"
 #include "level_meter.h"
 #include "resampler.h"
-#include "sound_writer.h"
+#include "stereo_wav_writer.h"
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
 /// The recording on its way from the server to its file: taken from the
 /// session's capture rings, metered, converted back to 44100 Hz when the
 /// server runs at another rate, rounded to 16 bits and written, up to the
-/// frames that a complete run records.
+/// frames that a complete run records. The header's sizes are brought up to
+/// date after every write, so a file left by a run that ends early still
+/// describes the frames it holds.
 struct RecordingSink {
-    SoundWriter writer;
+    std::ofstream file;
+    StereoWavWriter writer{file};
     bool resampling = false;
     Resampler resamplers[2];
     std::int64_t target = 0;   ///< frames of a complete recording

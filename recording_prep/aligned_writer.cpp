@@ -2,6 +2,7 @@
 
 #include "bits.h"
 #include "channel_aligner.h"
+#include "stereo_wav_writer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,13 +49,11 @@ struct SixteenBitSink {
     void put(unsigned char* pair, int c, std::int64_t step, double sample)
     {
         bool damaged = step >= 0 && verdict.damaged[c][static_cast<std::size_t>(step)] != 0;
-        double value = damaged ? 0.0 : std::nearbyint(sample);
-        if (value > 32767 || value < -32768) {
-            ++output.clipped[c];
-            value = std::max(-32768.0, std::min(32767.0, value));
-        }
+        bool held = false;
+        std::int16_t value = damaged ? 0 : toSample16(sample, held);
+        output.clipped[c] += held;
         output.nonzero[c] += value != 0;
-        putLittleEndian16(pair + 2 * c, static_cast<std::int32_t>(value));
+        putLittleEndian16(pair + 2 * c, value);
     }
 
     bool take(std::int64_t first, const double* pairs, std::int64_t count)

@@ -8,8 +8,8 @@
 #include "prep_options.h"
 #include "replacing_file.h"
 #include "step_table.h"
+#include "stereo_wav_writer.h"
 #include "timed_recording.h"
-#include "wav_header.h"
 
 #include <ostream>
 #include <string>
@@ -28,7 +28,7 @@ int writeOutput(TimedRecording& recording, const PrepOptions& options, AlignedOu
         errors << "Failed to open output file: " << options.aligned << std::endl;
         return exitOpen;
     }
-    WavHeader::forData(static_cast<std::int32_t>(frames * 4)).write(out.out);
+    StereoWavWriter(out.out).begin(frames);
     const int inputs[2] = {options.input.channelA - 1, options.input.channelB - 1};
     std::string error;
     if (!writeAlignedFrames(recording.file, inputs, stretches, recording.locator->table, recording.verdict, out.out,

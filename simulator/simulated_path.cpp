@@ -1,6 +1,7 @@
 #include "simulated_path.h"
 
 #include "bits.h"
+#include "stereo_wav_writer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,11 +53,6 @@ struct ChannelRun {
         return delayed;
     }
 };
-
-std::int16_t clipped(double value)
-{
-    return static_cast<std::int16_t>(std::fmax(-32768.0, std::fmin(32767.0, value)));
-}
 
 // A turntable turning channel 1 away in 5 degree steps, one per second.
 double cardioidGain(std::int64_t frame, std::int64_t start)
@@ -118,12 +114,14 @@ std::complex<double> ChannelPath::response(double frequencyHz) const
     return gain * filter.response(frequencyHz) * std::polar(1.0, -2 * pi * frequencyHz * delayFrames / sampleRate);
 }
 
-bool SimulatedPath::record(std::istream& in, const unsigned char (&header)[44], std::ostream& out) const
+bool SimulatedPath::record(std::istream& in, std::int64_t inputFrames, std::ostream& out) const
 {
     unsigned char ignored[44];
     if (!in.read(reinterpret_cast<char*>(ignored), 44))
         return false;
-    out.write(reinterpret_cast<const char*>(header), 44);
+    StereoWavWriter wav(out);
+    if (!wav.begin(inputFrames + extraFramesBefore))
+        return false;
     ChannelRun runs[2] = {ChannelRun(channels[0], noiseSeed), ChannelRun(channels[1], noiseSeed + 1)};
     std::vector<unsigned char> input(4 * blockFrames);
     std::vector<unsigned char> output(4 * blockFrames);
@@ -144,23 +142,21 @@ bool SimulatedPath::record(std::istream& in, const unsigned char (&header)[44], 
         for (std::size_t i = 0; i < frames; ++i, ++frame)
             for (int c = 0; c < 2; ++c) {
                 double x = littleEndian16(&input[4 * i + 2 * static_cast<std::size_t>(c)]);
-                std::int16_t y = clipped(runs[c].step(x, frame, noiseRms));
+                double y = runs[c].step(x, frame, noiseRms);
                 if (c == 0 && cardioidStart >= 0 && frame >= cardioidStart)
-                    y = static_cast<std::int16_t>(y * cardioidGain(frame, cardioidStart));
-                putLittleEndian16(&output[4 * i + 2 * static_cast<std::size_t>(c)], y);
+                    y *= cardioidGain(frame, cardioidStart);
+                putLittleEndian16(&output[4 * i + 2 * static_cast<std::size_t>(c)], toSample16(y));
             }
-        out.write(reinterpret_cast<const char*>(output.data()), static_cast<std::streamsize>(4 * frames));
+        wav.putPacked(output.data(), static_cast<std::int64_t>(frames));
     }
     return true;
 }
 
 std::string SimulatedPath::record(const std::string& generated) const
 {
-    unsigned char header[44] = {};
-    std::copy_n(generated.begin(), std::min<std::size_t>(44, generated.size()), header);
     std::istringstream in(generated);
     std::ostringstream out;
-    record(in, header, out);
+    record(in, generated.size() < 44 ? 0 : std::int64_t(generated.size() - 44) / StereoWavWriter::frameBytes, out);
     std::string recording = out.str();
     if (keepBytes >= 0 && static_cast<std::size_t>(keepBytes) < recording.size())
         recording.resize(static_cast<std::size_t>(keepBytes));

@@ -51,9 +51,10 @@ struct SimulatedPath {
 
     std::string record(const std::string& generated) const;
 
-    /// The same, streamed: reads the 44-byte header and the frames from
-    /// `in` and writes the recording to `out` a block at a time, so memory
-    /// stays bounded whatever the length. The header is written as
-    /// `header` gives it. Returns false when `in` holds no header.
-    bool record(std::istream& in, const unsigned char (&header)[44], std::ostream& out) const;
+    /// The same, streamed: reads the 44-byte header and `inputFrames`
+    /// frames from `in` and writes the recording (the header for them and
+    /// the latency's frames ahead of them) to `out` a block at a time, so
+    /// memory stays bounded whatever the length. Returns false when `in`
+    /// holds no header or the header cannot describe the recording.
+    bool record(std::istream& in, std::int64_t inputFrames, std::ostream& out) const;
 };

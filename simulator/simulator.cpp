@@ -1,11 +1,11 @@
 #include "simulator.h"
 
-#include "bits.h"
 #include "command_line.h"
 #include "exit_codes.h"
 #include "replacing_file.h"
 #include "same_file.h"
 #include "sim_options.h"
+#include "stereo_wav_writer.h"
 #include "wav_header.h"
 
 #include <cstdint>
@@ -32,25 +32,22 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     }
     const std::int64_t inputBytes = in.tellg();
     in.seekg(0);
-    unsigned char header[44] = {};
-    if (inputBytes < 44 || !in.read(reinterpret_cast<char*>(header), 44) || !in.seekg(0)) {
+    if (inputBytes < 44) {
         errors << "ravsim: " << options.input << " holds no 44-byte WAV header" << std::endl;
         return exitHeader;
     }
     // The recording's header describes what is written: the input's frames
     // and the latency ahead of them.
-    const std::int64_t dataBytes = (inputBytes - 44) / 4 * 4 + 4 * std::int64_t(options.path.extraFramesBefore);
-    if (44 + dataBytes > largestWavFile) {
-        errors << "ravsim: --latency " << options.path.extraFramesBefore << ": the recording would exceed the "
-               << largestWavFile << " bytes that a WAV file's size fields hold." << std::endl;
+    const std::int64_t inputFrames = (inputBytes - 44) / StereoWavWriter::frameBytes;
+    if (inputFrames + options.path.extraFramesBefore > StereoWavWriter::maxFrames) {
+        errors << "ravsim: --latency " << options.path.extraFramesBefore << ": the recording would hold more than "
+               << "the " << largestWavData << " data bytes that the WAV size fields can describe." << std::endl;
         return exitUsage;
     }
-    putLittleEndian32(header + 4, static_cast<std::int32_t>(36 + dataBytes));
-    putLittleEndian32(header + 40, static_cast<std::int32_t>(dataBytes));
     // Written beside its name and renamed into place when whole, so that a
     // failed run leaves any earlier recording as it was.
     ReplacingFile out;
-    if (!out.open(options.output) || !options.path.record(in, header, out.out) || !out.commit()) {
+    if (!out.open(options.output) || !options.path.record(in, inputFrames, out.out) || !out.commit()) {
         errors << "ravsim: cannot write " << options.output << std::endl;
         return exitStreamFailed;
     }

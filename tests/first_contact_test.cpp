@@ -75,42 +75,59 @@ TEST(FirstContact, RavprepOptionsMayStandFirst)
 }
 #endif
 
-TEST(Simulator, EveryBadValueIsRefusedWithOneLineNamingIt)
+struct BadSimValue {
+    std::vector<std::string> options;
+    const char* line;
+};
+
+void PrintTo(const BadSimValue& c, std::ostream* out)
+{
+    *out << c.line;
+}
+
+class SimulatorRefuses : public ::testing::TestWithParam<BadSimValue> {};
+
+TEST_P(SimulatorRefuses, TheBadValueWithOneLineNamingIt)
+{
+    const BadSimValue& c = GetParam();
+    TempDir dir;
+    const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
+    ASSERT_EQ(runGeneratorWith({in, "100", "1", "2000", "polar"}).code, exitOk);
+    std::vector<std::string> args{in, out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    RunResult result = runFlow(runSimulator, "ravsim", args);
+    EXPECT_EQ(result.code, exitUsage);
+    EXPECT_EQ(result.errors.rfind(c.line, 0), 0u) << result.errors;
+    EXPECT_FALSE(exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SimulatorRefuses,
+    ::testing::Values(
+        BadSimValue{{"--latency", "abc"}, "ravsim: --latency abc: is not a whole number."},
+        BadSimValue{{"--latency", "-100000000"}, "ravsim: --latency -100000000: must be at least 0."},
+        BadSimValue{{"--latency", "2000000000"}, "ravsim: --latency 2000000000: the recording would hold more than"},
+        BadSimValue{{"--latency", "99999999999"}, "ravsim: --latency 99999999999: must be at most 2147483647."},
+        BadSimValue{{"--device-on", "3"}, "ravsim: --device-on 3: must be 1, 2 or both."},
+        BadSimValue{{"--gain", "x"}, "ravsim: --gain x: is not a number."},
+        BadSimValue{{"--gain", "3dB"}, "ravsim: --gain 3dB: is not a number."},
+        BadSimValue{{"--delay", "-1"}, "ravsim: --delay -1: must be at least 0."},
+        BadSimValue{{"--q", "0"}, "ravsim: --q 0: must be above 0."},
+        BadSimValue{{"--q", "-2"}, "ravsim: --q -2: must be above 0."},
+        BadSimValue{{"--lowpass", "30000"}, "ravsim: --lowpass 30000: must be at most 22050."},
+        BadSimValue{{"--highpass", "22050"}, "ravsim: --highpass 22050: must be below 22050, half the sample rate."},
+        BadSimValue{{"--peaking", "1000,2"}, "ravsim: --peaking 1000,2: the gain is not a number."},
+        BadSimValue{{"--peaking", "1000,0,3"}, "ravsim: --peaking 1000,0,3: the Q must be above 0."},
+        BadSimValue{{"--noise", "-5"}, "ravsim: --noise -5: must be at least 0."},
+        BadSimValue{{"--lowpass", "1000", "--highpass", "50"}, "ravsim: give one of --lowpass, --highpass and --peaking"},
+        BadSimValue{{"--cardioid"}, "--cardioid refused: it needs a value."},
+        BadSimValue{{"--bogus", "1"}, "--bogus refused: ravsim has no such option."}));
+
+TEST(Simulator, RefusesItsInputAsOutputAndAMissingInput)
 {
     TempDir dir;
     const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
     ASSERT_EQ(runGeneratorWith({in, "100", "1", "2000", "polar"}).code, exitOk);
-    struct Case {
-        std::vector<std::string> options;
-        const char* line;
-    } cases[] = {
-        {{"--latency", "abc"}, "ravsim: --latency abc: is not a whole number."},
-        {{"--latency", "-100000000"}, "ravsim: --latency -100000000: must be at least 0."},
-        {{"--latency", "2000000000"}, "ravsim: --latency 2000000000: the recording would exceed"},
-        {{"--latency", "99999999999"}, "ravsim: --latency 99999999999: must be at most 2147483647."},
-        {{"--device-on", "3"}, "ravsim: --device-on 3: must be 1, 2 or both."},
-        {{"--gain", "x"}, "ravsim: --gain x: is not a number."},
-        {{"--gain", "3dB"}, "ravsim: --gain 3dB: is not a number."},
-        {{"--delay", "-1"}, "ravsim: --delay -1: must be at least 0."},
-        {{"--q", "0"}, "ravsim: --q 0: must be above 0."},
-        {{"--q", "-2"}, "ravsim: --q -2: must be above 0."},
-        {{"--lowpass", "30000"}, "ravsim: --lowpass 30000: must be at most 22050."},
-        {{"--highpass", "22050"}, "ravsim: --highpass 22050: must be below 22050, half the sample rate."},
-        {{"--peaking", "1000,2"}, "ravsim: --peaking 1000,2: the gain is not a number."},
-        {{"--peaking", "1000,0,3"}, "ravsim: --peaking 1000,0,3: the Q must be above 0."},
-        {{"--noise", "-5"}, "ravsim: --noise -5: must be at least 0."},
-        {{"--lowpass", "1000", "--highpass", "50"}, "ravsim: give one of --lowpass, --highpass and --peaking"},
-        {{"--cardioid"}, "--cardioid refused: it needs a value."},
-        {{"--bogus", "1"}, "--bogus refused: ravsim has no such option."},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{in, out};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        RunResult result = runFlow(runSimulator, "ravsim", args);
-        EXPECT_EQ(result.code, exitUsage) << c.line;
-        EXPECT_EQ(result.errors.rfind(c.line, 0), 0u) << result.errors;
-        EXPECT_FALSE(exists(out)) << c.line;
-    }
     EXPECT_EQ(runFlow(runSimulator, "ravsim", {in, in}).code, exitUsage);
     EXPECT_EQ(runFlow(runSimulator, "ravsim", {dir.file("none.wav"), out}).code, exitOpen);
 }

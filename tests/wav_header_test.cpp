@@ -1,7 +1,9 @@
+#include "stereo_wav_writer.h"
 #include "wav_header.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 
@@ -97,4 +99,35 @@ TEST(WavHeader, ShortReadSetsEndOfFileAndKeepsObtainedBytes)
     std::istringstream exact(bytesOf(WavHeader::forData(0)));
     header.read(exact);
     EXPECT_FALSE(exact.eof());
+}
+
+TEST(StereoWavWriter, RoundsHalvesToEvenAndHoldsTheRange)
+{
+    struct Case {
+        double value;
+        std::int16_t sample;
+        bool held;
+    } cases[] = {{0.5, 0, false},         {1.5, 2, false},         {-2.5, -2, false},      {32767.4, 32767, false},
+                 {32767.5, 32767, true},  {-32768.5, -32768, false}, {-32769, -32768, true}, {1e300, 32767, true},
+                 {std::nan(""), 0, false}};
+    for (const Case& c : cases) {
+        bool held = !c.held;
+        EXPECT_EQ(toSample16(c.value, held), c.sample) << c.value;
+        EXPECT_EQ(held, c.held) << c.value;
+    }
+}
+
+TEST(StereoWavWriter, WritesTheGeneratorsHeaderAndFixesItsSizes)
+{
+    std::stringstream file;
+    StereoWavWriter writer(file);
+    EXPECT_FALSE(writer.begin(StereoWavWriter::maxFrames + 1));
+    ASSERT_TRUE(writer.begin(0));
+    const std::int16_t frames[] = {1, -2, 300, -32768};
+    writer.put(frames, 2);
+    ASSERT_TRUE(writer.fixSizes());
+    std::string bytes = file.str();
+    ASSERT_EQ(bytes.size(), 44u + 8u);
+    EXPECT_EQ(bytes.substr(0, 44), bytesOf(WavHeader::forData(8)));
+    EXPECT_EQ(bytes.substr(44), std::string("\x01\x00\xfe\xff\x2c\x01\x00\x80", 8));
 }
