@@ -122,25 +122,9 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         last = std::max(last, static_cast<std::int64_t>(std::ceil(predicted)) + reach + identifyLead);
     if (last >= channel.ring.pushed)
         return false;  // not yet in
-    bool held = channel.ring.holds(std::max<std::int64_t>(first, 0), last);
     BurstFit fit;
-    bool hit = held && tryFit(channel, track, shape, predicted, reach, trackRatio, fit);
-    // Nothing near the expected place, or only a neighbouring cycle of
-    // what may be a burst moved by a jump: the wide search decides.
-    if (held && wide > reach && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
-        BurstFit far;
-        if (tryFit(channel, track, shape, predicted, wide, trackRatio, far) && (!hit || far.score > fit.score)) {
-            fit = far;
-            hit = true;
-        }
-    }
-    // Beyond the wide search only a burst of the generator's shape counts.
-    BurstFit farthest;
-    if (held && !hit && whole > wide && tryFit(channel, track, shape, predicted, whole, trackRatio, farthest)
-        && farthest.score >= shapeKept) {
-        fit = farthest;
-        hit = true;
-    }
+    bool hit = channel.ring.holds(std::max<std::int64_t>(first, 0), last)
+        && search(channel, track, shape, predicted, {reach, wide, whole}, trackRatio, fit);
     if (!hit) {
         ++track.missesInRow;
         ++track.next;
@@ -163,6 +147,29 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     recordHit(channel, track, shape, fit, onLine);
     ++track.next;
     return true;
+}
+
+bool BurstLocator::search(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted,
+                          const SearchReach& reach, double trackRatio, BurstFit& fit) const
+{
+    bool hit = tryFit(channel, track, shape, predicted, reach.narrow, trackRatio, fit);
+    // Nothing near the expected place, or only a neighbouring cycle of
+    // what may be a burst moved by a jump: the wide search decides.
+    if (reach.wide > reach.narrow && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
+        BurstFit far;
+        if (tryFit(channel, track, shape, predicted, reach.wide, trackRatio, far) && (!hit || far.score > fit.score)) {
+            fit = far;
+            hit = true;
+        }
+    }
+    // Beyond the wide search only a burst of the generator's shape counts.
+    BurstFit farthest;
+    if (!hit && reach.whole > reach.wide && tryFit(channel, track, shape, predicted, reach.whole, trackRatio, farthest)
+        && farthest.score >= shapeKept) {
+        fit = farthest;
+        hit = true;
+    }
+    return hit;
 }
 
 void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const BurstShape& shape, const BurstFit& fit,
@@ -252,26 +259,7 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
     // wholly (a loopback) tells a start frequency 1 % off.
     static constexpr double fineFactors[] = {0.98, 0.99, 1.01, 1.02};
     fine = 1;
-    // The match of another frequency's shape may lie up to a period of the
-    // heard burst away from where that burst starts (`wide`), or, a few
-    // percent off, within a few percent of the burst's length.
-    auto scoreAt = [&](double factor, bool wide) {
-        // A burst of whole cycles at another frequency lasts longer or
-        // shorter by the same factor.
-        StepInfo heard = step;
-        heard.omega = step.omega * factor;
-        heard.actFreq = step.actFreq * factor;
-        heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
-        if (heard.omega >= std::acos(-1.0))
-            return -1.0;  // above half the played rate
-        BurstShape shape(heard, trackRatio);
-        double far = wide ? 2 * shape.halfPeriod : 0.03 * shape.span;
-        int reach = static_cast<int>(std::min(far, double(maxFactorReach))) + 2;
-        if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
-                                static_cast<std::int64_t>(start) + reach + shape.window() + 2))
-            return -2.0;
-        return fitBurst(channel.ring, shape, start, reach, 1).score;
-    };
+    auto scoreAt = [&](double factor, bool wide) { return factorScore(channel, step, start, trackRatio, factor, wide); };
     double ownScore = scoreAt(1.0, false);
     if (ownScore < -1.5)
         return 1;
@@ -312,6 +300,29 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         }
     }
     return best;
+}
+
+double BurstLocator::factorScore(const Channel& channel, const StepInfo& step, double start, double trackRatio,
+                                 double factor, bool wide) const
+{
+    // A burst of whole cycles at another frequency lasts longer or shorter
+    // by the same factor.
+    StepInfo heard = step;
+    heard.omega = step.omega * factor;
+    heard.actFreq = step.actFreq * factor;
+    heard.duration = static_cast<std::int32_t>(std::lround(step.duration / factor));
+    if (heard.omega >= std::acos(-1.0))
+        return -1.0;  // above half the played rate
+    // The match of another frequency's shape may lie up to a period of the
+    // heard burst away from where that burst starts (`wide`), or, a few
+    // percent off, within a few percent of the burst's length.
+    BurstShape shape(heard, trackRatio);
+    double far = wide ? 2 * shape.halfPeriod : 0.03 * shape.span;
+    int reach = static_cast<int>(std::min(far, double(maxFactorReach))) + 2;
+    if (!channel.ring.holds(std::max<std::int64_t>(0, static_cast<std::int64_t>(start) - reach - 2),
+                            static_cast<std::int64_t>(start) + reach + shape.window() + 2))
+        return -2.0;  // not held: nothing can be said
+    return fitBurst(channel.ring, shape, start, reach, 1).score;
 }
 
 double BurstLocator::unlike(const Channel& channel, double earlier, double later, double span) const

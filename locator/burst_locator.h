@@ -109,6 +109,13 @@ private:
     bool evaluate(Channel& channel, BurstTrack& track);
     bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
                 double trackRatio, BurstFit& fit) const;
+    /// How far a search looks either way, input frames: near the
+    /// prediction, over most of the interval, over all of it.
+    struct SearchReach {
+        int narrow, wide, whole;
+    };
+    bool search(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted,
+                const SearchReach& reach, double trackRatio, BurstFit& fit) const;
     void recordHit(const Channel& channel, BurstTrack& track, const BurstShape& shape, const BurstFit& fit,
                    double onLine);
     int wideReach(const BurstShape& shape, double trackRatio) const;
@@ -120,6 +127,10 @@ private:
     void followShifts(BurstTrack& track) const;
     double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
                        double& fine) const;
+    /// How well a burst `factor` times the step's frequency matches at
+    /// `start`; -1 above half the rate, -2 when the ring does not hold it.
+    double factorScore(const Channel& channel, const StepInfo& step, double start, double trackRatio, double factor,
+                       bool wide) const;
     double unlike(const Channel& channel, double earlier, double later, double span) const;
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);

@@ -181,15 +181,14 @@ std::optional<Finding> speedFinding(const BurstLocator& locator, double inputRat
     return std::nullopt;
 }
 
-std::optional<Finding> scheduleFinding(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
-                                       double inputRate)
+namespace {
+
+// No burst of the run found, or the first found well after a run of sounds
+// at the run's spacing but another frequency (a sweep that reached the
+// arguments' start frequency only later): the first sound's frequency.
+std::optional<Finding> firstSoundElsewhere(const BurstLocator& locator, const TimingSolution& timing)
 {
-    if (std::optional<Finding> speed = speedFinding(locator, inputRate))
-        return speed;
     const StepTable& table = locator.table;
-    // No burst of the run found, or the first found well after a run of
-    // sounds at the run's spacing but another frequency (a sweep that
-    // reached the arguments' start frequency only later).
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         double spacing = table.interval * locator.nominalRatio;
         bool earlierRun = timing.channels[c].found && locator.eventSpacing(c) > 0
@@ -202,21 +201,17 @@ std::optional<Finding> scheduleFinding(const BurstLocator& locator, const Timing
         if (heard > 0 && std::fabs(heard / first - 1) > 0.1)
             return found(FindingKind::firstBurstElsewhere, heard);
     }
-    if (!timing.anyFound())
-        return std::nullopt;
-    // Repetitions told by their samples, on the channel the clock comes
-    // from, where the generator's shape cannot name the steps (a lone
-    // microphone's filtered bursts).
-    int repeats = table.sweep ? repeatsHeard(locator, clockChannelOf(timing)) : 0;
-    if (repeats > 0 && repeats != table.numAvg)
-        return repeatsFinding(table, repeats);
-    if (std::optional<Finding> heard = heardElsewhere(locator, timing))
-        return heard;
-    // Only bursts that keep the generator's shape can be named among
-    // neighbouring steps; a device's filters blur them. The channel whose
-    // first bursts match some step best is judged.
+    return std::nullopt;
+}
+
+// The first hits of the channel whose first bursts match some step of a
+// sweep from the start frequency best, with the median of those matches.
+// Only bursts that keep the generator's shape can be named among
+// neighbouring steps; a device's filters blur them.
+std::vector<const BurstHit*> bestNamed(const BurstLocator& locator, double& bestShape)
+{
     std::vector<const BurstHit*> named;
-    double bestShape = 0;
+    bestShape = 0;
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         std::vector<const BurstHit*> own;
         std::vector<double> scores;
@@ -232,105 +227,149 @@ std::optional<Finding> scheduleFinding(const BurstLocator& locator, const Timing
             named = own;
         }
     }
+    return named;
+}
+
+// What the steps the first bursts were named as say: a polar run, a sweep,
+// another numAvg, or a recording that started after the first step.
+std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
+{
+    const StepTable& table = locator.table;
+    double bestShape = 0;
+    std::vector<const BurstHit*> named = bestNamed(locator, bestShape);
     const StepTable& sweep = locator.sweepFromStart;
     // Neighbouring steps of a falling sweep differ too little to be told apart.
     bool distinct = sweep.steps.size() > 1 && sweep.steps[1].nomFreq / sweep.steps[0].nomFreq > 1.005;
-    if (distinct && bestShape >= generatorShape && named.size() >= 4) {
-        int first = named.front()->playedStep;
-        std::int64_t repeats = 0;  // bursts played before the step changed
-        bool changed = false;
-        for (const BurstHit* hit : named) {
-            if (hit->playedStep != first) {
-                repeats = hit->burst - named.front()->burst;
-                changed = true;
-                break;
-            }
-        }
-        // Whether each later step follows on the one before.
-        // Whether the steps follow on each other, as far as a clipped or
-        // noisy burst lets itself be named: most of them must.
-        std::size_t following = 0;
-        for (std::size_t i = 1; i < named.size(); ++i) {
-            int advance = named[i]->playedStep - named[i - 1]->playedStep;
-            following += advance >= 0 && advance <= named[i]->burst - named[i - 1]->burst;
-        }
-        bool steady = 4 * following >= 3 * (named.size() - 1);
-        double heard = sweep.steps[static_cast<std::size_t>(first)].nomFreq;
-        // A polar run's bursts come every 44100 frames: a sweep's schedule
-        // finds them only at every other burst.
-        std::size_t everyOther = 0;
-        for (std::size_t i = 1; i < named.size(); ++i)
-            everyOther += named[i]->burst - named[i - 1]->burst == 2;
-        if (table.sweep && table.interval == 22050 && 2 * everyOther > named.size())
-            return found(FindingKind::polarSpacing);
-        if (2 * following < named.size() - 1)
-            return found(FindingKind::notFollowing, heard);
-        if (!changed && table.sweep && named.back()->burst - named.front()->burst >= table.numAvg)
-            return found(FindingKind::allOneFrequency, heard);
-        if (changed && !table.sweep)
-            return found(FindingKind::risingFrequency, heard);
-        if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
-            return repeatsFinding(table, static_cast<int>(repeats));
-        if (table.sweep && first > 0) {
-            Finding finding = found(FindingKind::startedLate, heard);
-            finding.step = first;
-            return finding;
+    if (!distinct || bestShape < generatorShape || named.size() < 4)
+        return std::nullopt;
+    int first = named.front()->playedStep;
+    std::int64_t repeats = 0;  // bursts played before the step changed
+    bool changed = false;
+    for (const BurstHit* hit : named) {
+        if (hit->playedStep != first) {
+            repeats = hit->burst - named.front()->burst;
+            changed = true;
+            break;
         }
     }
-    // The last burst must be in the recording.
-    // On the last segment's line: frames lost or inserted on the way move it.
-    int judgedChannel = channelToJudge(timing);
-    const ChannelTiming& judged = timing.channels[judgedChannel];
-    const StepInfo& last = table.steps.back();
-    std::int64_t lastBurst = table.bursts() - 1;
-    double lastStart = timing.segments.empty()
-        ? judged.arrival + timing.ratio * table.playedOffset(lastBurst)
-        : timing.inputFrame(judgedChannel, lastBurst, table.playedOffset(lastBurst));
-    double needed = lastStart + timing.ratio * last.duration;
-    if (inputFrames < needed) {
-        double stepFrames = timing.ratio * double(table.numAvg) * table.interval;
-        long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
-        step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
-        Finding finding = found(FindingKind::endsEarly);
-        finding.step = step - 1;
-        finding.steps = static_cast<std::int64_t>(table.steps.size());
-        finding.seconds = (needed - inputFrames) / inputRate;
+    // Whether the steps follow on each other, as far as a clipped or noisy
+    // burst lets itself be named: most of them must. A polar run's bursts
+    // come every 44100 frames: a sweep's schedule finds them only at every
+    // other burst.
+    std::size_t following = 0, everyOther = 0;
+    for (std::size_t i = 1; i < named.size(); ++i) {
+        int advance = named[i]->playedStep - named[i - 1]->playedStep;
+        following += advance >= 0 && advance <= named[i]->burst - named[i - 1]->burst;
+        everyOther += named[i]->burst - named[i - 1]->burst == 2;
+    }
+    bool steady = 4 * following >= 3 * (named.size() - 1);
+    double heard = sweep.steps[static_cast<std::size_t>(first)].nomFreq;
+    if (table.sweep && table.interval == 22050 && 2 * everyOther > named.size())
+        return found(FindingKind::polarSpacing);
+    if (2 * following < named.size() - 1)
+        return found(FindingKind::notFollowing, heard);
+    if (!changed && table.sweep && named.back()->burst - named.front()->burst >= table.numAvg)
+        return found(FindingKind::allOneFrequency, heard);
+    if (changed && !table.sweep)
+        return found(FindingKind::risingFrequency, heard);
+    if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
+        return repeatsFinding(table, static_cast<int>(repeats));
+    if (table.sweep && first > 0) {
+        Finding finding = found(FindingKind::startedLate, heard);
+        finding.step = first;
         return finding;
     }
     return std::nullopt;
 }
 
+// The last burst must be in the recording, on the last segment's line:
+// frames lost or inserted on the way move it.
+std::optional<Finding> endsEarly(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
+                                 double inputRate)
+{
+    const StepTable& table = locator.table;
+    int judgedChannel = channelToJudge(timing);
+    const ChannelTiming& judged = timing.channels[judgedChannel];
+    std::int64_t lastBurst = table.bursts() - 1;
+    double lastStart = timing.segments.empty()
+        ? judged.arrival + timing.ratio * table.playedOffset(lastBurst)
+        : timing.inputFrame(judgedChannel, lastBurst, table.playedOffset(lastBurst));
+    double needed = lastStart + timing.ratio * table.steps.back().duration;
+    if (inputFrames >= needed)
+        return std::nullopt;
+    double stepFrames = timing.ratio * double(table.numAvg) * table.interval;
+    long step = static_cast<long>(std::floor((inputFrames - judged.arrival) / stepFrames)) + 1;
+    step = std::max(1L, std::min<long>(step, static_cast<long>(table.steps.size())));
+    Finding finding = found(FindingKind::endsEarly);
+    finding.step = step - 1;
+    finding.steps = static_cast<std::int64_t>(table.steps.size());
+    finding.seconds = (needed - inputFrames) / inputRate;
+    return finding;
+}
+
+} // namespace
+
+std::optional<Finding> scheduleFinding(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
+                                       double inputRate)
+{
+    if (std::optional<Finding> speed = speedFinding(locator, inputRate))
+        return speed;
+    if (std::optional<Finding> elsewhere = firstSoundElsewhere(locator, timing))
+        return elsewhere;
+    if (!timing.anyFound())
+        return std::nullopt;
+    // Repetitions told by their samples, on the channel the clock comes
+    // from, where the generator's shape cannot name the steps (a lone
+    // microphone's filtered bursts).
+    const StepTable& table = locator.table;
+    int repeats = table.sweep ? repeatsHeard(locator, clockChannelOf(timing)) : 0;
+    if (repeats > 0 && repeats != table.numAvg)
+        return repeatsFinding(table, repeats);
+    if (std::optional<Finding> heard = heardElsewhere(locator, timing))
+        return heard;
+    if (std::optional<Finding> named = namedStepsFinding(locator))
+        return named;
+    return endsEarly(locator, timing, inputFrames, inputRate);
+}
+
+namespace {
+
+// A channel that clips (with the cut in level that the samples that did
+// not clip ask for) or whose bursts stand barely above its noise.
+void levelFindings(const BurstLocator& locator, const TimingSolution& timing, int c, std::vector<Finding>& findings)
+{
+    const StepTable& table = locator.table;
+    const BurstHit* firstClipped = nullptr;
+    double loudest = 0;
+    for (const BurstHit& hit : locator.channel(c).hits) {
+        if (hit.peak >= clipLevel && firstClipped == nullptr)
+            firstClipped = &hit;
+        loudest = std::max(loudest, std::fabs(hit.unclipped) * 24000);
+    }
+    if (firstClipped != nullptr) {
+        Finding finding = found(FindingKind::clipped, table.stepOf(firstClipped->burst).nomFreq);
+        finding.channel = c;
+        finding.step = firstClipped->burst / table.numAvg;
+        finding.decibels = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
+        findings.push_back(finding);
+    }
+    if (timing.channels[c].levelAboveNoise < 20) {
+        Finding finding = found(FindingKind::weak);
+        finding.channel = c;
+        finding.decibels = timing.channels[c].levelAboveNoise;
+        findings.push_back(finding);
+    }
+}
+
+} // namespace
+
 std::vector<Finding> recordingFindings(const BurstLocator& locator, const TimingSolution& timing, bool referenceNone)
 {
     std::vector<Finding> findings;
     const StepTable& table = locator.table;
-    for (int c = 0; c < BurstLocator::channelCount; ++c) {
-        const ChannelTiming& channel = timing.channels[c];
-        if (!channel.found)
-            continue;
-        const std::vector<BurstHit>& hits = locator.channel(c).hits;
-        const BurstHit* firstClipped = nullptr;
-        double loudest = 0;
-        for (const BurstHit& hit : hits) {
-            if (hit.peak >= clipLevel && firstClipped == nullptr)
-                firstClipped = &hit;
-            loudest = std::max(loudest, std::fabs(hit.unclipped) * 24000);
-        }
-        if (firstClipped != nullptr) {
-            Finding finding = found(FindingKind::clipped, table.stepOf(firstClipped->burst).nomFreq);
-            finding.channel = c;
-            finding.step = firstClipped->burst / table.numAvg;
-            finding.decibels
-                = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
-            findings.push_back(finding);
-        }
-        if (channel.levelAboveNoise < 20) {
-            Finding finding = found(FindingKind::weak);
-            finding.channel = c;
-            finding.decibels = channel.levelAboveNoise;
-            findings.push_back(finding);
-        }
-    }
+    for (int c = 0; c < BurstLocator::channelCount; ++c)
+        if (timing.channels[c].found)
+            levelFindings(locator, timing, c, findings);
     int device = timing.reference < 0 ? -1 : 1 - timing.reference;
     if (timing.reference == 0 && timing.channels[1].found)
         findings.push_back(found(FindingKind::loopbackOnFirst));

@@ -25,7 +25,25 @@ struct StretchReader {
     std::string& error;
     bool stopped = false;
 
+    // One reader reads one stretch: its converters start there.
+    StretchReader(SoundFile& recording, const int (&channels)[2], const AlignedSink& to, std::string& why)
+        : file(recording), inputs(channels), sink(to), error(why)
+    {
+    }
+
+    ChannelAligner aligners[2];
+    std::int64_t lead[2] = {0, 0};  // output frames of plain silence before each converter's first
+    std::vector<double> block;
+    bool ended = false;
+
     bool read(const OutputStretch& stretch, std::int64_t warmUp);
+
+private:
+    // Starts both converters where the stretch needs them and seeks the
+    // recording to the first frame either reads.
+    bool begin(const OutputStretch& stretch, std::int64_t warmUp);
+    // Feeds both converters the next block of the recording.
+    bool feedBlock();
 };
 
 // The 16-bit file ravan reads: damaged steps silent, samples rounded and
@@ -69,12 +87,10 @@ struct SixteenBitSink {
     }
 };
 
-bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
+bool StretchReader::begin(const OutputStretch& stretch, std::int64_t warmUp)
 {
     const std::int64_t first = stretch.firstFrame - warmUp;
-    std::int64_t lead[2];  // output frames of plain silence before each converter's first
     double from[2];
-    ChannelAligner aligners[2];
     for (int c = 0; c < 2; ++c) {
         double atFirst = stretch.start[c] - stretch.ratio * double(warmUp);
         double silent = std::ceil((-silentReach - atFirst) / stretch.ratio);
@@ -92,12 +108,40 @@ bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
         error = "Failed to read tone bursts from disk: " + file.error;
         return false;
     }
-    std::vector<double> block(static_cast<std::size_t>(blockFrames * file.channels));
-    std::vector<double> pairs;
-    bool ended = seekTo >= file.frames;
+    block.resize(static_cast<std::size_t>(blockFrames * file.channels));
+    ended = seekTo >= file.frames;
     if (ended)
         for (ChannelAligner& aligner : aligners)
             aligner.finish();
+    return true;
+}
+
+bool StretchReader::feedBlock()
+{
+    std::int64_t got = file.read(block.data(), blockFrames);
+    if (got < 0) {
+        error = "Failed to read tone bursts from disk: " + file.error;
+        return false;
+    }
+    for (double& sample : block)
+        if (!std::isfinite(sample))
+            sample = 0;
+    for (int c = 0; c < 2; ++c)
+        aligners[c].feed(block.data() + inputs[c], got, file.channels);
+    if (got < blockFrames) {
+        ended = true;
+        for (ChannelAligner& aligner : aligners)
+            aligner.finish();
+    }
+    return true;
+}
+
+bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
+{
+    if (!begin(stretch, warmUp))
+        return false;
+    const std::int64_t first = stretch.firstFrame - warmUp;
+    std::vector<double> pairs;
     std::int64_t frame = first;
     auto ready = [&](int c) {
         std::int64_t done = frame - first;
@@ -105,21 +149,8 @@ bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
     };
     while (frame < stretch.endFrame) {
         if (!ended && std::min(ready(0), ready(1)) < blockFrames) {
-            std::int64_t got = file.read(block.data(), blockFrames);
-            if (got < 0) {
-                error = "Failed to read tone bursts from disk: " + file.error;
+            if (!feedBlock())
                 return false;
-            }
-            for (double& sample : block)
-                if (!std::isfinite(sample))
-                    sample = 0;
-            for (int c = 0; c < 2; ++c)
-                aligners[c].feed(block.data() + inputs[c], got, file.channels);
-            if (got < blockFrames) {
-                ended = true;
-                for (ChannelAligner& aligner : aligners)
-                    aligner.finish();
-            }
             continue;
         }
         // A channel that ran dry at the end of the recording writes silence.
@@ -150,10 +181,13 @@ bool StretchReader::read(const OutputStretch& stretch, std::int64_t warmUp)
 bool readAlignedFrames(SoundFile& file, const int (&inputs)[2], const std::vector<OutputStretch>& stretches,
                        const AlignedSink& sink, std::string& error)
 {
-    StretchReader reader{file, inputs, sink, error};
-    for (std::size_t k = 0; k < stretches.size() && !reader.stopped; ++k)
-        if (!reader.read(stretches[k], k == 0 ? 0 : std::min(warmUpFrames, stretches[k].firstFrame)))
+    for (const OutputStretch& stretch : stretches) {
+        StretchReader reader(file, inputs, sink, error);
+        if (!reader.read(stretch, &stretch == &stretches.front() ? 0 : std::min(warmUpFrames, stretch.firstFrame)))
             return false;
+        if (reader.stopped)
+            break;
+    }
     return true;
 }
 
