@@ -137,11 +137,15 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
         shifts.push_back(RunShift{track.next, heard - track.next, fit.time - predicted});
         track.shiftsSeen = shifts.size();
         track.jumpAhead = true;
-        if (heard != track.next) {
-            shape = BurstShape(table.stepOf(heard), trackRatio);
-            fit = fitBurst(channel.ring, shape, fit.time, static_cast<int>(std::min(shape.halfPeriod, 64.0)) + 2);
-            onLine = track.predictStart(table, nominalRatio, heard);
+        BurstShape heardShape(table.stepOf(heard), trackRatio);
+        int near = static_cast<int>(std::min(heardShape.halfPeriod, 64.0)) + 2;
+        if (heard != track.next
+            && channel.ring.holds(std::max<std::int64_t>(static_cast<std::int64_t>(fit.time) - near - 2, 0),
+                                  static_cast<std::int64_t>(fit.time) + near + heardShape.window() + 2)) {
+            shape = heardShape;
+            fit = fitBurst(channel.ring, shape, fit.time, near);
         }
+        onLine = track.predictStart(table, nominalRatio, heard);
         track.next = heard;
     }
     recordHit(channel, track, shape, fit, onLine);

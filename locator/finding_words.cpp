@@ -78,6 +78,9 @@ std::string mismatchText(const Finding& f, const StepTable& table)
     case FindingKind::endsEarly:
         return "The recording ends in step " + std::to_string(f.step + 1) + " of " + std::to_string(f.steps) + ": "
             + fixedText(f.seconds, 1) + " s are missing; record for longer.";
+    case FindingKind::lastBurstMissing:
+        return "The loopback's last burst is missing though the recording goes on past it: the recording lost "
+               "whole steps somewhere, and a polar run's steps, all alike, cannot say where; record again.";
     default:
         return "";
     }

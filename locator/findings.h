@@ -18,6 +18,7 @@ enum class FindingKind {
     risingFrequency,      ///< a polar run's arguments, but the bursts rise from `frequency`
     startedLate,          ///< the first burst found is step `step`'s
     endsEarly,            ///< the recording ends in step `step`, `seconds` short
+    lastBurstMissing,     ///< a polar run's loopback lacks its last burst though the recording goes on
     // About a recording that is used (a warning or a note).
     clipped,              ///< channel `channel` reaches full scale from step `step` on; lower by `decibels`
     weak,                 ///< channel `channel`'s bursts only `decibels` above the lead-in's noise

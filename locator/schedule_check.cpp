@@ -329,7 +329,20 @@ std::optional<Finding> scheduleFinding(const BurstLocator& locator, const Timing
         return heard;
     if (std::optional<Finding> named = namedStepsFinding(locator))
         return named;
-    return endsEarly(locator, timing, inputFrames, inputRate);
+    if (std::optional<Finding> ended = endsEarly(locator, timing, inputFrames, inputRate))
+        return ended;
+    // A polar run's steps are one burst: a recording that lost whole steps
+    // looks like the run, one step short at its end, where the recording
+    // holds half an interval of silence or more.
+    if (table.sweep || timing.reference < 0 || timing.segments.empty())
+        return std::nullopt;
+    const std::vector<BurstHit>& loopback = locator.channel(timing.reference).hits;
+    std::int64_t lastBurst = table.bursts() - 1;
+    double lastStart = timing.inputFrame(timing.reference, lastBurst, table.playedOffset(lastBurst));
+    if (!loopback.empty() && loopback.back().burst < lastBurst
+        && inputFrames > lastStart + 0.5 * timing.ratio * table.interval)
+        return found(FindingKind::lastBurstMissing);
+    return std::nullopt;
 }
 
 namespace {

@@ -2,6 +2,8 @@
 // file, no resampler): every step found, each channel's arrival and the
 // clock as the timing solution reads them.
 #include "burst_locator.h"
+#include "event_probe.h"
+#include "finding_words.h"
 #include "test_support.h"
 #include "timing_solution.h"
 #include "tone_burst.h"
@@ -85,3 +87,56 @@ INSTANTIATE_TEST_SUITE_P(Signals, Locator, testing::Values(
     [](const testing::TestParamInfo<LocatorCase>& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+// A burst of the generator's shape, `frames` frames long at `hertz`, on
+// a background of -1 (a recorder's offset), after and before quiet.
+double probedFrequency(double hertz, int frames)
+{
+    EventProbe probe;
+    probe.start(44100);
+    for (int i = 0; i < 22050; ++i)
+        probe.push(-1);
+    double omega = 2 * std::acos(-1.0) * hertz / 44100;
+    for (int i = 0; i < frames; ++i)
+        probe.push(toneBurstSample(i, omega));
+    for (int i = 0; i < 22050; ++i)
+        probe.push(-1);
+    return probe.frequency();
+}
+
+} // namespace
+
+// The first sound's frequency names the run the user played: whole bursts
+// of one cycle and of many, and one longer than the frames counted.
+TEST(EventProbe, TellsTheFirstBurstsFrequency)
+{
+    struct Case {
+        double hertz;
+        int frames;
+    } cases[] = {{100, 441}, {102.3, 862}, {1000, 441}, {30, 4410}, {12, 3675}};
+    for (const Case& c : cases)
+        EXPECT_NEAR(probedFrequency(c.hertz, c.frames) / c.hertz, 1, 0.01) << c.hertz;
+}
+
+// Every finding reads as one line, and a program without options names
+// none; ravprep's voice names its own.
+TEST(FindingWords, EveryKindIsALineAndNamesOnlyTheVoicesOptions)
+{
+    StepTable table = StepTable::from(BurstSchedule());
+    const FindingVoice none;
+    const FindingVoice prep{"give --reference none to say so, or ", " or give --reference"};
+    for (int kind = 0; kind <= static_cast<int>(FindingKind::inverted); ++kind) {
+        Finding finding;
+        finding.kind = static_cast<FindingKind>(kind);
+        finding.channel = 0;
+        std::string line = findingText(finding, table, none);
+        EXPECT_FALSE(line.empty()) << kind;
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        EXPECT_EQ(line.find("--"), std::string::npos) << line;
+    }
+    Finding noLoopback;
+    noLoopback.kind = FindingKind::noLoopback;
+    EXPECT_NE(findingText(noLoopback, table, prep).find("give --reference none"), std::string::npos);
+}

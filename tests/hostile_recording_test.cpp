@@ -159,6 +159,11 @@ const HostileCase cases[] = {
      }(), {}, 0, {"jump:\t103\t-22050.0\t", "damaged 2:\t102\n"}, 1},
     {"Inserted1024FramesInSilence", edited(silenceFrame, 1024), {}, 0, {"jump:\t102\t1024.0\t"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
+    {"PolarRunLostASecond", [] {
+         SyntheticRecording recording = edited(22050 + 30 * 44100 + 22050, -44100);
+         recording.args = {"22050", "1", "1000", "polar"};
+         return recording;
+     }(), {}, -7, {"The loopback's last burst is missing though the recording goes on past it"}, 0},
     {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     {"DeviceFirstBurstMissing", damaged(22050 - 10, 22050 + 451, 0), {}, 0,
      {"damaged 1:\t1\n", "time of flight:\t0.00 frames"}, 1},
