@@ -71,12 +71,6 @@ struct OptionValue {
     }
 };
 
-void refuse(std::ostream& errors, const std::string& option, const char* value, const std::string& why)
-{
-    errors << "ravsim: " << option << " " << value << ": " << why << "." << std::endl;
-    writeUsage(errors, simulatorSynopsis);
-}
-
 // What the options ask of the device before it is built.
 struct DeviceRequest {
     ChannelPath device;
@@ -173,10 +167,9 @@ int SimOptions::read(int argc, const char* const* argv, std::ostream& errors)
     DeviceRequest request;
     for (const auto& [option, text] : line.options) {
         OptionValue value{option, text.c_str(), {}};
-        if (!request.take(option, value, path)) {
-            refuse(errors, option, value.text, value.problem);
-            return exitUsage;
-        }
+        if (!request.take(option, value, path))
+            return refuseWithUsage(errors, "ravsim: " + option + " " + text + ": " + value.problem + ".",
+                                   simulatorSynopsis);
     }
     if (request.filters > 1)
         return refuseWithUsage(errors, "ravsim: give one of --lowpass, --highpass and --peaking; the device has one "
