@@ -146,27 +146,39 @@ TEST(Generator, NoRepetitionsLeavesOnlyTheLeadIn)
     EXPECT_EQ(reportRows(g.run.report).size(), 201u);
 }
 
-TEST(Generator, BlockWiseFileMatchesSampleBySampleConstruction)
+// The generator's arguments, and why the case is here.
+struct BlockWiseCase {
+    std::vector<std::string> args;
+    const char* name;
+};
+
+void PrintTo(const BlockWiseCase& c, std::ostream* out)
 {
-    struct Case {
-        std::vector<std::string> args;
-    } cases[] = {
-        {{"7", "1", "20000"}},            // falling sweep, 46 cycles throughout
-        {{"3", "2", "88200", "polar"}},   // above the sample rate
-        {{"0", "1", "0.5", "polar"}},     // a burst longer than the interval is cut
-        {{"5", "3", "37.3"}},             // bursts across several writer blocks
-        {{}},                             // the default sweep
-        {{"22050", "2"}},                 // each burst written twice from one computation
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        Generated g = generate(dir, c.args);
-        ASSERT_EQ(g.run.code, 0);
-        std::string naive = naiveFile(scheduleFor(c.args));
-        ASSERT_EQ(g.wav.size(), naive.size()) << c.args.size();
-        EXPECT_EQ(g.wav.compare(44, std::string::npos, naive, 44, std::string::npos), 0) << c.args.size();
-    }
+    *out << c.name;
 }
+
+class BlockWiseFile : public ::testing::TestWithParam<BlockWiseCase> {};
+
+TEST_P(BlockWiseFile, MatchesSampleBySampleConstruction)
+{
+    const BlockWiseCase& c = GetParam();
+    TempDir dir;
+    Generated g = generate(dir, c.args);
+    ASSERT_EQ(g.run.code, 0);
+    std::string naive = naiveFile(scheduleFor(c.args));
+    ASSERT_EQ(g.wav.size(), naive.size());
+    EXPECT_EQ(g.wav.compare(44, std::string::npos, naive, 44, std::string::npos), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlockWiseFile,
+    ::testing::Values(BlockWiseCase{{"7", "1", "20000"}, "FallingSweepOf46CyclesThroughout"},
+                      BlockWiseCase{{"3", "2", "88200", "polar"}, "AboveTheSampleRate"},
+                      BlockWiseCase{{"0", "1", "0.5", "polar"}, "ABurstLongerThanTheIntervalIsCut"},
+                      BlockWiseCase{{"5", "3", "37.3"}, "BurstsAcrossSeveralWriterBlocks"},
+                      BlockWiseCase{{}, "TheDefaultSweep"},
+                      BlockWiseCase{{"22050", "2"}, "EachBurstWrittenTwiceFromOneComputation"}),
+    [](const ::testing::TestParamInfo<BlockWiseCase>& info) { return info.param.name; });
 
 TEST(BurstSamples, QuickSamplesEqualTheLibraryFormulaBitForBit)
 {

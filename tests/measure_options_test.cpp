@@ -46,39 +46,49 @@ TEST(MeasureOptions, OptionsMayStandAnywhereAfterTheProgram)
     EXPECT_FALSE(options.loopback);
 }
 
-TEST(MeasureOptions, RefusalsNameTheValueThenShowUsage)
+struct MeasureRefusal {
+    std::vector<const char*> args;
+    const char* firstLine;
+};
+
+void PrintTo(const MeasureRefusal& c, std::ostream* out)
 {
-    struct Case {
-        std::vector<const char*> args;
-        const char* firstLine;
-    };
-    const std::vector<Case> cases = {
-        {{"in.wav", "out.wav", "--tail", "-1"}, "--tail -1 refused"},
-        {{"in.wav", "out.wav", "--tail", "3601"}, "--tail 3601 refused"},
-        {{"in.wav", "out.wav", "--tail", "1s"}, "--tail 1s refused"},
-        {{"in.wav", "out.wav", "--tail", "nan"}, "--tail nan refused"},
-        {{"in.wav", "out.wav", "--play", "system:playback_1"}, "--play system:playback_1 refused"},
-        {{"in.wav", "out.wav", "--record", "a,b,c"}, "--record a,b,c refused"},
-        {{"in.wav", "out.wav", "--play", ",b"}, "--play ,b refused"},
-        {{"in.wav", "out.wav", "--play", "a b,c"}, "--play a b,c refused"},
-        {{"in.wav", "out.wav", "--server", longName.c_str()}, "--server refused: a server's name is up to 63"},
-        {{"in.wav", "out.wav", "--loopback", "--play", "a,b"}, "--loopback refused"},
-        {{"in.wav", "out.wav", "--freewheel"}, "--freewheel refused"},
-        {{"in.wav", "out.wav", "--server", ""}, "--server refused"},
-        {{"in.wav", "out.wav", "--server"}, "--server refused: it needs a value."},
-        {{"in.wav", "out.wav", "--gain", "3"}, "--gain refused: ravmeasure has no such option."},
-        {{"in.wav", "out.wav", "-5"}, "delay -5 refused"},
-        {{"-x.wav", "in.wav", "out.wav"}, "-x.wav refused: ravmeasure has no such option."},
-        {{"in.wav"}, "Useage: "},
-    };
-    for (const Case& c : cases) {
-        MeasureOptions options;
-        std::string errors;
-        EXPECT_EQ(readOptions(c.args, options, errors), exitUsage) << c.firstLine;
-        EXPECT_EQ(errors.rfind(c.firstLine, 0), 0u) << errors;
-        EXPECT_NE(errors.find("Useage: ravmeasure stimulus.wav recording.wav"), std::string::npos) << errors;
-    }
+    *out << c.firstLine;
 }
+
+class MeasureRefuses : public ::testing::TestWithParam<MeasureRefusal> {};
+
+TEST_P(MeasureRefuses, NamingTheValueThenShowingUsage)
+{
+    const MeasureRefusal& c = GetParam();
+    MeasureOptions options;
+    std::string errors;
+    EXPECT_EQ(readOptions(c.args, options, errors), exitUsage);
+    EXPECT_EQ(errors.rfind(c.firstLine, 0), 0u) << errors;
+    EXPECT_NE(errors.find("Useage: ravmeasure stimulus.wav recording.wav"), std::string::npos) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MeasureRefuses,
+    ::testing::Values(
+        MeasureRefusal{{"in.wav", "out.wav", "--tail", "-1"}, "--tail -1 refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--tail", "3601"}, "--tail 3601 refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--tail", "1s"}, "--tail 1s refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--tail", "nan"}, "--tail nan refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--play", "system:playback_1"}, "--play system:playback_1 refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--record", "a,b,c"}, "--record a,b,c refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--play", ",b"}, "--play ,b refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--play", "a b,c"}, "--play a b,c refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--server", longName.c_str()},
+                       "--server refused: a server's name is up to 63"},
+        MeasureRefusal{{"in.wav", "out.wav", "--loopback", "--play", "a,b"}, "--loopback refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--freewheel"}, "--freewheel refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--server", ""}, "--server refused"},
+        MeasureRefusal{{"in.wav", "out.wav", "--server"}, "--server refused: it needs a value."},
+        MeasureRefusal{{"in.wav", "out.wav", "--gain", "3"}, "--gain refused: ravmeasure has no such option."},
+        MeasureRefusal{{"in.wav", "out.wav", "-5"}, "delay -5 refused"},
+        MeasureRefusal{{"-x.wav", "in.wav", "out.wav"}, "-x.wav refused: ravmeasure has no such option."},
+        MeasureRefusal{{"in.wav"}, "Useage: "}));
 
 TEST(MeasureOptions, TheStimulusIsNeverOverwritten)
 {
