@@ -57,26 +57,36 @@ double wrapped(double phase)
 
 } // namespace
 
-TEST(SimulatedPath, GainShowsAsLevelOnEveryStep)
+struct GainCase {
+    double gain;
+    double toleranceDb;  // 16-bit rounding of the scaled samples
+};
+
+void PrintTo(const GainCase& c, std::ostream* out)
 {
-    struct Case {
-        double gain;
-        double toleranceDb;  // 16-bit truncation of the scaled samples
-    } cases[] = {{1.3, 0.002}, {0.9, 0.002}, {0.5, 0.002}, {0.25, 0.002}, {0.1, 0.01}};
-    for (const Case& c : cases) {
-        SimulatedPath path;
-        path.channels[0].gain = path.channels[1].gain = c.gain;
-        std::vector<Row> rows = measure(path.record(sweepFile()));
-        ASSERT_EQ(rows.size(), 201u);
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            for (int ch = 0; ch < 2; ++ch)
-                EXPECT_NEAR(rows[i].dB[ch] - loopback()[i].dB[ch], 20 * std::log10(c.gain), c.toleranceDb)
-                    << c.gain << " step " << i;
-            EXPECT_EQ(rows[i].dBDiff, 0.0);
-            EXPECT_EQ(rows[i].phaseDiff, 0.0);
-        }
+    *out << c.gain;
+}
+
+class GainShows : public ::testing::TestWithParam<GainCase> {};
+
+TEST_P(GainShows, AsLevelOnEveryStep)
+{
+    const GainCase& c = GetParam();
+    SimulatedPath path;
+    path.channels[0].gain = path.channels[1].gain = c.gain;
+    std::vector<Row> rows = measure(path.record(sweepFile()));
+    ASSERT_EQ(rows.size(), 201u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_NEAR(rows[i].dB[ch] - loopback()[i].dB[ch], 20 * std::log10(c.gain), c.toleranceDb) << "step " << i;
+        EXPECT_EQ(rows[i].dBDiff, 0.0);
+        EXPECT_EQ(rows[i].phaseDiff, 0.0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Gains, GainShows,
+                         ::testing::Values(GainCase{1.3, 0.002}, GainCase{0.9, 0.002}, GainCase{0.5, 0.002},
+                                           GainCase{0.25, 0.002}, GainCase{0.1, 0.01}));
 
 TEST(SimulatedPath, DelayOnOneChannelShowsAsPhaseDifference)
 {
