@@ -8,11 +8,7 @@ void EventProbe::push(double x)
     if (secondStart != 0)
         return;  // all it notes is noted
     if (started && !finished) {
-        // Only a swing past the quiet's own level counts: a burst begins
-        // and ends touching zero, where a sample or two of the background
-        // would otherwise add crossings.
-        double margin = 4 + 3 * std::sqrt(quiet);
-        if (std::fabs(x) > margin) {
+        if (std::fabs(x) > crossingMargin) {
             if (previous != 0 && (x > 0) != (previous > 0)) {
                 if (crossings < 3)
                     earlyCrossings[crossings] = frame;
@@ -34,6 +30,10 @@ void EventProbe::push(double x)
         if (quiet >= 0 && power > 100 * quiet && power > 1) {
             started = true;
             startFrame = frame;
+            // Only a swing past the quiet's own level counts as a crossing:
+            // a burst begins and ends touching zero, where a sample or two
+            // of the background would otherwise add crossings.
+            crossingMargin = 4 + 3 * std::sqrt(quiet);
         } else if (quiet < 0 || power < quiet) {
             quiet = power;
         }

@@ -12,6 +12,7 @@ struct EventProbe {
 
     double rate = 44100;
     double quiet = -1;                ///< the quietest block so far
+    double crossingMargin = 0;        ///< the least size of a sample that can cross, from the quiet
     double blockSquares = 0;
     int filled = 0;
     bool started = false, finished = false;

@@ -282,19 +282,24 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
     return std::nullopt;
 }
 
-// The last burst must be in the recording, on the last segment's line:
-// frames lost or inserted on the way move it.
+// Where channel `c` holds the last burst's start: on the last segment's
+// line, which frames lost or inserted on the way move.
+double lastBurstStart(const BurstLocator& locator, const TimingSolution& timing, int c)
+{
+    const StepTable& table = locator.table;
+    std::int64_t lastBurst = table.bursts() - 1;
+    return timing.segments.empty() ? timing.channels[c].arrival + timing.ratio * table.playedOffset(lastBurst)
+                                   : timing.inputFrame(c, lastBurst, table.playedOffset(lastBurst));
+}
+
+// The last burst must be in the recording.
 std::optional<Finding> endsEarly(const BurstLocator& locator, const TimingSolution& timing, double inputFrames,
                                  double inputRate)
 {
     const StepTable& table = locator.table;
     int judgedChannel = channelToJudge(timing);
     const ChannelTiming& judged = timing.channels[judgedChannel];
-    std::int64_t lastBurst = table.bursts() - 1;
-    double lastStart = timing.segments.empty()
-        ? judged.arrival + timing.ratio * table.playedOffset(lastBurst)
-        : timing.inputFrame(judgedChannel, lastBurst, table.playedOffset(lastBurst));
-    double needed = lastStart + timing.ratio * table.steps.back().duration;
+    double needed = lastBurstStart(locator, timing, judgedChannel) + timing.ratio * table.steps.back().duration;
     if (inputFrames >= needed)
         return std::nullopt;
     double stepFrames = timing.ratio * double(table.numAvg) * table.interval;
@@ -337,10 +342,8 @@ std::optional<Finding> scheduleFinding(const BurstLocator& locator, const Timing
     if (table.sweep || timing.reference < 0 || timing.segments.empty())
         return std::nullopt;
     const std::vector<BurstHit>& loopback = locator.channel(timing.reference).hits;
-    std::int64_t lastBurst = table.bursts() - 1;
-    double lastStart = timing.inputFrame(timing.reference, lastBurst, table.playedOffset(lastBurst));
-    if (!loopback.empty() && loopback.back().burst < lastBurst
-        && inputFrames > lastStart + 0.5 * timing.ratio * table.interval)
+    if (!loopback.empty() && loopback.back().burst < table.bursts() - 1
+        && inputFrames > lastBurstStart(locator, timing, timing.reference) + 0.5 * timing.ratio * table.interval)
         return found(FindingKind::lastBurstMissing);
     return std::nullopt;
 }

@@ -115,10 +115,10 @@ bool applySplices(const std::string& path, const std::vector<Splice>& splices, s
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     std::vector<char> bytes;
     for (const Splice& splice : splices) {
-        bytes.resize(static_cast<std::size_t>(4 * splice.count));
-        file.seekg(44 + 4 * splice.from);
+        bytes.resize(static_cast<std::size_t>(StereoWavWriter::frameBytes * splice.count));
+        file.seekg(WavHeader::size + StereoWavWriter::frameBytes * splice.from);
         file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        file.seekp(44 + 4 * splice.to);
+        file.seekp(WavHeader::size + StereoWavWriter::frameBytes * splice.to);
         file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     writeStereoWavSizes(file, frames);
@@ -127,7 +127,7 @@ bool applySplices(const std::string& path, const std::vector<Splice>& splices, s
     if (!file)
         error = "the recording could not be healed in place";
     else
-        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(44 + 4 * frames), failed);
+        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(WavHeader::size + StereoWavWriter::frameBytes * frames), failed);
     if (failed)
         error = failed.message();
     return error.empty();
