@@ -8,16 +8,15 @@
 #include <cstring>
 #include <ostream>
 
-std::string SplitLine::split(int argc, const char* const* argv, const std::vector<OptionRule>& rules,
-                             const char* program)
+std::string OptionTable::split(int argc, const char* const* argv, SplitLine& line) const
 {
-    positional = {argc > 0 ? argv[0] : program};
-    options.clear();
+    line.positional = {argc > 0 ? argv[0] : program};
+    line.options.clear();
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
         // A negative number is a value that the generator's rules refuse.
         if (word[0] != '-' || isWholeReal(word)) {
-            positional.push_back(word);
+            line.positional.push_back(word);
             continue;
         }
         const OptionRule* rule = nullptr;
@@ -26,29 +25,43 @@ std::string SplitLine::split(int argc, const char* const* argv, const std::vecto
                 rule = &candidate;
         if (rule == nullptr)
             return std::string(word) + " refused: " + program + " has no such option.";
-        if (!rule->takesValue) {
-            options.emplace_back(word, std::string());
+        if (rule->kind == ValueKind::flag) {
+            line.options.emplace_back(word, std::string());
             continue;
         }
-        if (i + 1 >= argc)
-            return std::string(word) + " refused: it needs a value.";
-        options.emplace_back(word, argv[++i]);
+        if (i + 1 >= argc || !rule->admits(argv[i + 1]))
+            return rule->refusal(i + 1 < argc ? argv[i + 1] : "");
+        line.options.emplace_back(word, argv[++i]);
     }
     return {};
 }
 
-int refuseWithUsage(std::ostream& errors, const std::string& line, const char* synopsis)
+bool OptionTable::helpHandled(int argc, const char* const* argv, std::ostream& report, int& code) const
+{
+    if (!::helpHandled(argc, argv, synopsis, report, code))
+        return false;
+    writeOptionHelp(report, rules);
+    return true;
+}
+
+int OptionTable::refuse(std::ostream& errors, const std::string& line) const
 {
     errors << line << std::endl;
+    return refuseCount(errors);
+}
+
+int OptionTable::refuseCount(std::ostream& errors) const
+{
     writeUsage(errors, synopsis);
     return exitUsage;
 }
 
-bool outputIsInput(const std::string& input, const std::string& output, const char* synopsis, std::ostream& errors)
+bool OptionTable::outputIsInput(const std::string& input, const char* inputNoun, const std::string& output,
+                                std::ostream& errors) const
 {
     if (!sameFile(input, output))
         return false;
-    refuseWithUsage(errors, "Refused: " + output + " is the recording itself; name another file to write.", synopsis);
+    refuse(errors, "Refused: " + output + " is " + inputNoun + " itself; name another file to write.");
     return true;
 }
 

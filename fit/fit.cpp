@@ -144,18 +144,19 @@ void writeGridRows(const Identification& fit, const FitOptions& options, double 
 int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
     int code = exitOk;
-    if (helpHandled(argc, argv, fitSynopsis, report, code))
+    const OptionTable& table = fitOptionTable();
+    if (table.helpHandled(argc, argv, report, code))
         return code;
     FitOptions options;
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
     if (!options.impulseFile.empty()
-        && outputIsInput(options.input.recording, options.impulseFile, fitSynopsis, errors))
+        && table.outputIsInput(options.input.recording, "the recording", options.impulseFile, errors))
         return exitUsage;
     TimedRecording recording;
     recording.program = "ravfit";
-    code = recording.start(options.input, fitSynopsis, argc, argv, report, errors);
+    code = recording.start(options.input, table.synopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
     Identification fit;

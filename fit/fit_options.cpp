@@ -4,57 +4,53 @@
 #include "exit_codes.h"
 #include "impulse_fit.h"
 #include "number_text.h"
-#include "option_reader.h"
-#include "report_format.h"
+#include "units.h"
 
 #include <ostream>
 #include <vector>
 
-namespace {
-
-constexpr int mostPointsPerOctave = 96;
-
-} // namespace
+const OptionTable& fitOptionTable()
+{
+    static const OptionTable table = [] {
+        OptionTable built{"ravfit",
+                          "ravfit recording [delay [numAvg [startFreq [sweep|polar]]]] [--channels A,B] "
+                          "[--reference 1|2|none] [--gate MS] [--ppo N] [--ir FILE]",
+                          RecordingOptions::rules()};
+        // The gate can be no longer than the impulse response the fit finds.
+        built.rules.push_back(OptionRule::real("--gate", "MS", "milliseconds", 0, sweepTaps / sampleRate * 1000,
+                                               "a fixed window from each channel's arrival", false));
+        built.rules.push_back(OptionRule::whole("--ppo", "N", "points per octave", 1, 96,
+                                                "rows on a logarithmic grid instead of one per step"));
+        built.rules.push_back(OptionRule::text("--ir", "FILE", "a file name", "where to write the impulse responses"));
+        return built;
+    }();
+    return table;
+}
 
 int FitOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
+    const OptionTable& table = fitOptionTable();
     SplitLine line;
-    std::string refusal = line.split(argc, argv, {{"--channels"}, {"--reference"}, {"--gate"}, {"--ppo"}, {"--ir"}},
-                                      "ravfit");
+    std::string refusal = table.split(argc, argv, line);
     if (!refusal.empty())
-        return refuseWithUsage(errors, refusal, fitSynopsis);
+        return table.refuse(errors, refusal);
     for (const auto& [name, value] : line.options) {
-        if (RecordingOptions::owns(name)) {
-            if (!input.take(name, value, refusal))
-                return refuseWithUsage(errors, refusal, fitSynopsis);
-        } else if (name == "--gate") {
-            const double longest = sweepTaps / sampleRate * 1000;
-            gateMs = isWholeReal(value.c_str()) ? parseReal(value.c_str()) : 0;
-            if (!(gateMs > 0 && gateMs <= longest))
-                return refuseWithUsage(errors, "--gate " + value + " refused: it takes milliseconds above 0, at most "
-                                                   + fixedText(longest, 1) + ".", fitSynopsis);
-        } else if (name == "--ppo") {
-            pointsPerOctave = isWholeInteger(value.c_str()) && value.size() < 4 ? parseInteger(value.c_str()) : 0;
-            if (pointsPerOctave < 1 || pointsPerOctave > mostPointsPerOctave)
-                return refuseWithUsage(errors, "--ppo " + value + " refused: it takes a whole number of points per "
-                                                  "octave, 1 to " + std::to_string(mostPointsPerOctave) + ".",
-                                       fitSynopsis);
-        } else {
-            if (value.empty())
-                return refuseWithUsage(errors, "--ir refused: it needs a file name.", fitSynopsis);
+        if (RecordingOptions::owns(name))
+            input.take(name, value);
+        else if (name == "--gate")
+            gateMs = parseReal(value.c_str());
+        else if (name == "--ppo")
+            pointsPerOctave = parseInteger(value.c_str());
+        else
             impulseFile = value;
-        }
     }
     const std::vector<const char*>& positional = line.positional;
-    if (positional.size() < 2 || positional.size() > 6) {
-        writeUsage(errors, fitSynopsis);
-        return exitUsage;
-    }
+    if (positional.size() < 2 || positional.size() > 6)
+        return table.refuseCount(errors);
     input.recording = positional[1];
-    int code = readArguments(static_cast<int>(positional.size()), positional.data(), fitSynopsis, input.schedule,
+    int code = readArguments(static_cast<int>(positional.size()), positional.data(), table.synopsis, input.schedule,
                              errors);
     if (code == exitOk && pointsPerOctave > 0 && !input.schedule.sweep)
-        return refuseWithUsage(errors, "--ppo refused: a polar run has one frequency; its rows are its steps.",
-                               fitSynopsis);
+        return table.refuse(errors, "--ppo refused: a polar run has one frequency; its rows are its steps.");
     return code;
 }

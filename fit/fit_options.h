@@ -1,14 +1,13 @@
 #pragma once
 
+#include "option_reader.h"
 #include "recording_options.h"
 
 #include <iosfwd>
 #include <string>
 
-/// What follows "Useage: " in ravfit's usage message.
-constexpr const char* fitSynopsis =
-    "ravfit recording [delay [numAvg [startFreq [sweep|polar]]]] [--channels A,B] [--reference 1|2|none] "
-    "[--gate MS] [--ppo N] [--ir FILE]";
+/// ravfit's synopsis and options.
+const OptionTable& fitOptionTable();
 
 /// ravfit's command line: the recording, the generator's positional
 /// values, and options anywhere after the program name.

@@ -8,7 +8,6 @@
 #include "progress.h"
 #include "recording_sink.h"
 #include "report_format.h"
-#include "same_file.h"
 #include "stimulus_feed.h"
 #include "wav_header.h"
 
@@ -407,17 +406,15 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
                bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
 {
     int code = exitOk;
-    if (helpHandled(argc, argv, measureSynopsis, facts, code))
+    const OptionTable& table = measureOptionTable();
+    if (table.helpHandled(argc, argv, facts, code))
         return code;
     MeasureRun run(facts, errors);
     code = run.options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (sameFile(run.options.stimulus, run.options.recording)) {
-        errors << "ravmeasure: " << run.options.recording << " is the stimulus itself; name another file to write."
-               << std::endl;
+    if (table.outputIsInput(run.options.stimulus, "the stimulus", run.options.recording, errors))
         return exitUsage;
-    }
     for (int (MeasureRun::*step)() : {&MeasureRun::openStimulus, &MeasureRun::joinServer, &MeasureRun::prepare}) {
         code = (run.*step)();
         if (code != exitOk)

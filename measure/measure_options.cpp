@@ -3,10 +3,7 @@
 #include "command_line.h"
 #include "exit_codes.h"
 #include "number_text.h"
-#include "option_reader.h"
 
-#include <cmath>
-#include <cstring>
 #include <ostream>
 
 namespace {
@@ -24,70 +21,73 @@ bool fitName(const std::string& name, std::size_t longest)
     return true;
 }
 
+bool serverName(const std::string& name)
+{
+    return fitName(name, longestServerName);
+}
+
 // "A,B": two port names.
-bool readPortPair(const std::string& text, std::vector<std::string>& ports)
+bool portPair(const std::string& text)
 {
     std::string first, second;
-    if (!splitPair(text, first, second))
-        return false;
-    ports = {first, second};
-    return fitName(first, longestPortName) && fitName(second, longestPortName);
+    return splitPair(text, first, second) && fitName(first, longestPortName) && fitName(second, longestPortName);
 }
 
 } // namespace
 
+const OptionTable& measureOptionTable()
+{
+    static const std::string portsTaken = "two port names of printable characters without blanks, up to "
+        + std::to_string(longestPortName) + " each, as in system:playback_1,system:playback_2";
+    static const OptionTable table{
+        "ravmeasure",
+        "ravmeasure stimulus.wav recording.wav [delay [numAvg [startFreq [sweep|polar]]]] "
+        "[--play PORT1,PORT2 | --loopback [--freewheel]] [--record PORT1,PORT2] [--tail SECONDS] [--server NAME]",
+        {OptionRule::custom("--play", "PORT1,PORT2", portPair, portsTaken,
+                            "the ports the stimulus plays to; default: the first physical ones"),
+         OptionRule::flag("--loopback", "connect ravmeasure's outputs to its own inputs"),
+         OptionRule::flag("--freewheel", "with --loopback: the server runs as fast as it can"),
+         OptionRule::custom("--record", "PORT1,PORT2", portPair, portsTaken,
+                            "the ports recorded from; default: the first physical ones"),
+         OptionRule::real("--tail", "SECONDS", "seconds", 0, longestTail,
+                          "recorded after the stimulus's last frame; default 1"),
+         OptionRule::custom("--server", "NAME", serverName,
+                            "a server's name of up to " + std::to_string(longestServerName)
+                                + " printable characters without blanks",
+                            "the server to use; default: the default server")}};
+    return table;
+}
+
 int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
+    const OptionTable& table = measureOptionTable();
     SplitLine line;
-    std::string refusal = line.split(argc, argv,
-                                     {{"--loopback", false}, {"--freewheel", false}, {"--play"}, {"--record"},
-                                      {"--tail"}, {"--server"}},
-                                     "ravmeasure");
+    std::string refusal = table.split(argc, argv, line);
     if (!refusal.empty())
-        return refuseWithUsage(errors, refusal, measureSynopsis);
-    for (const auto& [option, value] : line.options) {
-        if (option == "--loopback" || option == "--freewheel") {
-            (option == "--loopback" ? loopback : freewheel) = true;
-        } else if (option == "--play" || option == "--record") {
-            if (!readPortPair(value, option == "--play" ? play : record))
-                return refuseWithUsage(errors, option + " " + value + " refused: it takes two port names of printable "
-                                                   "characters without blanks, up to "
-                                                   + std::to_string(longestPortName)
-                                                   + " each, as in system:playback_1,system:playback_2.",
-                                       measureSynopsis);
-        } else if (option == "--tail") {
-            if (!isWholeReal(value.c_str()) || !(parseReal(value.c_str()) >= 0)
-                || parseReal(value.c_str()) > longestTail)
-                return refuseWithUsage(errors, "--tail " + value + " refused: it takes seconds from 0 to 3600.",
-                                       measureSynopsis);
+        return table.refuse(errors, refusal);
+    for (const auto& [name, value] : line.options) {
+        std::string first, second;
+        if (name == "--loopback" || name == "--freewheel")
+            (name == "--loopback" ? loopback : freewheel) = true;
+        else if ((name == "--play" || name == "--record") && splitPair(value, first, second))
+            (name == "--play" ? play : record) = {first, second};
+        else if (name == "--tail")
             tailSeconds = parseReal(value.c_str());
-        } else {
-            if (value.empty())
-                return refuseWithUsage(errors, "--server refused: it needs a server name.", measureSynopsis);
-            if (!fitName(value, longestServerName))
-                return refuseWithUsage(errors, "--server refused: a server's name is up to "
-                                                   + std::to_string(longestServerName)
-                                                   + " printable characters without blanks.",
-                                       measureSynopsis);
+        else
             server = value;
-        }
     }
     if (loopback && (!play.empty() || !record.empty()))
-        return refuseWithUsage(errors, "--loopback refused: it connects ravmeasure to itself, so it takes no --play "
-                                       "or --record ports.",
-                               measureSynopsis);
+        return table.refuse(errors, "--loopback refused: it connects ravmeasure to itself, so it takes no --play "
+                                    "or --record ports.");
     if (freewheel && !loopback)
-        return refuseWithUsage(errors, "--freewheel refused: it runs the server without its sound cards, so it goes "
-                                       "with --loopback only.",
-                               measureSynopsis);
+        return table.refuse(errors, "--freewheel refused: it runs the server without its sound cards, so it goes "
+                                    "with --loopback only.");
     const std::vector<const char*>& positional = line.positional;
-    if (positional.size() < 3 || positional.size() > 7) {
-        writeUsage(errors, measureSynopsis);
-        return exitUsage;
-    }
+    if (positional.size() < 3 || positional.size() > 7)
+        return table.refuseCount(errors);
     stimulus = positional[1];
     recording = positional[2];
     std::vector<const char*> values{positional[0], positional[1]};
     values.insert(values.end(), positional.begin() + 3, positional.end());
-    return readArguments(static_cast<int>(values.size()), values.data(), measureSynopsis, schedule, errors);
+    return readArguments(static_cast<int>(values.size()), values.data(), table.synopsis, schedule, errors);
 }

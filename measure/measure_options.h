@@ -1,16 +1,12 @@
 #pragma once
 
 #include "burst_schedule.h"
+#include "option_reader.h"
 
 #include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
-
-/// What follows "Useage: " in ravmeasure's usage message.
-constexpr const char* measureSynopsis =
-    "ravmeasure stimulus.wav recording.wav [delay [numAvg [startFreq [sweep|polar]]]] "
-    "[--play PORT1,PORT2 | --loopback [--freewheel]] [--record PORT1,PORT2] [--tail SECONDS] [--server NAME]";
 
 /// The longest tail after the stimulus that ravmeasure records, seconds.
 constexpr double longestTail = 3600.0;
@@ -19,6 +15,9 @@ constexpr double longestTail = 3600.0;
 /// server's name of 63 characters and a port's full name of 255.
 constexpr std::size_t longestServerName = 63;
 constexpr std::size_t longestPortName = 255;
+
+/// ravmeasure's synopsis and options.
+const OptionTable& measureOptionTable();
 
 /// ravmeasure's command line: the stimulus to play, the recording to write,
 /// the generator's positional values (for the progress line's step), and

@@ -48,16 +48,17 @@ int writeOutput(TimedRecording& recording, const PrepOptions& options, AlignedOu
 int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
     int code = exitOk;
-    if (helpHandled(argc, argv, prepSynopsis, report, code))
+    const OptionTable& table = prepOptionTable();
+    if (table.helpHandled(argc, argv, report, code))
         return code;
     PrepOptions options;
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (outputIsInput(options.input.recording, options.aligned, prepSynopsis, errors))
+    if (table.outputIsInput(options.input.recording, "the recording", options.aligned, errors))
         return exitUsage;
     TimedRecording recording;
-    code = recording.start(options.input, prepSynopsis, argc, argv, report, errors);
+    code = recording.start(options.input, table.synopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
     recording.printFacts(report);

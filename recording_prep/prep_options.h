@@ -1,14 +1,13 @@
 #pragma once
 
+#include "option_reader.h"
 #include "recording_options.h"
 
 #include <iosfwd>
 #include <string>
 
-/// What follows "Useage: " in ravprep's usage message.
-constexpr const char* prepSynopsis =
-    "ravprep recording aligned.wav [delay [numAvg [startFreq [sweep|polar]]]] [--channels A,B] "
-    "[--reference 1|2|none]";
+/// ravprep's synopsis and options.
+const OptionTable& prepOptionTable();
 
 /// ravprep's command line: two file names, the generator's positional
 /// values, and two options anywhere after the program name.

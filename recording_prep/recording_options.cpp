@@ -19,34 +19,40 @@ bool readChannel(const std::string& text, int& channel)
     return channel >= 1;
 }
 
+bool readChannels(const std::string& text, int& first, int& second)
+{
+    std::string a, b;
+    return splitPair(text, a, b) && readChannel(a, first) && readChannel(b, second);
+}
+
+bool channelPair(const std::string& text)
+{
+    int first = 0, second = 0;
+    return readChannels(text, first, second);
+}
+
 } // namespace
+
+std::vector<OptionRule> RecordingOptions::rules()
+{
+    return {OptionRule::custom("--channels", "A,B", channelPair, "two channel numbers from 1, as in 1,2",
+                               "the recording's channels that become channels 1 and 2"),
+            OptionRule::choice("--reference", "1|2|none", "the channel that carries the loopback, or none; default: found from the recording")};
+}
 
 bool RecordingOptions::owns(const std::string& name)
 {
     return name == "--channels" || name == "--reference";
 }
 
-bool RecordingOptions::take(const std::string& name, const std::string& value, std::string& refusal)
+void RecordingOptions::take(const std::string& name, const std::string& value)
 {
     if (name == "--channels") {
-        std::string first, second;
-        if (!splitPair(value, first, second) || !readChannel(first, channelA) || !readChannel(second, channelB)) {
-            refusal = "--channels " + value + " refused: it takes two channel numbers from 1, as in 1,2.";
-            return false;
-        }
-        channelsGiven = true;
-        return true;
+        channelsGiven = readChannels(value, channelA, channelB);
+        return;
     }
-    if (value == "1")
-        reference = ReferenceChoice::channel1;
-    else if (value == "2")
-        reference = ReferenceChoice::channel2;
-    else if (value == "none")
-        reference = ReferenceChoice::none;
-    else {
-        refusal = "--reference " + value + " refused: it takes 1, 2 or none.";
-        return false;
-    }
+    reference = value == "1" ? ReferenceChoice::channel1
+        : value == "2"       ? ReferenceChoice::channel2
+                             : ReferenceChoice::none;
     referenceGiven = true;
-    return true;
 }

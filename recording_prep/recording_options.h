@@ -1,9 +1,11 @@
 #pragma once
 
 #include "burst_schedule.h"
+#include "option_rule.h"
 #include "timing_solution.h"
 
 #include <string>
+#include <vector>
 
 /// What every program that reads a recording is told about it: its name,
 /// the generator's positional values, and the two options that pick its
@@ -16,10 +18,12 @@ struct RecordingOptions {
     ReferenceChoice reference = ReferenceChoice::automatic;
     bool referenceGiven = false;
 
+    /// The rules of --channels and --reference.
+    static std::vector<OptionRule> rules();
+
     /// Whether `name` is --channels or --reference.
     static bool owns(const std::string& name);
 
-    /// Takes the value of --channels or --reference. False, with `refusal`
-    /// set to the line that says why, when the value is refused.
-    bool take(const std::string& name, const std::string& value, std::string& refusal);
+    /// Takes a value of --channels or --reference that its rule admitted.
+    void take(const std::string& name, const std::string& value);
 };

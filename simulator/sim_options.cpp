@@ -1,9 +1,7 @@
 #include "sim_options.h"
 
-#include "command_line.h"
 #include "exit_codes.h"
 #include "number_text.h"
-#include "option_reader.h"
 #include "tone_burst.h"
 
 #include <cmath>
@@ -12,124 +10,80 @@
 namespace {
 
 constexpr double nyquist = 22050.0;
-constexpr std::int32_t longestDelay = 441000;   // ten seconds: the delay line is held in memory
+constexpr double longestDelay = 441000;   // ten seconds: the delay line is held in memory
+constexpr double largestFrameCount = 2147483647;
 
-// One option's value, read and checked; `problem` says what is wrong.
-struct OptionValue {
-    const std::string& option;
-    const char* text;
-    std::string problem;
+const OptionRule peakFrequency = OptionRule::real("", "", "Hz", 0, nyquist, "", false, false);
+const OptionRule filterQ = OptionRule::real("--q", "Q", "a Q", 0, 100, "the filter's Q; default 0.707", false);
+const OptionRule peakGain = OptionRule::real("", "", "dB", -60, 60, "");
 
-    bool real(double low, double high, double& value, bool lowIncluded = true)
-    {
-        if (!isWholeReal(text)) {
-            problem = "is not a number";
-            return false;
-        }
-        value = parseReal(text);
-        if (!(lowIncluded ? value >= low : value > low))
-            problem = (lowIncluded ? "must be at least " : "must be above ") + fixedNumber(low);
-        else if (!(value <= high))
-            problem = "must be at most " + fixedNumber(high);
-        return problem.empty();
-    }
+// "HZ,Q,DB": a peaking filter's frequency, Q and gain.
+bool splitPeak(const std::string& text, std::string parts[3])
+{
+    std::size_t first = text.find(','), second = text.find(',', first + 1);
+    if (second == std::string::npos || text.find(',', second + 1) != std::string::npos)
+        return false;
+    parts[0] = text.substr(0, first);
+    parts[1] = text.substr(first + 1, second - first - 1);
+    parts[2] = text.substr(second + 1);
+    return true;
+}
 
-    // A frequency, which must lie below half the sample rate.
-    bool frequency(double& value)
-    {
-        if (!real(0, nyquist, value, false))
-            return false;
-        if (value >= nyquist)
-            problem = "must be below 22050, half the sample rate";
-        return problem.empty();
-    }
-
-    bool integer(std::int32_t low, std::int32_t high, std::int32_t& value)
-    {
-        double wide = 0;
-        if (!isWholeInteger(text)) {
-            problem = "is not a whole number";
-            return false;
-        }
-        wide = parseReal(text);   // exact for the digits, and never wraps
-        if (!(wide >= low && wide <= high)) {
-            problem = wide < low ? "must be at least " + std::to_string(low) : "must be at most " + std::to_string(high);
-            return false;
-        }
-        value = static_cast<std::int32_t>(wide);
-        return true;
-    }
-
-    static std::string fixedNumber(double value)
-    {
-        std::string text = std::to_string(value);
-        while (text.back() == '0')
-            text.pop_back();
-        if (text.back() == '.')
-            text.pop_back();
-        return text;
-    }
-};
+bool peak(const std::string& text)
+{
+    std::string parts[3];
+    return splitPeak(text, parts) && peakFrequency.admits(parts[0]) && filterQ.admits(parts[1])
+        && peakGain.admits(parts[2]);
+}
 
 // What the options ask of the device before it is built.
 struct DeviceRequest {
     ChannelPath device;
     double q = std::sqrt(0.5);
     double lowpass = 0, highpass = 0, peak[3] = {0, 0, 0};
-    int filters = 0;
+    std::string filter;   // the first filter option given
     std::string deviceOn = "both";
 
-    // Reads one option's value into the request or the path; false, with
-    // `value.problem` set, when the value is refused.
-    bool take(const std::string& option, OptionValue& value, SimulatedPath& path);
+    // Takes one option's admitted value into the request or the path;
+    // false when it asks for a second filter.
+    bool take(const std::string& option, const std::string& value, SimulatedPath& path);
     // Puts the device on the channels asked for.
     void build(SimulatedPath& path) const;
 };
 
-bool DeviceRequest::take(const std::string& option, OptionValue& value, SimulatedPath& path)
+bool DeviceRequest::take(const std::string& option, const std::string& value, SimulatedPath& path)
 {
-    double number = 0;
-    std::int32_t whole = 0;
-    bool ok = true;
+    const double number = parseReal(value.c_str());
+    if (option == "--lowpass" || option == "--highpass" || option == "--peaking") {
+        if (!filter.empty())
+            return false;
+        filter = option;
+    }
     if (option == "--invert") {
         device.gain = -device.gain;
     } else if (option == "--latency") {
-        ok = value.integer(0, 0x7FFFFFFF, whole);
-        path.extraFramesBefore = whole;
+        path.extraFramesBefore = static_cast<int>(number);
     } else if (option == "--gain") {
-        ok = value.real(-120, 120, number);
         device.gain *= std::pow(10.0, number / 20);
     } else if (option == "--noise") {
-        ok = value.real(0, 200, number);
         path.noiseRms = driveAmplitude * std::pow(10.0, -number / 20);
     } else if (option == "--lowpass" || option == "--highpass") {
-        ok = value.frequency(number);
         (option == "--lowpass" ? lowpass : highpass) = number;
-        ++filters;
     } else if (option == "--q") {
-        ok = value.real(0, 100, q, false);
+        q = number;
     } else if (option == "--peaking") {
-        std::string text = value.text;
-        std::size_t first = text.find(','), second = text.find(',', first + 1);
-        std::string parts[3] = {text.substr(0, first), first == std::string::npos ? "" : text.substr(first + 1, second - first - 1),
-                                second == std::string::npos ? "" : text.substr(second + 1)};
-        OptionValue hz{option, parts[0].c_str(), {}}, pq{option, parts[1].c_str(), {}}, db{option, parts[2].c_str(), {}};
-        ok = hz.frequency(peak[0]) && pq.real(0, 100, peak[1], false) && db.real(-60, 60, peak[2]);
-        value.problem = !hz.problem.empty() ? "the frequency " + hz.problem
-            : !pq.problem.empty()           ? "the Q " + pq.problem
-                                            : "the gain " + db.problem;
-        ++filters;
+        std::string parts[3];
+        splitPeak(value, parts);
+        for (int i = 0; i < 3; ++i)
+            peak[i] = parseReal(parts[i].c_str());
     } else if (option == "--delay") {
-        ok = value.integer(0, longestDelay, device.delayFrames);
+        device.delayFrames = static_cast<int>(number);
     } else if (option == "--device-on") {
-        deviceOn = value.text;
-        ok = deviceOn == "1" || deviceOn == "2" || deviceOn == "both";
-        value.problem = "must be 1, 2 or both";
+        deviceOn = value;
     } else {
-        ok = value.integer(0, 0x7FFFFFFF, whole);
-        path.cardioidStart = whole;
+        path.cardioidStart = static_cast<std::int64_t>(number);
     }
-    return ok;
+    return true;
 }
 
 void DeviceRequest::build(SimulatedPath& path) const
@@ -148,33 +102,47 @@ void DeviceRequest::build(SimulatedPath& path) const
 
 } // namespace
 
+const OptionTable& simOptionTable()
+{
+    static const OptionTable table{
+        "ravsim",
+        "ravsim in.wav out.wav [--latency N] [--gain DB] [--invert] [--noise DB] [--lowpass HZ | --highpass HZ"
+        " | --peaking HZ,Q,DB] [--q Q] [--delay N] [--device-on 1|2|both] [--cardioid START]",
+        {OptionRule::whole("--latency", "N", "frames", 0, largestFrameCount, "silent frames ahead of everything"),
+         OptionRule::real("--gain", "DB", "decibels", -120, 120, "the device's gain"),
+         OptionRule::flag("--invert", "the device inverts the signal"),
+         OptionRule::real("--noise", "DB", "decibels", 0, 200,
+                          "white noise on both channels, that many dB below the burst's level"),
+         OptionRule::real("--lowpass", "HZ", "Hz", 0, nyquist, "a low-pass filter", false, false),
+         OptionRule::real("--highpass", "HZ", "Hz", 0, nyquist, "a high-pass filter", false, false),
+         OptionRule::custom("--peaking", "HZ,Q,DB", peak,
+                            "a frequency in " + peakFrequency.takes + ", " + filterQ.takes + ", and a gain in "
+                                + peakGain.takes + ", as in 1000,2,6",
+                            "a peaking filter"),
+         filterQ,
+         OptionRule::whole("--delay", "N", "frames", 0, longestDelay, "the device's delay"),
+         OptionRule::choice("--device-on", "1|2|both", "the channels the device is on; default both"),
+         OptionRule::whole("--cardioid", "START", "frames", 0, largestFrameCount,
+                           "from frame START on, channel 1 follows a cardioid over a polar run's steps")}};
+    return table;
+}
+
 int SimOptions::read(int argc, const char* const* argv, std::ostream& errors)
 {
+    const OptionTable& table = simOptionTable();
     SplitLine line;
-    std::string refusal = line.split(argc, argv,
-                                     {{"--latency"}, {"--gain"}, {"--invert", false}, {"--noise"}, {"--lowpass"},
-                                      {"--highpass"}, {"--peaking"}, {"--q"}, {"--delay"}, {"--device-on"},
-                                      {"--cardioid"}},
-                                     "ravsim");
+    std::string refusal = table.split(argc, argv, line);
     if (!refusal.empty())
-        return refuseWithUsage(errors, refusal, simulatorSynopsis);
-    if (line.positional.size() != 3) {
-        writeUsage(errors, simulatorSynopsis);
-        return exitUsage;
-    }
+        return table.refuse(errors, refusal);
+    if (line.positional.size() != 3)
+        return table.refuseCount(errors);
     input = line.positional[1];
     output = line.positional[2];
     DeviceRequest request;
-    for (const auto& [option, text] : line.options) {
-        OptionValue value{option, text.c_str(), {}};
+    for (const auto& [option, value] : line.options)
         if (!request.take(option, value, path))
-            return refuseWithUsage(errors, "ravsim: " + option + " " + text + ": " + value.problem + ".",
-                                   simulatorSynopsis);
-    }
-    if (request.filters > 1)
-        return refuseWithUsage(errors, "ravsim: give one of --lowpass, --highpass and --peaking; the device has one "
-                                       "filter.",
-                               simulatorSynopsis);
+            return table.refuse(errors, option + " refused: the device has one filter; give one of --lowpass, "
+                                                 "--highpass and --peaking.");
     if (path.cardioidStart >= 0)
         path.cardioidStart += path.extraFramesBefore;
     request.build(path);

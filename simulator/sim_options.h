@@ -1,14 +1,13 @@
 #pragma once
 
+#include "option_reader.h"
 #include "simulated_path.h"
 
-#include <cstdint>
 #include <iosfwd>
 #include <string>
 
-constexpr const char* simulatorSynopsis =
-    "ravsim in.wav out.wav [--latency N] [--gain DB] [--invert] [--noise DB] [--lowpass HZ | --highpass HZ"
-    " | --peaking HZ,Q,DB] [--q Q] [--delay N] [--device-on 1|2|both] [--cardioid START]";
+/// ravsim's synopsis and options.
+const OptionTable& simOptionTable();
 
 /// ravsim's command line: the two files and the simulated path they ask for.
 struct SimOptions {

@@ -1,9 +1,7 @@
 #include "simulator.h"
 
-#include "command_line.h"
 #include "exit_codes.h"
 #include "replacing_file.h"
-#include "same_file.h"
 #include "sim_options.h"
 #include "stereo_wav_writer.h"
 #include "wav_header.h"
@@ -15,16 +13,15 @@
 int runSimulator(int argc, const char* const* argv, std::ostream& report, std::ostream& errors)
 {
     int code = exitOk;
-    if (leadingDashHandled(argc, argv, simulatorSynopsis, report, errors, code))
+    const OptionTable& table = simOptionTable();
+    if (table.helpHandled(argc, argv, report, code))
         return code;
     SimOptions options;
     code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (sameFile(options.input, options.output)) {
-        errors << "ravsim: " << options.output << " is the input itself; name another file to write." << std::endl;
+    if (table.outputIsInput(options.input, "the input", options.output, errors))
         return exitUsage;
-    }
     std::ifstream in(options.input, std::ios::binary | std::ios::ate);
     if (!in) {
         errors << "ravsim: cannot read " << options.input << std::endl;
@@ -40,9 +37,10 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     // and the latency ahead of them.
     const std::int64_t inputFrames = (inputBytes - 44) / StereoWavWriter::frameBytes;
     if (inputFrames + options.path.extraFramesBefore > StereoWavWriter::maxFrames) {
-        errors << "ravsim: --latency " << options.path.extraFramesBefore << ": the recording would hold more than "
-               << "the " << largestWavData << " data bytes that the WAV size fields can describe." << std::endl;
-        return exitUsage;
+        return table.refuse(errors, "--latency " + std::to_string(options.path.extraFramesBefore)
+                                        + " refused: the recording would hold more than the "
+                                        + std::to_string(largestWavData)
+                                        + " data bytes that the WAV size fields can describe.");
     }
     // Written beside its name and renamed into place when whole, so that a
     // failed run leaves any earlier recording as it was.

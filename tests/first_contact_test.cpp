@@ -18,6 +18,7 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+// The programs without options, which refuse any dash before their file.
 std::vector<std::pair<const char*, FlowFunction>> programs()
 {
     return {
@@ -30,7 +31,6 @@ std::vector<std::pair<const char*, FlowFunction>> programs()
              std::istringstream in;
              return runDelayFinder(c, v, in, r, e);
          }},
-        {"ravsim", runSimulator},
     };
 }
 
@@ -50,6 +50,20 @@ TEST(FirstContact, HelpPrintsUsageAndADashIsNoFileName)
             EXPECT_EQ(refused.errors.rfind("Not a file name: --help", 0), 0u) << refused.errors;
             EXPECT_EQ(refused.report, "") << program;
         }
+}
+
+TEST(FirstContact, RavsimHelpListsItsOptionsAndOptionsMayStandFirst)
+{
+    RunResult asked = runFlow(runSimulator, "ravsim", {"--help"});
+    EXPECT_EQ(asked.code, exitOk);
+    EXPECT_EQ(asked.report.rfind("Useage: ravsim", 0), 0u) << asked.report;
+    EXPECT_NE(asked.report.find("\nOptions:\n  --latency N "), std::string::npos) << asked.report;
+    TempDir dir;
+    const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
+    ASSERT_EQ(runGeneratorWith({in, "100", "1", "2000", "polar"}).code, exitOk);
+    RunResult simulated = runFlow(runSimulator, "ravsim", {"--gain", "-6", in, out});
+    EXPECT_EQ(simulated.code, exitOk) << simulated.errors;
+    EXPECT_TRUE(exists(out));
 }
 
 #ifdef RAVPREP_PATH
@@ -104,23 +118,23 @@ TEST_P(SimulatorRefuses, TheBadValueWithOneLineNamingIt)
 INSTANTIATE_TEST_SUITE_P(
     Values, SimulatorRefuses,
     ::testing::Values(
-        BadSimValue{{"--latency", "abc"}, "ravsim: --latency abc: is not a whole number."},
-        BadSimValue{{"--latency", "-100000000"}, "ravsim: --latency -100000000: must be at least 0."},
-        BadSimValue{{"--latency", "2000000000"}, "ravsim: --latency 2000000000: the recording would hold more than"},
-        BadSimValue{{"--latency", "99999999999"}, "ravsim: --latency 99999999999: must be at most 2147483647."},
-        BadSimValue{{"--device-on", "3"}, "ravsim: --device-on 3: must be 1, 2 or both."},
-        BadSimValue{{"--gain", "x"}, "ravsim: --gain x: is not a number."},
-        BadSimValue{{"--gain", "3dB"}, "ravsim: --gain 3dB: is not a number."},
-        BadSimValue{{"--delay", "-1"}, "ravsim: --delay -1: must be at least 0."},
-        BadSimValue{{"--q", "0"}, "ravsim: --q 0: must be above 0."},
-        BadSimValue{{"--q", "-2"}, "ravsim: --q -2: must be above 0."},
-        BadSimValue{{"--lowpass", "30000"}, "ravsim: --lowpass 30000: must be at most 22050."},
-        BadSimValue{{"--highpass", "22050"}, "ravsim: --highpass 22050: must be below 22050, half the sample rate."},
-        BadSimValue{{"--peaking", "1000,2"}, "ravsim: --peaking 1000,2: the gain is not a number."},
-        BadSimValue{{"--peaking", "1000,0,3"}, "ravsim: --peaking 1000,0,3: the Q must be above 0."},
-        BadSimValue{{"--noise", "-5"}, "ravsim: --noise -5: must be at least 0."},
-        BadSimValue{{"--lowpass", "1000", "--highpass", "50"}, "ravsim: give one of --lowpass, --highpass and --peaking"},
-        BadSimValue{{"--cardioid"}, "--cardioid refused: it needs a value."},
+        BadSimValue{{"--latency", "abc"}, "--latency abc refused: it takes a whole number of frames from 0 to 2147483647."},
+        BadSimValue{{"--latency", "-100000000"}, "--latency -100000000 refused: it takes a whole number"},
+        BadSimValue{{"--latency", "2000000000"}, "--latency 2000000000 refused: the recording would hold more than"},
+        BadSimValue{{"--latency", "99999999999"}, "--latency 99999999999 refused: it takes a whole number"},
+        BadSimValue{{"--device-on", "3"}, "--device-on 3 refused: it takes 1, 2 or both."},
+        BadSimValue{{"--gain", "x"}, "--gain x refused: it takes decibels from -120 to 120."},
+        BadSimValue{{"--gain", "3dB"}, "--gain 3dB refused"},
+        BadSimValue{{"--delay", "-1"}, "--delay -1 refused: it takes a whole number of frames from 0 to 441000."},
+        BadSimValue{{"--q", "0"}, "--q 0 refused: it takes a Q above 0, at most 100."},
+        BadSimValue{{"--q", "-2"}, "--q -2 refused"},
+        BadSimValue{{"--lowpass", "30000"}, "--lowpass 30000 refused: it takes Hz above 0 and below 22050."},
+        BadSimValue{{"--highpass", "22050"}, "--highpass 22050 refused"},
+        BadSimValue{{"--peaking", "1000,2"}, "--peaking 1000,2 refused: it takes a frequency in Hz"},
+        BadSimValue{{"--peaking", "1000,0,3"}, "--peaking 1000,0,3 refused"},
+        BadSimValue{{"--noise", "-5"}, "--noise -5 refused: it takes decibels from 0 to 200."},
+        BadSimValue{{"--lowpass", "1000", "--highpass", "50"}, "--highpass refused: the device has one filter"},
+        BadSimValue{{"--cardioid"}, "--cardioid refused: it takes a whole number of frames"},
         BadSimValue{{"--bogus", "1"}, "--bogus refused: ravsim has no such option."}));
 
 TEST(Simulator, RefusesItsInputAsOutputAndAMissingInput)

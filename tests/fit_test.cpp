@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(Refused, Options, testing::Values(
     RefusedOption{{"rec.wav", "--gate", "0"}, "--gate 0 refused: it takes milliseconds above 0, at most 371.5."},
     RefusedOption{{"rec.wav", "--ppo", "200"}, "--ppo 200 refused: it takes a whole number of points per octave"},
     RefusedOption{{"rec.wav", "22050", "1", "1000", "polar", "--ppo", "3"}, "--ppo refused: a polar run"},
-    RefusedOption{{"rec.wav", "--ir"}, "--ir refused: it needs a value."},
+    RefusedOption{{"rec.wav", "--ir"}, "--ir refused: it takes a file name."},
     RefusedOption{{"rec.wav", "--output", "x"}, "--output refused: ravfit has no such option."}));
 
 } // namespace
