@@ -335,28 +335,42 @@ void JackSession::cycle(std::uint32_t frames)
         --missCycles;  // as if the server had not called this client
         return;
     }
+    bool ended = false;
+    std::size_t ready = 0, take = 0;
+    if (followFrameClock(frames) && playCycle(out, frames, ended, ready, take) && recordCycle(in, frames, take)
+        && ended && take == ready && tailLeft == 0)
+        finished = true;
+}
+
+bool JackSession::followFrameClock(std::uint32_t frames)
+{
     // Cycles that the server skipped leave a gap in its frame clock. The
     // stimulus skips the frames it would have played and the recording
     // gets silence for the frames it missed, so that frame k of the one is
     // still frame k of the other; the frames are noted for healing.
-    if (!freewheeling) {
-        std::uint32_t now = jack_last_frame_time(jackClient(client));
-        if (haveFrameTime && now != lastFrameTime + frames) {
-            std::int64_t gap = std::int64_t(std::uint32_t(now - lastFrameTime - frames));
-            ++xruns;
-            if (!skipLost(gap))
-                return;
-        }
-        lastFrameTime = now;
-        haveFrameTime = true;
-    } else {
+    if (freewheeling) {
         haveFrameTime = false;
+        return true;
     }
+    std::uint32_t now = jack_last_frame_time(jackClient(client));
+    if (haveFrameTime && now != lastFrameTime + frames) {
+        std::int64_t gap = std::int64_t(std::uint32_t(now - lastFrameTime - frames));
+        ++xruns;
+        if (!skipLost(gap))
+            return false;
+    }
+    lastFrameTime = now;
+    haveFrameTime = true;
+    return true;
+}
 
+bool JackSession::playCycle(float* const out[2], std::uint32_t frames, bool& ended, std::size_t& ready,
+                            std::size_t& take)
+{
     // The end flag is read before the rings: once it is set, every frame
     // of the stimulus is in them.
-    bool ended = stimulusEnded.load();
-    std::size_t ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+    ended = stimulusEnded.load();
+    ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
     if (!ended && ready < frames) {
         waitWhileFreewheeling(*this, [&] {
             ended = stimulusEnded.load();
@@ -365,30 +379,33 @@ void JackSession::cycle(std::uint32_t frames)
         });
         if (!ended && ready < frames) {
             breakRun(RunBreak::playbackLate);
-            return;
+            return false;
         }
     }
-    const std::size_t take = std::min<std::size_t>(ready, frames);
+    take = std::min<std::size_t>(ready, frames);
     for (int channel = 0; channel < 2; ++channel)
         jack_ringbuffer_read(jackRing(rings[channel]), reinterpret_cast<char*>(out[channel]), take * sizeof(float));
     firstSound(firstPlayed, played, out[0], take);
     played += static_cast<std::int64_t>(take);
+    return true;
+}
 
+bool JackSession::recordCycle(float* const in[2], std::uint32_t frames, std::size_t take)
+{
     // The frames of the cycle after the stimulus's last belong to the tail.
     const std::size_t tailPart = std::min<std::int64_t>(frames - take, tailLeft);
     const std::size_t record = take + tailPart;
     tailLeft -= static_cast<std::int64_t>(tailPart);
     if (!waitWhileFreewheeling(*this, [&] { return captureSpace() >= record; })) {
         breakRun(RunBreak::captureFull);
-        return;
+        return false;
     }
     for (int channel = 0; channel < 2; ++channel)
         jack_ringbuffer_write(jackRing(rings[2 + channel]), reinterpret_cast<const char*>(in[channel]),
                               record * sizeof(float));
     firstSound(firstHeard, recorded, in[0], record);
     recorded += static_cast<std::int64_t>(record);
-    if (ended && take == ready && tailLeft == 0)
-        finished = true;
+    return true;
 }
 
 bool JackSession::skipLost(std::int64_t gap)

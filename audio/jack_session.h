@@ -144,6 +144,16 @@ struct JackSession {
     /// The process cycle; public for the library's callback.
     void cycle(std::uint32_t frames);
 
+    /// The cycle's steps, in its order. Each returns false, with the run
+    /// broken where it must be, when the cycle ends there.
+    /// Follows the server's frame clock over cycles it skipped.
+    bool followFrameClock(std::uint32_t frames);
+    /// Plays up to `frames` frames of the stimulus into `out`: `take` of
+    /// the `ready` in the rings; `ended` once every frame is in them.
+    bool playCycle(float* const out[2], std::uint32_t frames, bool& ended, std::size_t& ready, std::size_t& take);
+    /// Records the frames played and the tail's share of the cycle.
+    bool recordCycle(float* const in[2], std::uint32_t frames, std::size_t take);
+
     /// Records why the run broke; the first reason stays.
     void breakRun(RunBreak reason);
 

@@ -47,63 +47,81 @@ std::int32_t parseInteger(const char* text)
     return signedFromBits(value);
 }
 
+namespace {
+
+// The significant digits of a decimal number and the decimal exponent of the
+// last one's place.
+struct SignificantDigits {
+    char digits[keptDigits + 2];
+    int kept = 0;
+    bool sticky = false;    // a non-zero digit beyond the kept ones
+    bool anyDigit = false;
+    long pointShift = 0;
+
+    // Reads digits with an optional decimal point from `text`; returns
+    // where they end.
+    const char* read(const char* text)
+    {
+        bool afterPoint = false;
+        for (;; ++text) {
+            if (*text == '.' && !afterPoint) {
+                afterPoint = true;
+                continue;
+            }
+            if (!isDigit(*text))
+                return text;
+            anyDigit = true;
+            if (kept == 0 && *text == '0') {
+                if (afterPoint)
+                    --pointShift;
+                continue;
+            }
+            if (kept < keptDigits) {
+                digits[kept++] = *text;
+                if (afterPoint)
+                    --pointShift;
+            } else {
+                sticky = sticky || *text != '0';
+                if (!afterPoint && pointShift < exponentLimit)
+                    ++pointShift;
+            }
+        }
+    }
+};
+
+// An exponent introduced by e, E, d or D, held within exponentLimit; 0
+// where there is none.
+long readExponent(const char* text)
+{
+    if (*text != 'e' && *text != 'E' && *text != 'd' && *text != 'D')
+        return 0;
+    const char* mark = text + 1;
+    bool negative = *mark == '-';
+    if (*mark == '-' || *mark == '+')
+        ++mark;
+    long exponent = 0;
+    for (; isDigit(*mark); ++mark)
+        if (exponent < exponentLimit)
+            exponent = exponent * 10 + (*mark - '0');
+    return negative ? -exponent : exponent;
+}
+
+} // namespace
+
 double parseReal(const char* text)
 {
     text = skipBlanks(text);
     bool negative = *text == '-';
     if (*text == '-' || *text == '+')
         ++text;
-
-    // Collect the significant digits and the position of the decimal point.
-    char digits[keptDigits + 2];
-    int kept = 0;
-    bool sticky = false;
-    bool anyDigit = false;
-    long pointShift = 0;  // decimal exponent of the last kept digit's place
-    bool afterPoint = false;
-    for (;; ++text) {
-        if (*text == '.' && !afterPoint) {
-            afterPoint = true;
-            continue;
-        }
-        if (!isDigit(*text))
-            break;
-        anyDigit = true;
-        if (kept == 0 && *text == '0') {
-            if (afterPoint)
-                --pointShift;
-            continue;
-        }
-        if (kept < keptDigits) {
-            digits[kept++] = *text;
-            if (afterPoint)
-                --pointShift;
-        } else {
-            sticky = sticky || *text != '0';
-            if (!afterPoint && pointShift < exponentLimit)
-                ++pointShift;
-        }
-    }
-    if (!anyDigit || kept == 0)
+    SignificantDigits number;
+    text = number.read(text);
+    if (!number.anyDigit || number.kept == 0)
         return negative ? -0.0 : 0.0;
-
-    long exponent = 0;
-    if (*text == 'e' || *text == 'E' || *text == 'd' || *text == 'D') {
-        const char* mark = text + 1;
-        bool negativeExponent = *mark == '-';
-        if (*mark == '-' || *mark == '+')
-            ++mark;
-        if (isDigit(*mark)) {
-            for (; isDigit(*mark); ++mark)
-                if (exponent < exponentLimit)
-                    exponent = exponent * 10 + (*mark - '0');
-            if (negativeExponent)
-                exponent = -exponent;
-        }
-    }
-    if (sticky)
-        digits[kept++] = '1';
-    exponent += pointShift - (sticky ? 1 : 0);
+    long exponent = readExponent(text);
+    if (number.sticky)
+        number.digits[number.kept++] = '1';
+    exponent += number.pointShift - (number.sticky ? 1 : 0);
 
     // Rewritten as plain digits and an e exponent, the text holds no decimal
     // point, so the conversion does not depend on the locale.
@@ -111,8 +129,8 @@ double parseReal(const char* text)
     int length = 0;
     if (negative)
         rewritten[length++] = '-';
-    for (int i = 0; i < kept; ++i)
-        rewritten[length++] = digits[i];
+    for (int i = 0; i < number.kept; ++i)
+        rewritten[length++] = number.digits[i];
     std::snprintf(rewritten + length, sizeof rewritten - static_cast<std::size_t>(length), "e%ld", exponent);
     return std::strtod(rewritten, nullptr);
 }

@@ -79,6 +79,58 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
     return apart > tolerance && near(fresh, points[i + 2], tolerance);
 }
 
+// The clock the points keep most of the time: the median over
+// neighbouring pairs, which a few jumps do not move.
+double commonRatio(const std::vector<ClockPoint>& points, double nominal)
+{
+    std::vector<double> pairs;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (points[i].played > points[i - 1].played)
+            pairs.push_back((points[i].time - points[i - 1].time) / (points[i].played - points[i - 1].played));
+    if (pairs.empty())
+        return nominal;
+    std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(pairs.size() / 2), pairs.end());
+    return pairs[pairs.size() / 2];
+}
+
+// A stretch of one point has no clock of its own yet: points[i] joins it
+// when the point after lies on the line through both.
+bool joinsLonePoint(const std::vector<ClockPoint>& stretch, const std::vector<ClockPoint>& points, std::size_t i,
+                    double ratio, double reach)
+{
+    if (stretch.size() != 1 || i + 1 >= points.size())
+        return false;
+    std::vector<ClockPoint> two{stretch[0], points[i]};
+    return near(lineThrough(two, 0, 2, ratio), points[i + 1], reach);
+}
+
+// Whether points[i], off the line `current`, is damaged rather than where
+// the recording jumped: what comes next goes on with the old line, or
+// nothing follows a new one from it.
+bool damagedPoint(const std::vector<ClockPoint>& points, std::size_t i, const Line& current, double reach,
+                  bool clockChanges)
+{
+    std::size_t ahead = std::min<std::size_t>(3, points.size() - i - 1);
+    std::size_t onOld = 0;
+    for (std::size_t k = 1; k <= ahead; ++k)
+        onOld += near(current, points[i + k], reach);
+    return (ahead > 0 && onOld * 2 >= ahead) || !followed(points, i, current, reach, clockChanges);
+}
+
+// Ends a stretch as a segment of `clock`; returns the clock the next
+// stretch starts from (the stretch's own, where it has two points).
+double closeStretch(const std::vector<ClockPoint>& stretch, double ratio, SegmentedClock& clock)
+{
+    Line line = lineThrough(stretch, 0, stretch.size(), ratio);
+    ClockSegment segment;
+    segment.firstBurst = stretch.front().burst;
+    segment.lastBurst = stretch.back().burst;
+    segment.ratio = line.ratio;
+    segment.offset = line.offset;
+    clock.segments.push_back(segment);
+    return stretch.size() >= 2 ? line.ratio : ratio;
+}
+
 } // namespace
 
 SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
@@ -88,63 +140,21 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
     if (points.empty())
         return clock;
     std::vector<ClockPoint> stretch{points[0]};
-    // The clock the points keep most of the time: the median over
-    // neighbouring pairs, which a few jumps do not move.
-    std::vector<double> pairs;
-    for (std::size_t i = 1; i < points.size(); ++i)
-        if (points[i].played > points[i - 1].played)
-            pairs.push_back((points[i].time - points[i - 1].time) / (points[i].played - points[i - 1].played));
-    double ratio = nominal;
-    if (!pairs.empty()) {
-        std::nth_element(pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(pairs.size() / 2), pairs.end());
-        ratio = pairs[pairs.size() / 2];
-    }
-    auto close = [&]() {
-        Line line = lineThrough(stretch, 0, stretch.size(), ratio);
-        ClockSegment segment;
-        segment.firstBurst = stretch.front().burst;
-        segment.lastBurst = stretch.back().burst;
-        segment.ratio = line.ratio;
-        segment.offset = line.offset;
-        clock.segments.push_back(segment);
-        if (stretch.size() >= 2)
-            ratio = line.ratio;
-    };
+    double ratio = commonRatio(points, nominal);
     for (std::size_t i = 1; i < points.size(); ++i) {
         Line current = lineThrough(stretch, 0, stretch.size(), ratio);
         // The line is as uncertain as the points it comes through.
         double reach = tolerance + 3 * stretch.back().spread;
-        if (near(current, points[i], reach)) {
+        if (near(current, points[i], reach) || joinsLonePoint(stretch, points, i, ratio, reach)) {
             stretch.push_back(points[i]);
-            continue;
-        }
-        // A stretch of one point has no clock of its own yet: the next
-        // point joins it when the one after lies on the line through both.
-        if (stretch.size() == 1 && i + 1 < points.size()) {
-            std::vector<ClockPoint> two{stretch[0], points[i]};
-            if (near(lineThrough(two, 0, 2, ratio), points[i + 1], reach)) {
-                stretch.push_back(points[i]);
-                continue;
-            }
-        }
-        // Does what comes next go on with the old line (this point is
-        // damaged) or with this one (the recording jumped here)?
-        std::size_t ahead = std::min<std::size_t>(3, points.size() - i - 1);
-        std::size_t onOld = 0;
-        for (std::size_t k = 1; k <= ahead; ++k)
-            onOld += near(current, points[i + k], reach);
-        if (ahead > 0 && onOld * 2 >= ahead) {
+        } else if (damagedPoint(points, i, current, reach, clockChanges)) {
             clock.outliers.push_back(points[i].burst);
-            continue;
+        } else {
+            ratio = closeStretch(stretch, ratio, clock);
+            stretch.assign(1, points[i]);
         }
-        if (!followed(points, i, current, reach, clockChanges)) {
-            clock.outliers.push_back(points[i].burst);
-            continue;
-        }
-        close();
-        stretch.assign(1, points[i]);
     }
-    close();
+    closeStretch(stretch, ratio, clock);
     return clock;
 }
 
