@@ -207,46 +207,58 @@ TEST(Analyzer, NoRepetitionsPrintsNotANumberEverywhere)
         EXPECT_EQ(std::vector<std::string>(row.begin() + 4, row.end()), std::vector<std::string>(10, "nan"));
 }
 
-TEST(Analyzer, EveryEndingOfTheDataMatchesSampleBySampleReading)
+namespace {
+
+// A numAvg 2 sweep from 2000 Hz after a lead-in of 1000 frames, cut at
+// `length` bytes (-1: whole, with 1000 bytes more after it).
+const std::vector<std::string> endingArgs{"1000", "2", "2000"};
+constexpr std::int64_t endingStep = 2 * 22050 * 4;
+constexpr std::int64_t endingLeadIn = 44 + 4 * 1000;
+
+struct Ending {
+    const char* what;
+    std::int64_t length;
+    int rows;
+};
+
+void PrintTo(const Ending& c, std::ostream* out)
 {
-    const std::vector<std::string> args{"1000", "2", "2000"};
-    const std::string& full = generatedFile(args);
-    const std::int64_t step = 2 * 22050 * 4;
-    const std::int64_t leadIn = 44 + 4 * 1000;
-    struct Case {
-        const char* what;
-        std::int64_t length;
-        int rows;
-    } cases[] = {
-        {"inside the lead-in", 44 + 2000, 0},
-        {"at the end of the lead-in", leadIn, 1},
-        {"inside step 2", leadIn + step + 5000, 2},
-        {"at the end of step 2", leadIn + 2 * step, 3},
-        {"one byte into step 3", leadIn + 2 * step + 1, 3},
-        {"two bytes into step 3", leadIn + 2 * step + 2, 3},
-        {"three bytes into step 3", leadIn + 2 * step + 3, 3},
-        {"inside a burst of step 4", leadIn + 3 * step + 4 * 50 + 1, 4},
-        {"inside the last step", leadIn + 200 * step + 7, 201},
-        {"at the end of the last step", leadIn + 201 * step, 201},
-        {"longer than the schedule", static_cast<std::int64_t>(full.size()), 201},
-    };
-    std::string longer = full + std::string(1000, '\x7F');
-    for (const Case& c : cases) {
-        std::string file = full.substr(0, static_cast<std::size_t>(c.length));
-        if (c.length == static_cast<std::int64_t>(full.size()))
-            file = longer;
-        // Give the cut frames values that the held samples would reveal.
-        if (c.length > 44 && c.length < static_cast<std::int64_t>(full.size()) && (c.length - 44) % 4 != 0)
-            file[static_cast<std::size_t>(c.length - 1)] = '\x35';
-        RunResult run = runAnalyzerOn(file, args);
-        std::string errors;
-        std::string expectedRows = naiveRows(file, scheduleFor(args), errors);
-        EXPECT_EQ(rowsOf(run.report), expectedRows) << c.what;
-        EXPECT_EQ(run.errors, errors) << c.what;
-        EXPECT_EQ(run.code, errors.empty() ? 0 : -4) << c.what;
-        EXPECT_EQ(reportRows(run.report).size(), static_cast<std::size_t>(c.rows)) << c.what;
-    }
+    *out << c.what;
 }
+
+class AnalyzerEnding : public ::testing::TestWithParam<Ending> {};
+
+} // namespace
+
+TEST_P(AnalyzerEnding, MatchesSampleBySampleReading)
+{
+    const Ending& c = GetParam();
+    const std::string& full = generatedFile(endingArgs);
+    std::string file = c.length < 0 ? full + std::string(1000, '\x7F') : full.substr(0, static_cast<std::size_t>(c.length));
+    // Give the cut frames values that the held samples would reveal.
+    if (c.length > 44 && (c.length - 44) % 4 != 0)
+        file[static_cast<std::size_t>(c.length - 1)] = '\x35';
+    RunResult run = runAnalyzerOn(file, endingArgs);
+    std::string errors;
+    std::string expectedRows = naiveRows(file, scheduleFor(endingArgs), errors);
+    EXPECT_EQ(rowsOf(run.report), expectedRows);
+    EXPECT_EQ(run.errors, errors);
+    EXPECT_EQ(run.code, errors.empty() ? 0 : -4);
+    EXPECT_EQ(reportRows(run.report).size(), static_cast<std::size_t>(c.rows));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, AnalyzerEnding,
+    ::testing::Values(Ending{"inside the lead-in", 44 + 2000, 0}, Ending{"at the end of the lead-in", endingLeadIn, 1},
+                      Ending{"inside step 2", endingLeadIn + endingStep + 5000, 2},
+                      Ending{"at the end of step 2", endingLeadIn + 2 * endingStep, 3},
+                      Ending{"one byte into step 3", endingLeadIn + 2 * endingStep + 1, 3},
+                      Ending{"two bytes into step 3", endingLeadIn + 2 * endingStep + 2, 3},
+                      Ending{"three bytes into step 3", endingLeadIn + 2 * endingStep + 3, 3},
+                      Ending{"inside a burst of step 4", endingLeadIn + 3 * endingStep + 4 * 50 + 1, 4},
+                      Ending{"inside the last step", endingLeadIn + 200 * endingStep + 7, 201},
+                      Ending{"at the end of the last step", endingLeadIn + 201 * endingStep, 201},
+                      Ending{"longer than the schedule", -1, 201}));
 
 TEST(Analyzer, SilentFramesAmongNoiseReadAsSampleBySample)
 {
@@ -406,47 +418,60 @@ private:
     std::string data;
 };
 
-TEST(Analyzer, SeekingPastUnusedFramesReadsLikeAPipe)
-{
-    // Whole runs read as sample-by-sample reading works them out: phasors
-    // kept for a polar run's steps and for a step's repetitions, and
-    // silent frames passed over, change nothing.
-    using Args = std::vector<std::string>;
-    for (const Args& args : {Args{}, Args{"0", "1", "2000", "polar"}, Args{"100", "1", "20000"}, Args{"22050", "2"}}) {
-        std::string naiveErrors;
-        EXPECT_EQ(rowsOf(runAnalyzerOn(generatedFile(args), args).report),
-                  naiveRows(generatedFile(args), scheduleFor(args), naiveErrors))
-            << args.size();
-    }
+namespace {
 
-    const std::string& sweep = defaultSweep();
-    const std::int64_t leadIn = 44 + 4 * 22050;
-    struct Case {
-        std::vector<std::string> args;
-        std::int64_t length;   // of the default sweep, or -1 for the whole file of `args`
-    } cases[] = {
-        {{}, -1},
-        {{"0", "1", "2000", "polar"}, -1},
-        {{"100", "1", "20000"}, -1},   // falling sweep
-        {{"22050", "2"}, -1},
-        {{}, leadIn - 5},              // inside the lead-in, which is passed over
-        {{}, leadIn + 4 * 22050 * 3 + 4 * 5000 + 3},   // between windows, a frame cut short
-        {{}, leadIn + 4 * 22050 * 3 + 4 * 21000},      // inside a background window
-        {{}, leadIn + 4 * 22050 * 4 - 4},              // one frame before a step ends
-        {{}, leadIn + 4 * 22050 * 4 + 6},              // just into the next burst
-    };
-    for (const Case& c : cases) {
-        const std::string file = c.length < 0 ? generatedFile(c.args) : sweep.substr(0, static_cast<std::size_t>(c.length));
-        RunResult seeking = runAnalyzerOn(file, c.args);
-        ForwardOnlyBuffer buffer(file);
-        std::istream pipe(&buffer);
-        RunResult reading = runAnalyzerOnStream(pipe, c.args);
-        EXPECT_EQ(seeking.code, reading.code) << c.length;
-        EXPECT_EQ(seeking.errors, reading.errors) << c.length;
-        EXPECT_EQ(rowsOf(seeking.report), rowsOf(reading.report)) << c.length;
-        EXPECT_FALSE(rowsOf(reading.report).empty() && c.length < 0);
-    }
+using Args = std::vector<std::string>;
+
+struct SeekCase {
+    const char* what;
+    Args args;
+    std::int64_t length;   // of the default sweep, or -1 for the whole file of `args`
+};
+
+void PrintTo(const SeekCase& c, std::ostream* out)
+{
+    *out << c.what;
 }
+
+class AnalyzerSeeking : public ::testing::TestWithParam<SeekCase> {};
+
+constexpr std::int64_t sweepLeadIn = 44 + 4 * 22050;
+
+} // namespace
+
+// Whole runs read as sample-by-sample reading works them out: phasors kept
+// for a polar run's steps and for a step's repetitions, and silent frames
+// passed over, change nothing; cut anywhere, a file read by seeking past
+// unused frames reads as it does through a pipe.
+TEST_P(AnalyzerSeeking, ReadsLikeAPipe)
+{
+    const SeekCase& c = GetParam();
+    const std::string file =
+        c.length < 0 ? generatedFile(c.args) : defaultSweep().substr(0, static_cast<std::size_t>(c.length));
+    RunResult seeking = runAnalyzerOn(file, c.args);
+    if (c.length < 0) {
+        std::string naiveErrors;
+        EXPECT_EQ(rowsOf(seeking.report), naiveRows(file, scheduleFor(c.args), naiveErrors));
+    }
+    ForwardOnlyBuffer buffer(file);
+    std::istream pipe(&buffer);
+    RunResult reading = runAnalyzerOnStream(pipe, c.args);
+    EXPECT_EQ(seeking.code, reading.code);
+    EXPECT_EQ(seeking.errors, reading.errors);
+    EXPECT_EQ(rowsOf(seeking.report), rowsOf(reading.report));
+    EXPECT_FALSE(rowsOf(reading.report).empty() && c.length < 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AnalyzerSeeking,
+    ::testing::Values(SeekCase{"default sweep", {}, -1}, SeekCase{"polar run", {"0", "1", "2000", "polar"}, -1},
+                      SeekCase{"falling sweep", {"100", "1", "20000"}, -1},
+                      SeekCase{"numAvg 2", {"22050", "2"}, -1},
+                      SeekCase{"cut inside the lead-in, which is passed over", {}, sweepLeadIn - 5},
+                      SeekCase{"cut between windows, a frame cut short", {}, sweepLeadIn + 4 * 22050 * 3 + 4 * 5000 + 3},
+                      SeekCase{"cut inside a background window", {}, sweepLeadIn + 4 * 22050 * 3 + 4 * 21000},
+                      SeekCase{"cut one frame before a step ends", {}, sweepLeadIn + 4 * 22050 * 4 - 4},
+                      SeekCase{"cut just into the next burst", {}, sweepLeadIn + 4 * 22050 * 4 + 6}));
 
 TEST(Analyzer, ReadErrorsEndTheRunLikeTheEndOfTheData)
 {

@@ -34,28 +34,36 @@ TEST(BurstSchedule, NewScheduleDescribesOneCycleAt100Hz)
     EXPECT_EQ(schedule.omega, (100.0 * fullTurn) / 44100);
 }
 
-TEST(BurstSchedule, WorkedValuesAt100And1000And10000Hz)
+struct WorkedBurst {
+    double nomFreq;
+    int numCyc;
+    int duration;
+    double actFreq;
+};
+
+void PrintTo(const WorkedBurst& c, std::ostream* out)
 {
-    struct Case {
-        double nomFreq;
-        int numCyc;
-        int duration;
-        double actFreq;
-    } cases[] = {
-        {100.0, 1, 441, 100.0},
-        {1000.0, 3, 132, 3.0 * 44100 / 132},
-        {10000.0, 23, 101, 23.0 * 44100 / 101},
-    };
-    for (const Case& c : cases) {
-        BurstSchedule schedule;
-        schedule.numCyc = 1;
-        schedule.nomFreq = c.nomFreq;
-        schedule.computeBurst();
-        EXPECT_EQ(schedule.numCyc, c.numCyc) << c.nomFreq;
-        EXPECT_EQ(schedule.duration, c.duration) << c.nomFreq;
-        EXPECT_EQ(schedule.actFreq, c.actFreq) << c.nomFreq;
-    }
+    *out << c.nomFreq << " Hz";
 }
+
+class BurstAt : public ::testing::TestWithParam<WorkedBurst> {};
+
+TEST_P(BurstAt, HasTheWorkedCyclesDurationAndFrequency)
+{
+    const WorkedBurst& c = GetParam();
+    BurstSchedule schedule;
+    schedule.numCyc = 1;
+    schedule.nomFreq = c.nomFreq;
+    schedule.computeBurst();
+    EXPECT_EQ(schedule.numCyc, c.numCyc);
+    EXPECT_EQ(schedule.duration, c.duration);
+    EXPECT_EQ(schedule.actFreq, c.actFreq);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, BurstAt,
+                         ::testing::Values(WorkedBurst{100.0, 1, 441, 100.0},
+                                           WorkedBurst{1000.0, 3, 132, 3.0 * 44100 / 132},
+                                           WorkedBurst{10000.0, 23, 101, 23.0 * 44100 / 101}));
 
 TEST(BurstSchedule, DefaultSweepHas201StepsFrom100To10000Hz)
 {

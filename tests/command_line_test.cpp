@@ -69,34 +69,43 @@ TEST(CommandLine, MissingPositionsKeepDefaults)
     EXPECT_EQ(read({"a.wav", "0", "0"}).code, exitOk);
 }
 
-TEST(CommandLine, RefusalsNameTheValueThenShowUsage)
+struct RefusedArguments {
+    std::vector<const char*> args;
+    const char* firstLine;
+};
+
+void PrintTo(const RefusedArguments& c, std::ostream* out)
 {
-    struct Case {
-        std::vector<const char*> args;
-        const char* firstLine;
-    } cases[] = {
-        {{"a.wav", "0", "1", "0"}, "Start frequency 0 refused: it must be above 0 Hz."},
-        {{"a.wav", "0", "1", "abc"}, "Start frequency 0 refused: it must be above 0 Hz."},
-        {{"a.wav", "0", "1", "-100"}, "Start frequency -100 refused: it must be above 0 Hz."},
-        {{"a.wav", "0", "1", "1e13"},
-         "Start frequency 1e+013 refused: a burst would need more than 2147483647 cycles or frames."},
-        {{"a.wav", "0", "1", "1e400"},
-         "Start frequency inf refused: a burst would need more than 2147483647 cycles or frames."},
-        {{"a.wav", "0", "1", "1e-5"},
-         "Start frequency 1e-005 refused: a burst would need more than 2147483647 cycles or frames."},
-        {{"a.wav", "-1"}, "delay -1 refused: it must not be negative."},
-        {{"a.wav", "4294967295"}, "delay -1 refused: it must not be negative."},
-        {{"a.wav", "0", "-3"}, "numAvg -3 refused: it must not be negative."},
-        {{"a.wav", "22050", "243"},
-         "numAvg 243 with delay 22050 refused: the data would take 4308040800 bytes, more than the "
-         "4294967259 that the WAV size fields can describe."},
-    };
-    for (const Case& c : cases) {
-        Outcome outcome = read(c.args);
-        EXPECT_EQ(outcome.code, exitUsage) << c.firstLine;
-        EXPECT_EQ(outcome.errors, std::string(c.firstLine) + "\n" + usage);
-    }
+    *out << c.firstLine;
 }
+
+class CommandLineRefuses : public ::testing::TestWithParam<RefusedArguments> {};
+
+TEST_P(CommandLineRefuses, NamingTheValueThenShowingUsage)
+{
+    Outcome outcome = read(GetParam().args);
+    EXPECT_EQ(outcome.code, exitUsage);
+    EXPECT_EQ(outcome.errors, std::string(GetParam().firstLine) + "\n" + usage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CommandLineRefuses,
+    ::testing::Values(
+        RefusedArguments{{"a.wav", "0", "1", "0"}, "Start frequency 0 refused: it must be above 0 Hz."},
+        RefusedArguments{{"a.wav", "0", "1", "abc"}, "Start frequency 0 refused: it must be above 0 Hz."},
+        RefusedArguments{{"a.wav", "0", "1", "-100"}, "Start frequency -100 refused: it must be above 0 Hz."},
+        RefusedArguments{{"a.wav", "0", "1", "1e13"},
+                         "Start frequency 1e+013 refused: a burst would need more than 2147483647 cycles or frames."},
+        RefusedArguments{{"a.wav", "0", "1", "1e400"},
+                         "Start frequency inf refused: a burst would need more than 2147483647 cycles or frames."},
+        RefusedArguments{{"a.wav", "0", "1", "1e-5"},
+                         "Start frequency 1e-005 refused: a burst would need more than 2147483647 cycles or frames."},
+        RefusedArguments{{"a.wav", "-1"}, "delay -1 refused: it must not be negative."},
+        RefusedArguments{{"a.wav", "4294967295"}, "delay -1 refused: it must not be negative."},
+        RefusedArguments{{"a.wav", "0", "-3"}, "numAvg -3 refused: it must not be negative."},
+        RefusedArguments{{"a.wav", "22050", "243"},
+                         "numAvg 243 with delay 22050 refused: the data would take 4308040800 bytes, more than the "
+                         "4294967259 that the WAV size fields can describe."}));
 
 TEST(CommandLine, SizeLimitsLieWhereThe32BitFieldsEnd)
 {

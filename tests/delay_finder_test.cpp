@@ -1,4 +1,5 @@
 #include "bits.h"
+#include "units.h"
 #include "simulated_path.h"
 #include "test_support.h"
 
@@ -163,44 +164,78 @@ std::string withAdded(std::string wav, Add add)
     return wav;
 }
 
+// The hostile recordings, each made when its case runs.
+std::string slowStart()
+{
+    return generatedFile({"22050", "1", "12"});
+}
+
+std::string thumpInLeadIn()
+{
+    return withAdded(generatedFile({}), [](long f) {
+        return f >= 5000 && f < 5441 ? 15000 * std::sin(turn * 100 * (f - 5000) / 44100.0) : 0.0;
+    });
+}
+
+std::string hum()
+{
+    return withAdded(generatedFile({}), [](long f) {
+        return 300 * std::sin(turn * 100 * f / 44100.0) + 300 * std::sin(turn * 150 * f / 44100.0);
+    });
+}
+
+std::string dcOffset()
+{
+    return withAdded(generatedFile({}), [](long) { return 3000.0; });
+}
+
+std::string shortLeadIn()
+{
+    return generatedFile({"30"});
+}
+
+std::string cutInFirstBurst()
+{
+    std::string sweep = generatedFile({});
+    sweep.erase(44, 4 * (22050 + 200));
+    return sweep;
+}
+
 struct Hostile {
     const char* name;
     std::vector<std::string> args;
-    std::string recording;
+    std::string (*recording)();
     int code;
     long delay;   // expected answer when code is 0
 };
 
+void PrintTo(const Hostile& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DelayFinderOnHostile : public ::testing::TestWithParam<Hostile> {};
+
 } // namespace
 
-TEST(DelayFinder, HostileRecordingsGiveTheRightFrameOrARefusal)
+TEST_P(DelayFinderOnHostile, GivesTheRightFrameOrARefusal)
 {
-    const double pi = std::acos(-1.0);
-    const std::vector<std::string> slow{"22050", "1", "12"};
-    std::string sweep = generatedFile({});
-    std::string cutInBurst = sweep;
-    cutInBurst.erase(44, 4 * (22050 + 200));
-    std::string shortLeadIn = generatedFile({"30"});
-    const std::vector<Hostile> cases = {
-        {"start at 12 Hz", slow, generatedFile(slow), 0, 22050},
-        {"a 100 Hz thump in the lead-in", {}, withAdded(sweep, [&](long f) {
-             return f >= 5000 && f < 5441 ? 15000 * std::sin(2 * pi * 100 * (f - 5000) / 44100.0) : 0.0;
-         }), 0, 22050},
-        {"hum at 100 and 150 Hz", {}, withAdded(sweep, [&](long f) {
-             return 300 * std::sin(2 * pi * 100 * f / 44100.0) + 300 * std::sin(2 * pi * 150 * f / 44100.0);
-         }), 0, 22050},
-        {"a DC offset", {}, withAdded(sweep, [](long) { return 3000.0; }), 0, 22050},
-        {"a lead-in of 30 frames", {"30"}, shortLeadIn, 0, 30},
-        {"cut inside the first burst", {}, cutInBurst, -5, 0},
-    };
-    for (const Hostile& c : cases) {
-        RunResult run = runDelayFinderOn(c.recording, c.args);
-        EXPECT_EQ(run.code, c.code) << c.name << "\n" << run.report << run.errors;
-        if (c.code == 0) {
-            EXPECT_EQ(foundDelay(run), c.delay) << c.name << "\n" << run.report;
-        }
+    const Hostile& c = GetParam();
+    RunResult run = runDelayFinderOn(c.recording(), c.args);
+    EXPECT_EQ(run.code, c.code) << run.report << run.errors;
+    if (c.code == 0) {
+        EXPECT_EQ(foundDelay(run), c.delay) << run.report;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Recordings, DelayFinderOnHostile,
+    ::testing::Values(Hostile{"start at 12 Hz", {"22050", "1", "12"}, slowStart, 0, 22050},
+                      Hostile{"a 100 Hz thump in the lead-in", {}, thumpInLeadIn, 0, 22050},
+                      Hostile{"hum at 100 and 150 Hz", {}, hum, 0, 22050},
+                      Hostile{"a DC offset", {}, dcOffset, 0, 22050},
+                      Hostile{"a lead-in of 30 frames", {"30"}, shortLeadIn, 0, 30},
+                      Hostile{"cut inside the first burst", {}, cutInFirstBurst, -5, 0}));
 
 TEST(DelayFinder, AnEndlessRecordingEnds)
 {

@@ -224,26 +224,33 @@ TEST(Generator, OpenFailureTouchesNothingElse)
     EXPECT_EQ(directory.code, -2);
 }
 
-TEST(Generator, FullDeviceNeverEndsInSuccess)
+struct FullDeviceRun {
+    std::vector<std::string> args;
+    std::size_t rows;
+};
+
+void PrintTo(const FullDeviceRun& c, std::ostream* out)
 {
-    // Large runs fail in the first step whose frames fill the 256 KiB output
-    // chunk: after 2 steps (3 without the lead-in); a tiny one only at closing.
-    struct Case {
-        std::vector<std::string> args;
-        std::size_t rows;
-    } cases[] = {
-        {{"/dev/full"}, 2},
-        {{"/dev/full", "0"}, 3},
-        {{"/dev/full", "0", "0"}, 201},
-        {{"/dev/full", "1", "0"}, 201},
-    };
-    for (const Case& c : cases) {
-        RunResult run = runGeneratorWith(c.args);
-        EXPECT_EQ(run.code, -4) << c.args.size();
-        EXPECT_EQ(run.errors, "Failed to write tone bursts to disk.\n");
-        EXPECT_EQ(reportRows(run.report).size(), c.rows) << c.args.size();
-    }
+    for (const std::string& arg : c.args)
+        *out << arg << ' ';
 }
+
+class GeneratorOnAFullDevice : public ::testing::TestWithParam<FullDeviceRun> {};
+
+// Large runs fail in the first step whose frames fill the 256 KiB output
+// chunk: after 2 steps (3 without the lead-in); a tiny one only at closing.
+TEST_P(GeneratorOnAFullDevice, NeverEndsInSuccess)
+{
+    RunResult run = runGeneratorWith(GetParam().args);
+    EXPECT_EQ(run.code, -4);
+    EXPECT_EQ(run.errors, "Failed to write tone bursts to disk.\n");
+    EXPECT_EQ(reportRows(run.report).size(), GetParam().rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, GeneratorOnAFullDevice,
+                         ::testing::Values(FullDeviceRun{{"/dev/full"}, 2}, FullDeviceRun{{"/dev/full", "0"}, 3},
+                                           FullDeviceRun{{"/dev/full", "0", "0"}, 201},
+                                           FullDeviceRun{{"/dev/full", "1", "0"}, 201}));
 
 TEST(GeneratorProcess, ExitCodesAsStatuses)
 {
@@ -261,26 +268,25 @@ TEST(GeneratorProcess, ExitCodesAsStatuses)
     EXPECT_EQ(ok.report.substr(ok.report.find('\n')), inProcess.report.substr(inProcess.report.find('\n')));
 }
 
-TEST(GeneratorProcess, FileSystemFillingUpPartWayIsAlwaysReported)
+class GeneratorOnAFillingFileSystem : public ::testing::TestWithParam<long long> {};
+
+// A file size limit makes the writes fail from a chosen byte on, as a file
+// system that fills up would; SIGXFSZ is ignored so that the write returns
+// its error. The captured streams go through pipes, which the limit does not
+// reach. Only a limit at the whole file's size lets the run succeed.
+TEST_P(GeneratorOnAFillingFileSystem, AlwaysReportsTheFailure)
 {
-    // A file size limit makes the writes fail from a chosen byte on, as a
-    // file system that fills up would; SIGXFSZ is ignored so that the write
-    // returns its error. The captured streams go through pipes, which the
-    // limit does not reach.
+    const long long limit = GetParam(), whole = 17816444;
+    const int expected = limit >= whole ? 0 : 252;
     TempDir dir;
     const std::string path = dir.file("limited.wav");
-    struct Case {
-        long long limit;
-        int status;
-    } cases[] = {{0, 252},       {44, 252},       {1000, 252},     {100000, 252},
-                 {17816000, 252}, {17816443, 252}, {17816444, 0}};
-    for (const Case& c : cases) {
-        std::string command = "set -o pipefail; trap '' XFSZ; prlimit --fsize=" + std::to_string(c.limit) + " "
-            + ravgenPath + " " + path + " 2>&1 >/dev/null | cat > " + dir.file("err");
-        int status = std::system(("bash -c \"" + command + "\"").c_str());
-        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.limit;
-        EXPECT_EQ(readFile(dir.file("err")), c.status == 0 ? "" : "Failed to write tone bursts to disk.\n")
-            << c.limit;
-        EXPECT_EQ(static_cast<long long>(readFile(path).size()), std::min(c.limit, 17816444LL)) << c.limit;
-    }
+    std::string command = "set -o pipefail; trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " "
+        + ravgenPath + " " + path + " 2>&1 >/dev/null | cat > " + dir.file("err");
+    int status = std::system(("bash -c \"" + command + "\"").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), expected);
+    EXPECT_EQ(readFile(dir.file("err")), expected == 0 ? "" : "Failed to write tone bursts to disk.\n");
+    EXPECT_EQ(static_cast<long long>(readFile(path).size()), std::min(limit, whole));
 }
+
+INSTANTIATE_TEST_SUITE_P(Limits, GeneratorOnAFillingFileSystem,
+                         ::testing::Values(0, 44, 1000, 100000, 17816000, 17816443, 17816444));
