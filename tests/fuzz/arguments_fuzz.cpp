@@ -1,9 +1,10 @@
-// Feeds arbitrary argument strings to the programs' shared argument handling:
-// the input is split at zero bytes into at most six words after the
-// program name.
+// Feeds arbitrary argument strings to the programs' shared argument handling
+// and to the options layer (through ravsim's table, the largest): the input
+// is split at zero bytes into at most six words after the program name.
 #include "burst_schedule.h"
 #include "command_line.h"
 #include "number_text.h"
+#include "sim_options.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,5 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ostringstream errors;
         readArguments(static_cast<int>(argv.size()), argv.data(), synopsis, schedule, errors);
     }
+    SimOptions options;
+    std::ostringstream errors;
+    options.read(static_cast<int>(argv.size()), argv.data(), errors);
     return 0;
 }
