@@ -1,13 +1,14 @@
 #include "bits.h"
-#include "units.h"
 #include "simulated_path.h"
 #include "test_support.h"
+#include "units.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,46 +59,59 @@ SimulatedPath pathFor(const Variant& v, std::uint32_t seed)
     return path;
 }
 
+// Each argument set is a case of its own; the device's variants run within
+// it on the one generated file.
+class DelayFinderOn : public ::testing::TestWithParam<std::size_t> {};
+
+std::string caseName(const ::testing::TestParamInfo<std::size_t>& info)
+{
+    const std::vector<std::string>& args = argumentSets[info.param];
+    std::string name = args.empty() ? std::string("default") : args[0];
+    for (std::size_t i = 1; i < args.size(); ++i)
+        name += "_" + args[i];
+    return name;
+}
+
 } // namespace
 
-TEST(DelayFinder, FindsTheExactFrameThroughGainPolarityLatencyAndNoise)
+TEST_P(DelayFinderOn, FindsTheExactFrameThroughGainPolarityLatencyAndNoise)
 {
-    std::uint32_t seed = 1;
-    for (const auto& args : argumentSets)
-        for (const Variant& v : variants) {
-            SimulatedPath path = pathFor(v, ++seed);
-            RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
-            std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
-                + " latency " + std::to_string(v.latency) + " gain " + std::to_string(v.gainDb);
-            ASSERT_EQ(run.code, 0) << label << run.errors;
-            EXPECT_EQ(foundDelay(run), generatorDelay(args) + v.latency) << label;
-            std::string polarity = v.polarity > 0 ? "\t+1\t" : "\t-1\t";
-            EXPECT_NE(run.report.find("channel 1:\t" + std::to_string(foundDelay(run)) + polarity), std::string::npos)
-                << label << "\n" << run.report;
-        }
+    const std::vector<std::string>& args = argumentSets[GetParam()];
+    std::uint32_t seed = 1 + static_cast<std::uint32_t>(GetParam() * std::size(variants));
+    for (const Variant& v : variants) {
+        SimulatedPath path = pathFor(v, ++seed);
+        RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
+        std::string label = "latency " + std::to_string(v.latency) + " gain " + std::to_string(v.gainDb);
+        EXPECT_EQ(run.code, 0) << label << run.errors;
+        EXPECT_EQ(foundDelay(run), generatorDelay(args) + v.latency) << label;
+        std::string polarity = v.polarity > 0 ? "\t+1\t" : "\t-1\t";
+        EXPECT_NE(run.report.find("channel 1:\t" + std::to_string(foundDelay(run)) + polarity), std::string::npos)
+            << label << "\n" << run.report;
+    }
 }
 
-TEST(DelayFinder, FindsFilteredBurstsWithinThePathsOwnDelay)
+TEST_P(DelayFinderOn, FindsFilteredBurstsWithinThePathsOwnDelay)
 {
+    const std::vector<std::string>& args = argumentSets[GetParam()];
     const Biquad filters[] = {Biquad::lowPass(2000, std::sqrt(0.5)), Biquad::firstOrderLowPass(5000)};
-    for (const auto& args : argumentSets)
-        for (const Biquad& filter : filters) {
-            SimulatedPath path = pathFor({1000, 0, 1}, 99);
-            path.channels[0].filter = path.channels[1].filter = filter;
-            RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
-            EXPECT_EQ(run.code, 0) << run.errors;
-            long late = foundDelay(run) - (generatorDelay(args) + 1000);
-            std::string label = (args.empty() ? std::string("default") : args.size() > 2 ? args[2] : args[0])
-                + (&filter == &filters[0] ? " low-pass 2 kHz" : " first-order 5 kHz");
-            // A falling sweep's first steps (20 kHz) reach the output of
-            // the 2 kHz low-pass 40 dB down, level with the noise, and
-            // almost only as their aliased harmonic, whose match lands
-            // several frames early; hence a window both ways, wider there.
-            std::printf("%s: %+ld frames\n", label.c_str(), late);
-            bool falling = !args.empty() && args.size() > 2 && args[2] == "20000";
-            EXPECT_LE(std::labs(late), falling && &filter == &filters[0] ? 10 : 6) << label;
-        }
+    for (const Biquad& filter : filters) {
+        SimulatedPath path = pathFor({1000, 0, 1}, 99);
+        path.channels[0].filter = path.channels[1].filter = filter;
+        RunResult run = runDelayFinderOn(path.record(generatedFile(args)), args);
+        EXPECT_EQ(run.code, 0) << run.errors;
+        long late = foundDelay(run) - (generatorDelay(args) + 1000);
+        std::string label = &filter == &filters[0] ? "low-pass 2 kHz" : "first-order 5 kHz";
+        // A falling sweep's first steps (20 kHz) reach the output of the
+        // 2 kHz low-pass 40 dB down, level with the noise, and almost only
+        // as their aliased harmonic, whose match lands several frames
+        // early; hence a window both ways, wider there.
+        std::printf("%s: %+ld frames\n", label.c_str(), late);
+        bool falling = args.size() > 2 && args[2] == "20000";
+        EXPECT_LE(std::labs(late), falling && &filter == &filters[0] ? 10 : 6) << label;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Runs, DelayFinderOn, ::testing::Range<std::size_t>(0, argumentSets.size()), caseName);
 
 TEST(DelayFinder, ReportsEachChannelAndTakesTheEarlier)
 {
