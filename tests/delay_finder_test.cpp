@@ -66,9 +66,10 @@ class DelayFinderOn : public ::testing::TestWithParam<std::size_t> {};
 std::string caseName(const ::testing::TestParamInfo<std::size_t>& info)
 {
     const std::vector<std::string>& args = argumentSets[info.param];
-    std::string name = args.empty() ? std::string("default") : args[0];
-    for (std::size_t i = 1; i < args.size(); ++i)
-        name += "_" + args[i];
+    // A name of digits alone would read as a case's number.
+    std::string name = args.empty() ? "default" : "args";
+    for (const std::string& arg : args)
+        name += "_" + arg;
     return name;
 }
 
