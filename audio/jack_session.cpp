@@ -337,8 +337,9 @@ void JackSession::cycle(std::uint32_t frames)
     }
     bool ended = false;
     std::size_t ready = 0, take = 0;
-    if (followFrameClock(frames) && playCycle(out, frames, ended, ready, take) && recordCycle(in, frames, take)
-        && ended && take == ready && tailLeft == 0)
+    if (!followFrameClock(frames) || !playCycle(out, frames, ended, ready, take) || !recordCycle(in, frames, take))
+        return;
+    if (ended && take == ready && tailLeft == 0)
         finished = true;
 }
 

@@ -66,15 +66,17 @@ int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors
     if (!refusal.empty())
         return table.refuse(errors, refusal);
     for (const auto& [name, value] : line.options) {
-        std::string first, second;
-        if (name == "--loopback" || name == "--freewheel")
+        if (name == "--loopback" || name == "--freewheel") {
             (name == "--loopback" ? loopback : freewheel) = true;
-        else if ((name == "--play" || name == "--record") && splitPair(value, first, second))
+        } else if (name == "--play" || name == "--record") {
+            std::string first, second;
+            splitPair(value, first, second);   // the rule admitted the pair
             (name == "--play" ? play : record) = {first, second};
-        else if (name == "--tail")
+        } else if (name == "--tail") {
             tailSeconds = parseReal(value.c_str());
-        else
+        } else {
             server = value;
+        }
     }
     if (loopback && (!play.empty() || !record.empty()))
         return table.refuse(errors, "--loopback refused: it connects ravmeasure to itself, so it takes no --play "

@@ -3,13 +3,14 @@
 #include "exit_codes.h"
 #include "number_text.h"
 #include "tone_burst.h"
+#include "units.h"
 
 #include <cmath>
 #include <ostream>
 
 namespace {
 
-constexpr double nyquist = 22050.0;
+constexpr double nyquist = sampleRate / 2;
 constexpr double longestDelay = 441000;   // ten seconds: the delay line is held in memory
 constexpr double largestFrameCount = 2147483647;
 
@@ -29,7 +30,7 @@ bool splitPeak(const std::string& text, std::string parts[3])
     return true;
 }
 
-bool peak(const std::string& text)
+bool peakingFilter(const std::string& text)
 {
     std::string parts[3];
     return splitPeak(text, parts) && peakFrequency.admits(parts[0]) && filterQ.admits(parts[1])
@@ -115,7 +116,7 @@ const OptionTable& simOptionTable()
                           "white noise on both channels, that many dB below the burst's level"),
          OptionRule::real("--lowpass", "HZ", "Hz", 0, nyquist, "a low-pass filter", false, false),
          OptionRule::real("--highpass", "HZ", "Hz", 0, nyquist, "a high-pass filter", false, false),
-         OptionRule::custom("--peaking", "HZ,Q,DB", peak,
+         OptionRule::custom("--peaking", "HZ,Q,DB", peakingFilter,
                             "a frequency in " + peakFrequency.takes + ", " + filterQ.takes + ", and a gain in "
                                 + peakGain.takes + ", as in 1000,2,6",
                             "a peaking filter"),
