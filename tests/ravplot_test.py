@@ -437,15 +437,18 @@ class Impedance(unittest.TestCase):
         result = run([free, loaded, "--impedance", "10", "--sd", "200", "--added-mass", "10", "--zma", prefix])
         self.assertEqual(result.returncode, 0, result.stderr)
         found = dict(line.split(":\t") for line in result.stdout.splitlines() if ":\t" in line)
-        for key, truth in (("Mms", 20.0), ("Cms", 0.79158), ("Bl", 8.6832), ("Vas", 43.95)):
+        # Vas = rho c^2 Sd^2 Cms with air at 20 degrees C.
+        vas = 1.204 * 343.0 ** 2 * 0.02 ** 2 * 0.79158e-3 * 1e3
+        self.assertEqual(found["air"], "1.204 kg/m^3, 343.0 m/s at 20 degrees C")
+        for key, truth in (("Mms", 20.0), ("Cms", 0.79158), ("Bl", 8.6832), ("Vas", vas)):
             self.assertLess(abs(float(found[key].split()[0]) / truth - 1), 0.02, (key, found[key]))
         print("mass added: " + ", ".join("{} {}".format(k, found[k]) for k in ("Mms", "Cms", "Bl", "Vas")))
         # The same driver in a sealed box of its Vas: Fs and both Q rise as sqrt(2).
         boxed, _ = self.fitted("boxed", 40.0 * math.sqrt(2), 5.0 * math.sqrt(2), 10.0, 0.4 * math.sqrt(2))
-        result = run([free, boxed, "--impedance", "10", "--sd", "200", "--volume", "43.95"])
+        result = run([free, boxed, "--impedance", "10", "--sd", "200", "--volume", "{:.2f}".format(vas)])
         self.assertEqual(result.returncode, 0, result.stderr)
         found = dict(line.split(":\t") for line in result.stdout.splitlines() if ":\t" in line)
-        for key, truth in (("Mms", 20.0), ("Vas", 43.95), ("Bl", 8.6832)):
+        for key, truth in (("Mms", 20.0), ("Vas", vas), ("Bl", 8.6832)):
             self.assertLess(abs(float(found[key].split()[0]) / truth - 1), 0.02, (key, found[key]))
         with open(prefix + "_free.zma") as text:
             lines = text.read().splitlines()
@@ -467,6 +470,137 @@ class Impedance(unittest.TestCase):
         self.assertEqual(result.returncode, 2)
         self.assertNotIn("Fs:", result.stdout)
         self.assertIn("has no resonance peak", result.stderr.splitlines()[-1])
+
+
+def driver_impedance(frequency, re, fs, qms, qes, mms, coil):
+    """A driver's impedance from its physics: Re, the coil's impedance
+    `coil(w)` and the motional impedance Bl^2 / (jw Mms + Rms + 1 / (jw Cms)),
+    with Bl, Cms and Rms worked out from Fs, Qms, Qes and Mms."""
+    w_s = 2 * math.pi * fs
+    cms, rms, bl = 1 / (w_s ** 2 * mms), w_s * mms / qms, math.sqrt(w_s * mms * re / qes)
+    w = 2 * math.pi * frequency
+    return re + coil(w) + bl ** 2 / (1j * w * mms + rms + 1 / (1j * w * cms))
+
+
+def divider_report(path, frequency, z, ohms, noise_db, seed=1):
+    """A ravfit --ppo report of `z` behind `ohms`: channel 1 reads Z / (Z + R)
+    of channel 2, each reading with complex noise `noise_db` below itself."""
+    import numpy
+    rng = numpy.random.default_rng(seed)
+    scale = 10 ** (-noise_db / 20) / math.sqrt(2)
+    v1, v2 = [v * (1 + scale * (rng.normal(size=len(z)) + 1j * rng.normal(size=len(z))))
+              for v in (z / (z + ohms), numpy.ones_like(z))]
+    with open(path, "w") as out:
+        out.write("freq\tdB 1\tdB 2\tdB diff\tphase 1\tphase 2\tphase diff\terr 1\terr 2\n")
+        for f, a, b in zip(frequency, v1, v2):
+            levels = [20 * math.log10(abs(x)) for x in (a, b, a / b)]
+            phases = [-float(numpy.angle(x)) for x in (a, b, a / b)]
+            out.write("\t".join("{:.7g}".format(x) for x in [f] + levels + phases + [0.0, 0.0]) + "\n")
+
+
+def inside(args):
+    """ravplot run in this process: (status, standard output, standard error)."""
+    import io
+    sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+    from ravplot_lib.command import run as run_ravplot
+    out, err = io.StringIO(), io.StringIO()
+    status = run_ravplot(args, None, out, err)
+    return status, out.getvalue(), err.getvalue()
+
+
+def parameters(text):
+    return {key: value for key, _, value in (line.partition(":\t") for line in text.splitlines()) if value}
+
+
+# Drivers with lossy coils (Re, Fs, Qms, Qes, Mms, coil, the model that
+# should be chosen): a full-range driver with a semi-inductance, a woofer
+# with two lossy sections, one whose coil follows the two-exponent form, and
+# a mid-woofer whose plain Le rises above its resonance's peak by 20 kHz.
+DRIVERS = {
+    "full-range": (3.4, 85.0, 3.0, 0.6, 0.004, lambda w: 0.005 * (1j * w) ** 0.65, "semi-inductance"),
+    "two sections": (6.2, 28.0, 5.0, 0.38, 0.030, lambda w: 1j * w * 0.3e-3 + 1j * w * 1.2e-3 * 12 /
+                     (12 + 1j * w * 1.2e-3) + 1j * w * 0.6e-3 * 40 / (40 + 1j * w * 0.6e-3), "L3||R3"),
+    "two exponents": (5.8, 38.0, 4.5, 0.45, 0.020, lambda w: 0.01 * w ** 0.72 + 0.02j * w ** 0.68, "two-exponent"),
+    "mid-woofer": (5.6, 45.0, 4.0, 0.5, 0.012, lambda w: 0.8e-3j * w, "Le"),
+}
+
+
+class DriverModels(unittest.TestCase):
+    """ravplot --impedance on impedances computed from drivers' physics,
+    turned into reports by the divider's arithmetic."""
+
+    @classmethod
+    def setUpClass(cls):
+        import numpy
+        try:
+            import scipy.optimize  # noqa: F401
+        except ImportError:
+            raise unittest.SkipTest("install python3-scipy")
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.frequency = numpy.geomspace(20.0, 20000.0, 240)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def report(self, name, noise_db=80.0, ohms=10.0):
+        re, fs, qms, qes, mms, coil, _ = DRIVERS[name]
+        path = os.path.join(self.dir.name, "{} {:g}.txt".format(name, noise_db))
+        divider_report(path, self.frequency, driver_impedance(self.frequency, re, fs, qms, qes, mms, coil),
+                       ohms, noise_db)
+        return path
+
+    def test_every_parameter_of_a_lossy_coil_within_one_percent(self):
+        import numpy
+        for name, (re, fs, qms, qes, mms, coil, model) in DRIVERS.items():
+            for noise_db in (60.0, 80.0):
+                with self.subTest(driver=name, noise=noise_db):
+                    status, out, err = inside([self.report(name, noise_db), "--impedance", "10"])
+                    self.assertEqual(status, 0, err)
+                    found = parameters(out)
+                    self.assertIn(model, found["coil model"])
+                    truth = {"Re": re, "Fs": fs, "Qms": qms, "Qes": qes, "Qts": qms * qes / (qms + qes),
+                             "Res": re * qms / qes}
+                    for key, value in truth.items():
+                        limit = 0.005 if key == "Re" else 0.01
+                        self.assertLess(abs(float(found[key].split()[0]) / value - 1), limit, (key, found[key]))
+                    # At 60 dB the readings' noise alone leaves about 0.5 % of |Z| near a
+                    # high peak (|dZ / Z| = |dV / V| (|Z| + R) / R); at 80 dB the residual
+                    # is the model's.
+                    if noise_db >= 80.0:
+                        self.assertLess(float(found["fit residual"].split()[0]), 0.5)
+                    z = numpy.abs(driver_impedance(numpy.geomspace(fs / 2, fs * 2, 20001), re, fs, qms, qes, mms,
+                                                   coil))
+                    self.assertLess(abs(float(found["Zmax"].split()[0]) / z.max() - 1), 0.01, found["Zmax"])
+                    print("{} at {:g} dB: {}".format(name, noise_db, out.replace("\n", "; ")))
+        top = driver_impedance(self.frequency[-1:], *DRIVERS["mid-woofer"][:6])
+        peak = driver_impedance(numpy.array([45.0]), *DRIVERS["mid-woofer"][:6])
+        self.assertGreater(abs(top[0]), abs(peak[0]), "the mid-woofer's coil should top its resonance")
+
+    def test_a_given_re_is_kept_and_the_rest_fitted_around_it(self):
+        status, out, err = inside([self.report("full-range", 60.0), "--impedance", "10", "--re", "3.4"])
+        self.assertEqual(status, 0, err)
+        found = parameters(out)
+        self.assertEqual(found["Re"], "3.400 ohms (given)")
+        for key, truth in (("Fs", 85.0), ("Qms", 3.0), ("Qes", 0.6)):
+            self.assertLess(abs(float(found[key].split()[0]) / truth - 1), 0.01, (key, found[key]))
+
+    def test_inputs_that_leave_no_driver_are_refused_and_write_nothing(self):
+        report = self.report("mid-woofer")
+        zma = os.path.join(self.dir.name, "refused")
+        for options, words in [(["--lead", "5.7"], "--lead 5.7 ohms is at or above the smallest |Z|"),
+                               (["--lead", "5.59"], "--lead 5.59 ohms is more than half the smallest |Z|"),
+                               (["--lead", "100"], "--lead 100 ohms is at or above"),
+                               (["--re", "7"], "--re 7 ohms is above the driver's smallest |Z|")]:
+            with self.subTest(options=options):
+                status, out, err = inside([report, "--impedance", "10", "--zma", zma, "-o", zma + ".png"] + options)
+                self.assertEqual(status, 2, err)
+                self.assertIn(words, err)
+                self.assertNotIn("Qes", out)
+                self.assertFalse(os.path.exists(zma + ".zma") or os.path.exists(zma + ".png"))
+        status, out, err = inside([report, "--impedance", "10", "--lead", "0.5"])
+        self.assertEqual(status, 0, err)
+        self.assertLess(abs(float(parameters(out)["Re"].split()[0]) / 5.1 - 1), 0.005, out)
 
 
 def missing_package():

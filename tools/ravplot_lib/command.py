@@ -13,10 +13,11 @@ USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--lab
               "[--traces LIST] [--phase unwrapped|wrapped] [--delay FRAMES|auto]... "
               "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] | "
               "ravplot FIT_REPORT [LOADED_REPORT] --impedance OHMS [--lead OHMS] [-o FILE.png|FILE.svg] "
-              "[--zma PREFIX] [--sd CM2 --added-mass GRAMS|--volume LITRES]")
+              "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C]")
 # Options whose value may be a negative number, which argparse would take
 # for an option of its own.
-_SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume")
+_SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume", "--re",
+                   "--air-temperature")
 LARGEST_OHMS = 1e6
 TRACE_WORDS = {"1": ["1"], "2": ["2"], "diff": ["diff"], "bkg": ["bkg 1", "bkg 2"]}
 PICTURE_TYPES = (".png", ".svg")
@@ -54,6 +55,9 @@ def _options(argv):
     parser.add_argument("--sd", metavar="CM2", help="the driver's radiating area, for Mms, Cms, Bl and Vas")
     parser.add_argument("--added-mass", metavar="GRAMS", help="the mass added for the second report")
     parser.add_argument("--volume", metavar="LITRES", help="the sealed box of the second report")
+    parser.add_argument("--re", metavar="OHMS", help="the driver's DC resistance, measured: fixed in the fit")
+    parser.add_argument("--air-temperature", metavar="C", help="the air's temperature for Vas, degrees C "
+                        "(20 unless given)")
     joined = []
     for word in argv:
         if joined and joined[-1] in _SIGNED_OPTIONS and word.startswith("-") and _numeric(word):
@@ -110,6 +114,20 @@ def _positive(option, text, largest, zero_allowed=False):
     return value
 
 
+def _celsius(text):
+    """The air's temperature in degrees C, or 20 where not given."""
+    from .thiele_small import REFERENCE_CELSIUS
+    if text is None:
+        return REFERENCE_CELSIUS
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not -40.0 <= value <= 60.0:
+        raise Failure(USAGE, "--air-temperature takes degrees C from -40 to 60: {}".format(display_text(text)))
+    return value
+
+
 def _trace_keys(text):
     if text is None:
         return None
@@ -155,12 +173,15 @@ class Plan:
         self.sd = _positive("--sd", options.sd, 1e5)
         self.added_mass = _positive("--added-mass", options.added_mass, 1e5)
         self.volume = _positive("--volume", options.volume, 1e5)
+        self.re = _positive("--re", options.re, LARGEST_OHMS)
+        self.celsius = _celsius(options.air_temperature)
         if self.impedance is not None:
             self._check_impedance(options)
             return
-        if any(v is not None for v in (options.zma, options.sd, options.added_mass, options.volume)) \
-                or options.lead != "0":
-            raise Failure(USAGE, "--zma, --lead, --sd, --added-mass and --volume go with --impedance")
+        if any(v is not None for v in (options.zma, options.sd, options.added_mass, options.volume, options.re,
+                                       options.air_temperature)) or options.lead != "0":
+            raise Failure(USAGE, "--zma, --lead, --re, --sd, --added-mass, --volume and --air-temperature go "
+                          "with --impedance")
         self._check_outputs()
 
     def _check_impedance(self, options):
@@ -174,6 +195,8 @@ class Plan:
             raise Failure(USAGE, "give --added-mass or --volume, not both")
         if loaded != (self.sd is not None):
             raise Failure(USAGE, "--sd goes with --added-mass or --volume, and they with it")
+        if options.air_temperature is not None and not loaded:
+            raise Failure(USAGE, "--air-temperature is for Vas; it goes with --sd and --added-mass or --volume")
         if len(self.sources) != (2 if loaded else 1):
             raise Failure(USAGE, "--impedance reads one ravfit report{}; {} given".format(
                 ", and a second of the driver with the mass added or in the box with --added-mass or --volume"
@@ -239,17 +262,20 @@ def _write_out(stdout, lines):
 def _impedance(plan, stdin):
     """The impedance outputs: the curves read, the driver fitted, the files
     written; returns the lines for standard output."""
-    from .impedance import read_impedance, zma_lines
+    from .impedance import check_driver_impedance, read_impedance, zma_lines
     from .pictures import draw_impedance
     from .tables import write_text
     from .thiele_small import fit_driver, mechanical_lines
 
     curves = [read_impedance(source, label, stdin, plan.impedance, plan.lead)
               for source, label in zip(plan.sources, plan.labels)]
-    fits, problem = [], None
+    for curve in curves:
+        check_driver_impedance(curve, plan.lead, plan.re)
+    fits, problem, notes = [], None, []
     for curve in curves:
         try:
-            fits.append(fit_driver(curve.frequency, curve.z, display_text(curve.label)))
+            fits.append(fit_driver(curve.frequency, curve.z, display_text(curve.label), plan.re))
+            notes += [display_text(curve.label) + ": " + note for note in fits[-1].notes()]
         except Failure as error:
             if error.status != UNUSABLE_INPUT:
                 raise
@@ -268,9 +294,9 @@ def _impedance(plan, stdin):
             lines.append("{}:".format(display_text(curve.label)))
         lines += fit.lines() if fit is not None else []
     if problem is None and len(curves) == 2:
-        lines += mechanical_lines(fits[0], fits[1], plan.sd, plan.added_mass, plan.volume)
+        lines += mechanical_lines(fits[0], fits[1], plan.sd, plan.added_mass, plan.volume, plan.celsius)
     lines += ["wrote " + display_text(p) for p in list(files) + ([plan.output] if plan.output else [])]
-    return lines, problem
+    return lines, problem, notes
 
 
 def run(argv, stdin, stdout, stderr):
@@ -287,8 +313,10 @@ def run(argv, stdin, stdout, stderr):
         plan = Plan(argv)
         _numpy()
         if plan.impedance is not None:
-            lines, problem = _impedance(plan, stdin)
+            lines, problem, notes = _impedance(plan, stdin)
             _write_out(stdout, lines)
+            for note in notes:
+                stderr.write("ravplot: note: " + note + "\n")
             if problem is not None:
                 raise problem
             return failure.DONE

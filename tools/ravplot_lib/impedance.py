@@ -19,6 +19,7 @@ STEP_COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB 
 GRID_COLUMNS = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 _LARGEST_LEVEL_DB = 1000.0
 _LARGEST_PHASE_RAD = 1000.0
+_RE_ABOVE_DATA = 1.01     # a given Re may lie this far above the smallest |Z|, the data's noise
 
 
 class ImpedanceCurve:
@@ -93,6 +94,31 @@ def read_impedance(source, label, stdin, ohms, lead):
     curve.skipped += int((~keep).sum())
     curve.frequency, curve.z = table[keep, 0], z[keep]
     return curve
+
+
+def check_driver_impedance(curve, lead, re_given):
+    """Refuses leads or an Re that leave no driver in `curve`: leads at or
+    above half the smallest |Z| measured (leads and contacts are a small part
+    of a voice coil's resistance), or an Re above the driver's smallest |Z|
+    (a driver's |Z| never falls below its Re)."""
+    import numpy
+    measured = numpy.abs(curve.z + lead)
+    lowest = int(numpy.argmin(measured))
+    where = "{:.3f} ohms at {:.1f} Hz".format(float(measured[lowest]), float(curve.frequency[lowest]))
+    label = display_text(curve.label)
+    if lead >= measured[lowest]:
+        raise Failure(UNUSABLE_INPUT, "{}: --lead {:g} ohms is at or above the smallest |Z| in the data ({}): "
+                      "no driver is left; nothing written".format(label, lead, where))
+    if lead > measured[lowest] / 2.0:
+        raise Failure(UNUSABLE_INPUT, "{}: --lead {:g} ohms is more than half the smallest |Z| in the data ({}); "
+                      "leads and contacts are a small part of a driver's resistance: check the value; nothing "
+                      "written".format(label, lead, where))
+    driver = numpy.abs(curve.z)
+    lowest = int(numpy.argmin(driver))
+    if re_given is not None and re_given > driver[lowest] * _RE_ABOVE_DATA:
+        raise Failure(UNUSABLE_INPUT, "{}: --re {:g} ohms is above the driver's smallest |Z| in the data ({:.3f} "
+                      "ohms at {:.1f} Hz), which never falls below Re; nothing written".format(
+                          label, re_given, float(driver[lowest]), float(curve.frequency[lowest])))
 
 
 def zma_lines(curve, ohms, lead):

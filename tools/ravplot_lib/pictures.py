@@ -239,8 +239,8 @@ def draw_impedance(path, curves, fits):
         if fit is not None:
             model = fit.model(curve.frequency)
             magnitude.plot(curve.frequency, numpy.abs(model), color="black", linewidth=1.0,
-                           linestyle=(0, (4, 3)), label="{}: model, Fs {:.2f} Hz, Qts {:.3f}".format(
-                               display_text(curve.label), fit.fs, fit.qts))
+                           linestyle=(0, (4, 3)), label="{}: model (coil: {}), Fs {:.2f} Hz, Qts {:.3f}".format(
+                               display_text(curve.label), fit.coil.name, fit.fs, fit.qts))
             phase.plot(curve.frequency, numpy.degrees(numpy.angle(model)), color="black", linewidth=1.0,
                        linestyle=(0, (4, 3)))
     magnitude.set_xscale("log")
