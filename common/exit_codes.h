@@ -6,7 +6,7 @@
 enum ExitCode : int {
     exitOk = 0,             ///< the run finished
     exitUsage = -1,         ///< wrong argument count or refused value; usage written
-    exitOpen = -2,          ///< the WAV file could not be opened
+    exitOpen = -2,          ///< a file could not be opened, or an output is refused (a directory, an empty name)
     exitHeader = -3,        ///< the header records could not be read, or ravmeasure's stimulus is not 44100 Hz stereo
     exitStreamFailed = -4,  ///< a read or write failed: the recording ended before a step, or a write did not complete
     exitNotFound = -5,      ///< ravdelay, ravprep, ravfit: no burst found in either channel

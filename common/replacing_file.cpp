@@ -1,5 +1,6 @@
 #include "replacing_file.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -51,30 +52,52 @@ ReplacingFile::~ReplacingFile()
     }
 }
 
-bool ReplacingFile::open(const std::string& path)
+bool ReplacingFile::open(const std::string& name)
 {
-    target = path;
-    std::string pattern = path + ".partial-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int descriptor = mkstemp(name.data());
-    if (descriptor < 0)
+    OutputTarget where = OutputTarget::of(name);
+    target = where.path;
+    problem = where.problem;
+    if (where.refused())
         return false;
+    if (where.kind == OutputTarget::Kind::writtenThrough) {
+        through = true;
+        out.open(target, std::ios::out | std::ios::binary);
+        if (!out)
+            problem = std::strerror(errno);
+        return static_cast<bool>(out);
+    }
+    std::string pattern = target + ".partial-XXXXXX";
+    std::vector<char> temporaryName(pattern.begin(), pattern.end());
+    temporaryName.push_back('\0');
+    int descriptor = mkstemp(temporaryName.data());
+    if (descriptor < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
     // mkstemp makes the file private; give it the mode a new file gets.
     mode_t mask = umask(0);
     umask(mask);
     fchmod(descriptor, 0666 & ~mask);
     close(descriptor);
-    temporary = name.data();
+    temporary = temporaryName.data();
     remember(temporary);
     out.open(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out)
+        problem = std::strerror(errno);
     return static_cast<bool>(out);
 }
 
 bool ReplacingFile::commit()
 {
-    out.close();
+    if (out.is_open())
+        out.close();
+    if (out.fail())
+        problem = "a write did not complete";
+    if (through)
+        return !out.fail();
     bool written = !out.fail() && std::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!out.fail() && !written)
+        problem = std::strerror(errno);
     unfinished[0] = '\0';
     if (written)
         temporary.clear();

@@ -1,15 +1,20 @@
 #pragma once
 
+#include "output_target.h"
+
 #include <fstream>
 #include <string>
 
-/// An output file written under a temporary name beside `target` and
-/// renamed onto it only when complete, so that a failed or interrupted run
-/// leaves any earlier file whole and never one whose header lies. The
-/// temporary file is removed unless committed.
+/// An output file written by the rule of OutputTarget: under a temporary
+/// name beside `target` and renamed onto it only when complete, so that a
+/// failed or interrupted run leaves any earlier file whole and never one
+/// whose header lies (the temporary file is removed unless committed); or,
+/// for a character device or a FIFO, straight through.
 struct ReplacingFile {
-    std::string target;
-    std::string temporary;
+    std::string target;     ///< the file replaced or written through, links followed
+    std::string temporary;  ///< empty when written through
+    std::string problem;    ///< why `open` failed: a phrase such as "it is a directory"
+    bool through = false;
     std::ofstream out;
 
     ReplacingFile() = default;
@@ -17,11 +22,14 @@ struct ReplacingFile {
     ReplacingFile& operator=(const ReplacingFile&) = delete;
     ~ReplacingFile();
 
-    /// Creates the temporary file. False when it cannot be created.
-    bool open(const std::string& path);
+    /// Creates the temporary file for the output named `name`, or opens a
+    /// device or FIFO. False, with `problem` set, when the name is refused
+    /// or the file cannot be created.
+    bool open(const std::string& name);
 
-    /// Closes the stream and renames the file onto `target`. False, with the
-    /// temporary file removed, when a write failed or the rename did.
+    /// Closes the stream, if still open, and renames the file onto `target`.
+    /// False, with `problem` set, when a write failed or the rename did; the
+    /// temporary file is then removed with this record.
     bool commit();
 };
 

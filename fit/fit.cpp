@@ -8,6 +8,7 @@
 #include "float_wav.h"
 #include "identification.h"
 #include "option_reader.h"
+#include "output_target.h"
 #include "prep_findings.h"
 #include "replacing_file.h"
 #include "report_format.h"
@@ -17,6 +18,7 @@
 
 #include <cmath>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,14 +92,23 @@ int writeResponses(const Identification& fit, const std::string& path, std::ostr
         for (std::size_t m = 0; m < fit.taps; ++m)
             for (int c = 0; c < 2; ++c)
                 frames.push_back(static_cast<float>(fit.response(c, step)[m]));
-    ReplacingFile out;
+    // Made in memory, since the library seeks while it writes: the file
+    // may be a FIFO or a device, written straight through.
+    std::ostringstream made;
     std::string error;
+    if (!writeFloatWav(made, frames, 2, static_cast<int>(sampleRate), error)) {
+        errors << "Failed to write the impulse responses to " << path << ": " << error << std::endl;
+        return exitStreamFailed;
+    }
+    ReplacingFile out;
     if (!out.open(path)) {
-        errors << "Failed to open output file: " << path << std::endl;
+        errors << "Failed to open output file: " << path << ": " << out.problem << std::endl;
         return exitOpen;
     }
-    if (!writeFloatWav(out.out, frames, 2, static_cast<int>(sampleRate), error) || !out.commit()) {
-        errors << "Failed to write the impulse responses to " << path << ": " << error << std::endl;
+    const std::string bytes = made.str();
+    out.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.commit()) {
+        errors << "Failed to write the impulse responses to " << path << ": " << out.problem << std::endl;
         return exitStreamFailed;
     }
     return exitOk;
@@ -154,6 +165,8 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
     if (!options.impulseFile.empty()
         && table.outputIsInput(options.input.recording, "the recording", options.impulseFile, errors))
         return exitUsage;
+    if (!options.impulseFile.empty() && outputRefused(options.impulseFile, "Failed to open output file: ", errors))
+        return exitOpen;
     TimedRecording recording;
     recording.program = "ravfit";
     code = recording.start(options.input, table.synopsis, argc, argv, report, errors);

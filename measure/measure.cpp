@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 #include "healing.h"
 #include "jack_session.h"
+#include "output_target.h"
 #include "measure_options.h"
 #include "progress.h"
 #include "recording_sink.h"
@@ -361,7 +362,12 @@ void MeasureRun::finish()
         writeOk = sink.drain(session, took);
     sink.target = complete ? target : sink.writer.written;
     writeOk = sink.finish(complete && writeOk) && writeOk;
-    if (complete && writeOk && !applySplices(options.recording, healer.splices, target, sink.error))
+    if (complete && writeOk && !applySplices(sink.output.temporary, healer.splices, target, sink.error))
+        writeOk = false;
+    // What was recorded is what the user asked to keep, however the run
+    // ended; a run that recorded nothing, or could not write, leaves any
+    // earlier recording as it was.
+    if (writeOk && sink.writer.written > 0 && !sink.keep())
         writeOk = false;
     showProgress();
     progress.finish();
@@ -415,6 +421,12 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         return code;
     if (table.outputIsInput(run.options.stimulus, "the stimulus", run.options.recording, errors))
         return exitUsage;
+    const OutputTarget output = OutputTarget::of(run.options.recording);
+    if (output.kind != OutputTarget::Kind::replaced) {
+        errors << "ravmeasure: cannot write " << run.options.recording << ": "
+               << (output.refused() ? output.problem : seekingRefusal) << "." << std::endl;
+        return exitOpen;
+    }
     for (int (MeasureRun::*step)() : {&MeasureRun::openStimulus, &MeasureRun::joinServer, &MeasureRun::prepare}) {
         code = (run.*step)();
         if (code != exitOk)

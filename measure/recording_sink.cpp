@@ -14,8 +14,15 @@ bool RecordingSink::open(const std::string& path, int serverRate, std::int64_t f
             error = "the resampler refused " + std::to_string(serverRate) + " Hz to 44100 Hz";
             return false;
         }
-    file.open(path, std::ios::binary | std::ios::trunc);
-    if (!file || !writer.begin(0)) {
+    if (!output.open(path)) {
+        error = output.problem;
+        return false;
+    }
+    if (output.through) {
+        error = seekingRefusal;
+        return false;
+    }
+    if (!writer.begin(0)) {
         error = std::strerror(errno);
         return false;
     }
@@ -85,10 +92,19 @@ bool RecordingSink::finish(bool complete)
             samples.assign(missing, 0.0);
         written = write();
     }
-    file.close();
-    if (!file && written) {
+    output.out.close();
+    if (!output.out && written) {
         error = "the disk refused the recording's end";
         return false;
     }
     return written;
+}
+
+bool RecordingSink::keep()
+{
+    if (!output.commit()) {
+        error = output.problem;
+        return false;
+    }
+    return true;
 }

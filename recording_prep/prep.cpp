@@ -6,6 +6,7 @@
 #include "option_reader.h"
 #include "prep_findings.h"
 #include "prep_options.h"
+#include "output_target.h"
 #include "replacing_file.h"
 #include "step_table.h"
 #include "stereo_wav_writer.h"
@@ -25,7 +26,7 @@ int writeOutput(TimedRecording& recording, const PrepOptions& options, AlignedOu
     std::int64_t frames = stretches.back().endFrame;
     ReplacingFile out;
     if (!out.open(options.aligned)) {
-        errors << "Failed to open output file: " << options.aligned << std::endl;
+        errors << "Failed to open output file: " << options.aligned << ": " << out.problem << std::endl;
         return exitOpen;
     }
     StereoWavWriter(out.out).begin(frames);
@@ -57,6 +58,8 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
         return code;
     if (table.outputIsInput(options.input.recording, "the recording", options.aligned, errors))
         return exitUsage;
+    if (outputRefused(options.aligned, "Failed to open output file: ", errors))
+        return exitOpen;
     TimedRecording recording;
     code = recording.start(options.input, table.synopsis, argc, argv, report, errors);
     if (code != exitOk)

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include "exit_codes.h"
+#include "output_target.h"
 #include "replacing_file.h"
 #include "sim_options.h"
 #include "stereo_wav_writer.h"
@@ -22,6 +23,8 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
         return code;
     if (table.outputIsInput(options.input, "the input", options.output, errors))
         return exitUsage;
+    if (outputRefused(options.output, "ravsim: cannot write ", errors))
+        return exitOpen;
     std::ifstream in(options.input, std::ios::binary | std::ios::ate);
     if (!in) {
         errors << "ravsim: cannot read " << options.input << std::endl;
@@ -45,8 +48,13 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     // Written beside its name and renamed into place when whole, so that a
     // failed run leaves any earlier recording as it was.
     ReplacingFile out;
-    if (!out.open(options.output) || !options.path.record(in, inputFrames, out.out) || !out.commit()) {
-        errors << "ravsim: cannot write " << options.output << std::endl;
+    if (!out.open(options.output)) {
+        errors << "ravsim: cannot write " << options.output << ": " << out.problem << std::endl;
+        return exitOpen;
+    }
+    if (!options.path.record(in, inputFrames, out.out) || !out.commit()) {
+        errors << "ravsim: cannot write " << options.output << ": "
+               << (out.problem.empty() ? "a write did not complete" : out.problem) << std::endl;
         return exitStreamFailed;
     }
     return exitOk;

@@ -1,6 +1,7 @@
 #include "exit_codes.h"
 #include "measure.h"
 #include "measure_options.h"
+#include "recording_sink.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -100,4 +105,35 @@ TEST(MeasureOptions, TheStimulusIsNeverOverwritten)
     EXPECT_EQ(runMeasure(4, args, facts, errors, false, stop), exitUsage);
     EXPECT_NE(errors.str().find("is the stimulus itself"), std::string::npos) << errors.str();
     std::remove(args[1]);
+}
+
+TEST(MeasureOptions, ARecordingIsNeverWrittenIntoWhatItCannotRewrite)
+{
+    // The recording's header is rewritten as it grows, so a FIFO or device
+    // is refused like a directory, before the server is asked for.
+    char folder[] = "/tmp/measure-output-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0666), 0);
+    const bool device = mknod((dir + "/device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const std::pair<std::string, std::string> cases[] = {
+        {"folder", "it is a directory."},
+        {"fifo", std::string(seekingRefusal) + "."},
+        {"device", std::string(seekingRefusal) + "."},
+    };
+    for (const auto& [name, why] : cases) {
+        if (name == "device" && !device)
+            continue;  // mknod needs root
+        SCOPED_TRACE(name);
+        const std::string recording = dir + "/" + name;
+        const char* args[] = {"ravmeasure", "no-such-stimulus.wav", recording.c_str(), "--loopback"};
+        std::ostringstream facts, errors;
+        volatile std::sig_atomic_t stop = 0;
+        EXPECT_EQ(runMeasure(4, args, facts, errors, false, stop), exitOpen);
+        EXPECT_EQ(errors.str(), "ravmeasure: cannot write " + recording + ": " + why + "\n");
+    }
+    for (const char* name : {"/device", "/fifo", "/folder"})
+        std::remove((dir + name).c_str());
+    rmdir(folder);
 }

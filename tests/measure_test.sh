@@ -25,10 +25,13 @@ header_describes_file() {
   size=$(wc -c <"$1")
   [ "$(data_size "$1")" -eq $((size - 44)) ] || fail "$1: header says $(data_size "$1") bytes, file holds $((size - 44))"
 }
-# Waits until the run is well under way: its recording holds a megabyte.
+# Waits until the run is well under way: its recording, written beside
+# recording.wav until the run ends, holds a megabyte.
 wait_for_recording() {
   for _ in $(seq 200); do
-    [ -f recording.wav ] && [ "$(wc -c <recording.wav)" -gt 1000000 ] && return 0
+    for growing in recording.wav.partial-*; do
+      [ -f "$growing" ] && [ "$(wc -c <"$growing")" -gt 1000000 ] && return 0
+    done
     sleep 0.05
   done
   fail "the recording did not grow within 10 s"
@@ -142,10 +145,13 @@ stopped | disconnected | interrupted)
   state=$3 server="tb-$what-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
   "$build/ravgen" stimulus.wav >/dev/null
+  echo "an earlier recording" >recording.wav
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
     >facts.txt 2>progress.txt &
   measuring=$!
   wait_for_recording
+  # The earlier recording stays whole until the run ends with frames to keep.
+  [ "$(cat recording.wav)" = "an earlier recording" ] || fail "the earlier recording was touched during the run"
   case $what in
   stopped) sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; expected=247 words="went away" ;;
   disconnected) JACK_DEFAULT_SERVER=$server jack_disconnect ravmeasure:out_2 ravmeasure:in_2
@@ -159,6 +165,7 @@ stopped | disconnected | interrupted)
   grep -q "^ravmeasure: .*$words" progress.txt || fail "no word of it: $(tail -n 1 progress.txt)"
   header_describes_file recording.wav
   grep -q "^wrote:	recording.wav$" facts.txt || fail "no facts"
+  [ -z "$(ls recording.wav.partial-* 2>/dev/null)" ] || fail "a temporary recording was left behind"
   echo "$(tail -n 1 progress.txt)"
   ;;
 
@@ -183,7 +190,7 @@ freewheel-held)
       { kill -9 $measuring; sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; fail "second run: status $status: $(cat errors2.txt)"; }
     kill -$ending $measuring
     wait $measuring
-    rm -f recording.wav
+    rm -f recording.wav recording.wav.partial-*
     if [ $ending = KILL ]; then
       short
       status=$?

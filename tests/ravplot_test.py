@@ -217,6 +217,45 @@ class HandMadeReports(unittest.TestCase):
         self.assertIn("* file name: ?.wav", self.read("ff_1.frd").splitlines())
 
 
+class OutputRule(unittest.TestCase):
+    """Every file ravplot writes: a regular file or a new name replaced
+    whole, a link followed (the link stays), a FIFO or character device
+    written through, a directory refused with status 3 naming it."""
+
+    def test_each_kind_of_name(self):
+        import stat
+        import threading
+        with tempfile.TemporaryDirectory() as folder:
+            report = os.path.join(folder, "r.txt")
+            with open(report, "w") as out:
+                out.write(RISING)
+            path = lambda name: os.path.join(folder, name)  # noqa: E731
+            with open(path("old.png"), "w") as out:
+                out.write("old")
+            os.symlink("target.png", path("link.png"))
+            os.symlink("missing.png", path("dangling.png"))
+            os.mkfifo(path("fifo.png"))
+            os.mkdir(path("folder.png"))
+            heard = []
+            reader = threading.Thread(target=lambda: heard.append(open(path("fifo.png"), "rb").read()))
+            reader.start()
+            for name, status, written in [("old.png", 0, "old.png"), ("new.png", 0, "new.png"),
+                                          ("link.png", 0, "target.png"), ("dangling.png", 0, "missing.png"),
+                                          ("fifo.png", 0, None), ("folder.png", 3, None)]:
+                with self.subTest(name=name):
+                    code, _, err = inside([report, "-o", path(name)])
+                    self.assertEqual(code, status, err)
+                    if written:
+                        with open(path(written), "rb") as picture:
+                            self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
+            reader.join()
+            self.assertEqual(heard[0][:4], b"\x89PNG")
+            self.assertTrue(os.path.islink(path("link.png")) and os.path.islink(path("dangling.png")))
+            self.assertTrue(stat.S_ISFIFO(os.lstat(path("fifo.png")).st_mode))
+            self.assertEqual(err.strip(), "ravplot: cannot write {}: it is a directory".format(path("folder.png")))
+            self.assertEqual(sorted(f for f in os.listdir(folder) if ".partial-" in f), [])
+
+
 class RealReports(unittest.TestCase):
     """Reports of the programs themselves: a loopback sweep and polar run."""
 

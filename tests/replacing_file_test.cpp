@@ -5,7 +5,9 @@
 
 #include <csignal>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -59,4 +61,32 @@ TEST(ReplacingFile, ATerminatedRunLeavesNoTemporaryFile)
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_FALSE(exists(name)) << name;
     EXPECT_EQ(readFile(dir.file("out")), "old");
+}
+
+TEST(ReplacingFile, AFifoIsWrittenThroughAndStaysAFifo)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    std::string heard;
+    std::thread reader([&] { heard = readFile(fifo); });
+    ReplacingFile file;
+    ASSERT_TRUE(file.open(fifo)) << file.problem;
+    file.out << "through";
+    EXPECT_TRUE(file.commit());
+    reader.join();
+    EXPECT_EQ(heard, "through");
+    struct stat status {};
+    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+TEST(ReplacingFile, LinksThatFormALoopAreRefused)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("b", dir.file("a").c_str()), 0);
+    ASSERT_EQ(symlink("a", dir.file("b").c_str()), 0);
+    ReplacingFile file;
+    EXPECT_FALSE(file.open(dir.file("a")));
+    EXPECT_EQ(file.problem, "its symbolic links form a loop");
 }

@@ -1,7 +1,9 @@
 """Pictures of one or several reports: a sweep as level and phase against
 frequency, a polar run as level against the angle."""
 
-from .failure import Failure, MISSING_LIBRARY, UNUSABLE_INPUT, UNWRITABLE, display_text
+import os
+
+from .failure import Failure, MISSING_LIBRARY, UNUSABLE_INPUT, display_text
 from .traces import wrapped_degrees
 
 # Line style, width and drawing order per trace: the widest is drawn first,
@@ -203,11 +205,12 @@ def _draw_polar(plt, curves, angle_step, normalise):
 
 
 def _save(plt, figure, path):
+    """Writes the picture by the output rule (output_file), in the format
+    its name's extension gives."""
+    from .output_file import write_output
     figure.tight_layout()
     try:
-        figure.savefig(path, dpi=100)
-    except OSError as error:
-        raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
+        write_output(path, lambda out: figure.savefig(out, dpi=100, format=os.path.splitext(path)[1][1:].lower()))
     finally:
         plt.close(figure)
 

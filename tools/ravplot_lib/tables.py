@@ -9,7 +9,7 @@ or a calibration phase was applied, the corrected phase is wrapped back into
 
 import math
 
-from .failure import Failure, UNWRITABLE, display_text
+from .failure import display_text
 from .report import SETTING_LABELS
 from .traces import SAMPLE_RATE, traces, wrapped_degrees
 
@@ -84,30 +84,9 @@ def _by_step(trace):
 
 
 def write_text(path, lines):
-    """Writes `lines` under a temporary name beside `path` and renames it
-    into place when whole, so that a failure leaves any earlier file as it
-    was."""
-    import os
-    import tempfile
-    temporary = None
-    try:
-        descriptor, temporary = tempfile.mkstemp(prefix=os.path.basename(path) + ".partial-",
-                                                 dir=os.path.dirname(path) or ".")
-        with os.fdopen(descriptor, "w", encoding="ascii", errors="replace") as out:
-            out.write("\n".join(lines) + "\n")
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except OSError as error:
-        if temporary is not None and os.path.exists(temporary):
-            os.remove(temporary)
-        raise Failure(UNWRITABLE, "cannot write {}: {}".format(display_text(path), error.strerror or error))
-
-
-def _umask():
-    import os
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
+    """Writes `lines` to `path` by the output rule (output_file)."""
+    from .output_file import write_output
+    write_output(path, lambda out: out.write(("\n".join(lines) + "\n").encode("ascii", "replace")))
 
 
 def table_files(report, keys, corrections, prefix, angle_step):
