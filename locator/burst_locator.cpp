@@ -40,6 +40,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
         channel.confirmed = -1;
         channel.refused = table.bursts() == 0;
         channel.quietFrom = 0;
+        channel.lastGuided = -1;
         channel.result = ChannelBursts();
         channel.ring.reset();
         channel.probe.start(inputRate);
@@ -371,6 +372,14 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     double power = track.firstPower;
     bool quiet = table.delay == 0
         || (leadInRatio * whole.variance <= power && leadInRatio * whole.loudestBlock <= power);
+    if (track.guided && track.hits.front().burst > 0) {
+        // The other channel vouches for the run's start; the bursts before
+        // this one rise out of the noise step by step. The noise is the
+        // silence before this burst.
+        leadIn = channel.ring.powerOver(static_cast<std::int64_t>(track.firstStart - table.interval * nominalRatio / 2),
+                                        static_cast<std::int64_t>(end));
+        quiet = true;
+    }
     if (!quiet) {
         track.state = BurstTrack::State::dead;
         channel.refused = true;
@@ -435,8 +444,35 @@ void BurstLocator::reindex(BurstTrack& track, std::int64_t late)
     track.proposal = static_cast<std::int64_t>(std::llround(start - nominalRatio * table.playedOffset(first)));
 }
 
+void BurstLocator::proposeFromOther(Channel& channel)
+{
+    // A device whose first steps lie in its noise (a tweeter, a band-pass)
+    // gives the detector no first burst: once the other channel follows the
+    // run, this one is looked for at each burst the other found, as that
+    // burst, one proposal at a time.
+    const Channel& other = channels[&channel == &channels[0] ? 1 : 0];
+    if (channel.confirmed >= 0 || channel.refused || other.confirmed < 0)
+        return;
+    const BurstTrack& theirs = other.tracks[static_cast<std::size_t>(other.confirmed)];
+    if (theirs.hits.empty() || theirs.hits.back().burst <= channel.lastGuided)
+        return;
+    for (const BurstTrack& track : channel.tracks)
+        if (track.guided && track.state == BurstTrack::State::pending)
+            return;
+    const BurstHit& hit = theirs.hits.back();
+    const BurstShape& shape = shapes[static_cast<std::size_t>(hit.burst / table.numAvg)];
+    BurstTrack track;
+    track.guided = true;
+    track.next = hit.burst;
+    track.proposal = static_cast<std::int64_t>(
+        std::llround(hit.time - shape.span / 2 - nominalRatio * table.playedOffset(hit.burst)));
+    channel.lastGuided = hit.burst;
+    channel.tracks.push_back(track);
+}
+
 void BurstLocator::advanceTracks(Channel& channel)
 {
+    proposeFromOther(channel);
     std::int64_t total = table.bursts();
     for (BurstTrack& track : channel.tracks) {
         while (track.state != BurstTrack::State::dead && track.next < total && evaluate(channel, track)) {

@@ -64,6 +64,7 @@ struct BurstLocator {
         int confirmed = -1;
         bool refused = false;
         double quietFrom = 0;
+        std::int64_t lastGuided = -1;  ///< the latest burst a guided track was proposed at
         ChannelBursts result;
     };
 
@@ -106,6 +107,7 @@ struct BurstLocator {
 private:
     void pushOne(Channel& channel, double sample);
     void advanceTracks(Channel& channel);
+    void proposeFromOther(Channel& channel);
     bool evaluate(Channel& channel, BurstTrack& track);
     bool tryFit(const Channel& channel, BurstTrack& track, const BurstShape& shape, double predicted, int reach,
                 double trackRatio, BurstFit& fit) const;

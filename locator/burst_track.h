@@ -46,6 +46,9 @@ struct BurstTrack {
     double pendingMove = 0;      ///< input frames to add to the line's predictions until the next hit
     bool jumpAhead = false;      ///< the next hit starts a new stretch
     bool cut = false;            ///< burst 0 began before the recording did
+    /// Proposed where the other channel's confirmed track put a later
+    /// burst, for a device whose first steps lie in its noise (a tweeter).
+    bool guided = false;
     double firstStart = 0;       ///< the first hit's start, input frames
     double firstPower = 0;       ///< the first hit's window power
     std::vector<BurstHit> hits;

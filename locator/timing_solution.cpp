@@ -10,6 +10,9 @@
 namespace {
 
 constexpr double loopbackScore = 0.9;
+// A channel whose bursts leave less than this share of what the other's
+// leave unexplained is the better explained, the loopback.
+constexpr double explainedBetter = 0.5;
 constexpr std::int64_t firstSteps = 10;
 
 using Point = std::pair<double, double>;  // played frames, input frames
@@ -164,8 +167,14 @@ void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
     timing.polarity = 2 * negative > votes ? -1 : 1;
     timing.polaritySure = 10 * negative >= 9 * votes || 10 * negative <= votes;
     timing.medianScore = median(scores);
+    // A channel found from a later step (a tweeter, whose first steps lie
+    // in its noise) is as far above its noise as its loudest burst.
+    double power = bursts.firstPower;
+    if (bursts.hits.front().burst > 0)
+        for (const BurstHit& hit : bursts.hits)
+            power = std::max(power, hit.power);
     timing.levelAboveNoise = bursts.leadIn.frames > 0 && bursts.leadIn.variance > 0
-        ? 10 * std::log10(bursts.firstPower / bursts.leadIn.variance)
+        ? 10 * std::log10(power / bursts.leadIn.variance)
         : std::numeric_limits<double>::infinity();
 }
 
@@ -271,19 +280,31 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
         candidate[c] = solution.channels[c].found && solution.channels[c].medianScore >= loopbackScore;
     if (!candidate[0] || !candidate[1])
         return candidate[1] ? 1 : (candidate[0] ? 0 : -1);
-    // Both look like the generator's bursts: the one that arrives first is
-    // the loopback, judged over every burst both hold (one burst's click
-    // or loss does not decide); channel 2, the wiring the README gives,
-    // wins a tie.
-    std::map<std::int64_t, double> first;
+    // Both look like the generator's bursts (an impedance divider's driver
+    // is nearly a resistor): the loopback is the one whose bursts the
+    // generator's burst explains best, judged over every burst both hold
+    // (one burst's click or loss does not decide), where one leaves less
+    // than half of what the other leaves unexplained.
+    std::map<std::int64_t, const BurstHit*> first;
     for (const BurstHit& hit : locator.channel(0).hits)
-        first[hit.burst] = hit.time;
-    std::vector<double> lead;
+        first[hit.burst] = &hit;
+    std::vector<double> lead, unexplained[2];
     for (const BurstHit& hit : locator.channel(1).hits) {
         auto match = first.find(hit.burst);
-        if (match != first.end())
-            lead.push_back(hit.time - match->second);
+        if (match == first.end())
+            continue;
+        lead.push_back(hit.time - match->second->time);
+        unexplained[0].push_back(1 - match->second->score * match->second->score);
+        unexplained[1].push_back(1 - hit.score * hit.score);
     }
+    const double left[2] = {median(unexplained[0]), median(unexplained[1])};
+    if (left[0] < explainedBetter * left[1])
+        return 0;
+    if (left[1] < explainedBetter * left[0])
+        return 1;
+    // Explained alike (two loopbacks, a flat amplifier): the one that
+    // arrives first is the loopback; channel 2, the wiring the README
+    // gives, wins a tie.
     return !lead.empty() && median(lead) > 0.5 ? 0 : 1;
 }
 

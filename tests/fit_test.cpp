@@ -111,6 +111,9 @@ SyntheticRecording polarTurntable()
 const RecorderChannel lowPassQ2 = withFilter(0.4, {Biquad::lowPass(1000, 2)});
 const RecorderChannel highPass = withFilter(0.8, {Biquad::highPass(1000, std::sqrt(0.5))});
 const RecorderChannel peak = withFilter(0.4, {Biquad::peaking(1000, 8, 6)});
+// A tweeter alone a metre away: its first hundred steps lie in its noise.
+const RecorderChannel tweeter = withFilter(0.53, {Biquad::highPass(2500, std::sqrt(0.5)),
+                                                  Biquad::highPass(2500, std::sqrt(0.5))}, 130);
 
 class SteadyState : public testing::TestWithParam<FitCase> {};
 
@@ -158,6 +161,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, SteadyState, testing::Values(
     FitCase{"HighPassNoise60", throughDevice(highPass, 60), {}, 0.03, 0.2},
     FitCase{"PeakQ8Noise60", throughDevice(peak, 60), {}, 0.03, 0.2},
     FitCase{"TwoWayNoise60", throughDevice(twoWay(), 60), {}, 0.03, 0.2},
+    FitCase{"TweeterAMetreAwayNoise60", throughDevice(tweeter, 60), {}, 0.03, 0.3},
     FitCase{"TwoWayFrom20HzNoise60", started(throughDevice(twoWay(), 60), "20"), {}, 0.01, 0.2, 20, 50, 60},
     FitCase{"PeakQ8Fast100ppm", drifted(throughDevice(peak), 100), {}, 0.005, 0.05},
     FitCase{"TwoWaySlow100ppmNoise60", drifted(throughDevice(twoWay(), 60), -100), {}, 0.03, 0.2},

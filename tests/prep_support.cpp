@@ -96,6 +96,10 @@ Departure compare(const std::string& aligned, const std::string& reference, cons
         }
         for (int column : {6, 7})
             worst.level = std::max(worst.level, std::fabs(at(rows, column) - at(expected, column)));
+        if (at(expected, 6) > -30) {
+            ++worst.passbandRows;
+            worst.passbandLevel = std::max(worst.passbandLevel, std::fabs(at(rows, 6) - at(expected, 6)));
+        }
         for (int column : {9, 10})
             worst.phase = std::max(worst.phase, std::fabs(wrapped(at(rows, column) - at(expected, column))));
         worst.diffLevel = std::max(worst.diffLevel, std::fabs(at(rows, 8) - at(expected, 8)));

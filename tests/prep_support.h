@@ -40,6 +40,10 @@ std::string sameClockRecording(SyntheticRecording recording);
 struct Departure {
     double level = 0, phase = 0, diffLevel = 0, diffPhase = 0;
     int silentRows = 0;
+    /// The largest level departure on the rows where channel 1 reads above
+    /// -30 dB in `reference`: a filtered device's passband.
+    double passbandLevel = 0;
+    int passbandRows = 0;
 };
 
 Departure compare(const std::string& aligned, const std::string& reference, const std::vector<std::string>& args);
