@@ -75,6 +75,11 @@ std::string mismatchText(const Finding& f, const StepTable& table)
     case FindingKind::startedLate:
         return "The first burst found is near " + rounded(f.frequency) + " Hz, step " + std::to_string(f.step + 1)
             + "'s: the recording started after the first step; start recording before playback.";
+    case FindingKind::firstStepsUnheard:
+        return "The first burst found is near " + rounded(f.frequency) + " Hz, step " + std::to_string(f.step + 1)
+            + "'s by its shape, though the recording holds " + fixedText(f.seconds, 1) + " s of quiet before it, "
+            + "more than a step: no step was lost at the start, so the device bends the first bursts out of their "
+              "shape or hides them in its noise on both channels; record a loopback on the other input.";
     case FindingKind::endsEarly:
         return "The recording ends in step " + std::to_string(f.step + 1) + " of " + std::to_string(f.steps) + ": "
             + fixedText(f.seconds, 1) + " s are missing; record for longer.";

@@ -17,6 +17,7 @@ enum class FindingKind {
     allOneFrequency,      ///< a sweep's arguments, but every burst near `frequency`
     risingFrequency,      ///< a polar run's arguments, but the bursts rise from `frequency`
     startedLate,          ///< the first burst found is step `step`'s
+    firstStepsUnheard,    ///< the same, though the recording holds `seconds` of quiet before that burst
     endsEarly,            ///< the recording ends in step `step`, `seconds` short
     lastBurstMissing,     ///< a polar run's loopback lacks its last burst though the recording goes on
     // About a recording that is used (a warning or a note).

@@ -275,8 +275,17 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
     if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
         return repeatsFinding(table, static_cast<int>(repeats));
     if (table.sweep && first > 0) {
-        Finding finding = found(FindingKind::startedLate, heard);
+        // A recording that holds a whole step's spacing of quiet before the
+        // first burst found did not start after the first step: that burst,
+        // named by its shape, is bent by a filter, or the steps before it
+        // lie in the noise.
+        const BurstHit& earliest = *named.front();
+        const double quietBefore = earliest.time
+            - locator.nominalRatio * (earliest.played - table.playedOffset(earliest.burst));
+        bool heldBefore = quietBefore >= locator.nominalRatio * double(table.numAvg) * table.interval;
+        Finding finding = found(heldBefore ? FindingKind::firstStepsUnheard : FindingKind::startedLate, heard);
         finding.step = first;
+        finding.seconds = quietBefore / locator.nominalRatio / 44100.0;
         return finding;
     }
     return std::nullopt;

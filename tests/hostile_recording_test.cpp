@@ -245,6 +245,12 @@ const HostileCase cases[] = {
          return recording;
      }(), {"22050", "1", "--reference", "none"}, -7, {"was the file generated with numAvg 2?"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
+    {"BothChannelsBehindAHighPass", [] {
+         SyntheticRecording recording = highPassDevice();
+         recording.channels[1].filter = recording.channels[0].filter;
+         recording.noiseDb = 60;
+         return recording;
+     }(), {}, -7, {"though the recording holds 0.5 s of quiet before it, more than a step: no step was lost"}, 0},
     {"StartFrequency2000", device(), {"22050", "1", "2000"}, -7,
      {"The first burst is near 100 Hz, the arguments give a sweep from 2000 Hz"}, 0},
     {"WrongStartFrequency", device(), {"22050", "1", "150"}, -7,
