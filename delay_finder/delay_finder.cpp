@@ -92,9 +92,14 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
     for (const ChannelTiming& channel : timing.channels)
         if (channel.found && (earliest == nullptr || channel.firstSteps < earliest->firstSteps))
             earliest = &channel;
-    // ravdelay has no options to name.
-    const FindingVoice voice;
+    // ravdelay has no options to name; it reads 44100 Hz only.
+    FindingVoice voice;
+    voice.rateHint = "ravdelay reads its samples at 44100 Hz: prepare the recording with ravprep, which reads "
+                     "any rate and finds the first step itself.";
     if (std::optional<Finding> mismatch = scheduleFinding(locator, timing, double(locator.pushed), schedule.sampRate)) {
+        // The rate the header states, where it states a plausible one.
+        if (mismatch->kind == FindingKind::wrongSpeed && header.fmt.sampRate >= 8000 && header.fmt.sampRate <= 384000)
+            mismatch->fileRate = header.fmt.sampRate;
         errors << findingText(*mismatch, locator.table, voice) << std::endl;
         return exitMismatch;
     }

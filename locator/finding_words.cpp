@@ -2,6 +2,7 @@
 
 #include "report_format.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,7 +34,7 @@ std::string channelName(const Finding& finding)
 }
 
 // Why the recording does not follow the arguments' run.
-std::string mismatchText(const Finding& f, const StepTable& table)
+std::string mismatchText(const Finding& f, const StepTable& table, const FindingVoice& voice)
 {
     std::string run = runOf(table);
     std::string heard = fixedText(f.frequency, f.frequency < 10 ? 1 : 0);
@@ -41,9 +42,12 @@ std::string mismatchText(const Finding& f, const StepTable& table)
     case FindingKind::wrongSpeed:
         return "The bursts come every " + frames(f.spacing) + " frames and last " + frames(f.length)
             + ", where the arguments give " + frames(f.expectedSpacing) + " and " + frames(f.expectedLength)
-            + ": the recording plays at " + fixedText(f.speed, 3)
-            + " times its speed, so the sample rate looks wrong (the file says " + frames(f.fileRate)
-            + " Hz; it was made at about " + frames(f.madeAt) + " Hz).";
+            + ": the recording plays at " + fixedText(f.speed, 3) + " times its speed, "
+            + (std::fabs(f.fileRate - f.madeAt) <= 0.01 * f.madeAt
+                   ? "since it was made at " + frames(f.madeAt) + " Hz, as its header says."
+                   : "so the sample rate looks wrong (the file says " + frames(f.fileRate) + " Hz; it was made at about "
+                         + frames(f.madeAt) + " Hz).")
+            + (voice.rateHint.empty() ? "" : " " + voice.rateHint);
     case FindingKind::firstBurstElsewhere:
         return "The first burst is near " + rounded(f.frequency) + " Hz, the arguments give " + run
             + ": give the start frequency and mode the file was generated with.";
@@ -115,6 +119,6 @@ std::string findingText(const Finding& f, const StepTable& table, const FindingV
     case FindingKind::inverted:
         return "Note: " + channelName(f) + " is inverted against the loopback (polarity -1).";
     default:
-        return mismatchText(f, table);
+        return mismatchText(f, table, voice);
     }
 }

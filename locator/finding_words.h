@@ -12,6 +12,9 @@ struct FindingVoice {
     std::string noLoopbackHint;
     /// Where the loopback varies, after "check the wiring" (empty for none).
     std::string loopbackHint;
+    /// Where the recording plays at another speed, after the rates (empty
+    /// for a program that reads any rate).
+    std::string rateHint;
 };
 
 /// The finding as one line for the user, about the run `table` the

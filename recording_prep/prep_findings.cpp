@@ -37,7 +37,7 @@ std::string runText(const std::pair<std::int64_t, std::int64_t>& run)
 }
 
 // ravprep's options, where a finding's sentence names one.
-const FindingVoice prepVoice{"give --reference none to say so, or ", " or give --reference"};
+const FindingVoice prepVoice{"give --reference none to say so, or ", " or give --reference", ""};
 
 std::string hertz(double value)
 {

@@ -126,7 +126,7 @@ TEST(FindingWords, EveryKindIsALineAndNamesOnlyTheVoicesOptions)
 {
     StepTable table = StepTable::from(BurstSchedule());
     const FindingVoice none;
-    const FindingVoice prep{"give --reference none to say so, or ", " or give --reference"};
+    const FindingVoice prep{"give --reference none to say so, or ", " or give --reference", ""};
     for (int kind = 0; kind <= static_cast<int>(FindingKind::inverted); ++kind) {
         Finding finding;
         finding.kind = static_cast<FindingKind>(kind);

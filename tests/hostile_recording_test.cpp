@@ -339,3 +339,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostileRecording, ::testing::ValuesIn(cases),
                          [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 } // namespace
+
+// ravdelay reads 44100 Hz only: a recording made at 48000 Hz is named as
+// such, and ravprep is named as the way to read it.
+TEST(DelayFinderOnAnotherRate, NamesTheRateAndPointsToRavprep)
+{
+    RunResult run = runDelayFinderOn(recordedBytes(withRate(48000)), {});
+    EXPECT_EQ(run.code, -7);
+    EXPECT_NE(run.errors.find("times its speed, since it was made at 48000 Hz, as its header says. ravdelay reads its "
+                              "samples at 44100 Hz: prepare the recording with ravprep"),
+              std::string::npos)
+        << run.errors;
+}
