@@ -9,7 +9,7 @@ enum ExitCode : int {
     exitOpen = -2,          ///< a file could not be opened, or an output is refused (a directory, an empty name)
     exitHeader = -3,        ///< the header records could not be read, or ravmeasure's stimulus is not 44100 Hz stereo
     exitStreamFailed = -4,  ///< a read or write failed: the recording ended before a step, or a write did not complete
-    exitNotFound = -5,      ///< ravdelay, ravprep, ravfit: no burst found in either channel
+    exitNotFound = -5,      ///< ravdelay, ravprep, ravfit: no burst found in either channel (ravprep, ravfit: in one)
     exitReport = -6,        ///< the run finished but its report could not be written
     exitMismatch = -7,      ///< ravprep, ravfit, ravdelay: the recording does not follow the schedule
     exitNoServer = -8,      ///< ravmeasure: no audio server, or its ports could not be connected; nothing written

@@ -41,6 +41,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
         channel.refused = table.bursts() == 0;
         channel.quietFrom = 0;
         channel.lastGuided = -1;
+        channel.retriedLoud = false;
         channel.result = ChannelBursts();
         channel.ring.reset();
         channel.probe.start(inputRate);
@@ -372,12 +373,14 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     double power = track.firstPower;
     bool quiet = table.delay == 0
         || (leadInRatio * whole.variance <= power && leadInRatio * whole.loudestBlock <= power);
-    if (track.guided && track.hits.front().burst > 0) {
-        // The other channel vouches for the run's start; the bursts before
-        // this one rise out of the noise step by step. The noise is the
-        // silence before this burst.
-        leadIn = channel.ring.powerOver(static_cast<std::int64_t>(track.firstStart - table.interval * nominalRatio / 2),
-                                        static_cast<std::int64_t>(end));
+    if (track.guided) {
+        // The other channel vouches for the run's start. After the first
+        // step, the bursts before this one rise out of the noise step by
+        // step: the noise is the silence before this burst.
+        if (track.hits.front().burst > 0)
+            leadIn = channel.ring.powerOver(
+                static_cast<std::int64_t>(track.firstStart - table.interval * nominalRatio / 2),
+                static_cast<std::int64_t>(end));
         quiet = true;
     }
     if (!quiet) {
@@ -450,16 +453,25 @@ void BurstLocator::proposeFromOther(Channel& channel)
     // gives the detector no first burst: once the other channel follows the
     // run, this one is looked for at each burst the other found, as that
     // burst, one proposal at a time.
+    // A channel refused for a loud lead-in (a click before the first burst)
+    // is looked for again from the other's first burst: the other channel's
+    // quiet lead-in vouches for the run's start.
     const Channel& other = channels[&channel == &channels[0] ? 1 : 0];
-    if (channel.confirmed >= 0 || channel.refused || other.confirmed < 0)
+    const bool retryLoud = channel.refused && channel.result.leadInLoud && !channel.retriedLoud;
+    if (channel.confirmed >= 0 || (channel.refused && !retryLoud) || other.confirmed < 0)
         return;
     const BurstTrack& theirs = other.tracks[static_cast<std::size_t>(other.confirmed)];
-    if (theirs.hits.empty() || theirs.hits.back().burst <= channel.lastGuided)
+    if (theirs.hits.empty() || (!retryLoud && theirs.hits.back().burst <= channel.lastGuided))
         return;
     for (const BurstTrack& track : channel.tracks)
         if (track.guided && track.state == BurstTrack::State::pending)
             return;
-    const BurstHit& hit = theirs.hits.back();
+    if (retryLoud) {
+        channel.refused = false;
+        channel.retriedLoud = true;
+        channel.result.leadInLoud = false;
+    }
+    const BurstHit& hit = retryLoud ? theirs.hits.front() : theirs.hits.back();
     const BurstShape& shape = shapes[static_cast<std::size_t>(hit.burst / table.numAvg)];
     BurstTrack track;
     track.guided = true;

@@ -65,6 +65,7 @@ struct BurstLocator {
         bool refused = false;
         double quietFrom = 0;
         std::int64_t lastGuided = -1;  ///< the latest burst a guided track was proposed at
+        bool retriedLoud = false;      ///< refused for a loud lead-in, then looked for again as the other's run
         ChannelBursts result;
     };
 

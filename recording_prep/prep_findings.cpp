@@ -77,6 +77,14 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                                   + fixedText(inputRate, 0) + " Hz)."};
     if (mismatch)
         return {exitMismatch, findingText(*mismatch, table, prepVoice)};
+    // A channel with no burst at all would be written as whatever it holds,
+    // under the other channel's timing: a number that nothing explains.
+    for (int c = 0; c < BurstLocator::channelCount; ++c)
+        if (!timing.channels[c].found)
+            return {exitNotFound, "Channel " + std::to_string(c + 1) + " holds no bursts above its noise, at any "
+                                      "step, while channel " + std::to_string(2 - c) + " holds them: check its "
+                                      "wiring and level, or read one input with --channels "
+                                      + std::to_string(2 - c) + "," + std::to_string(2 - c) + "."};
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         std::vector<std::int64_t> damaged = verdict.damagedSteps(c);
         if (double(damaged.size()) <= damagedShare * double(table.steps.size()))

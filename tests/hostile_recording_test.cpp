@@ -245,6 +245,12 @@ const HostileCase cases[] = {
          return recording;
      }(), {"22050", "1", "--reference", "none"}, -7, {"was the file generated with numAvg 2?"}, 0},
     {"EightKilohertzRecording", withRate(8000), {}, -7, {"carries steps up to 3600 Hz"}, 0},
+    {"DeviceChannelDead", [] {
+         SyntheticRecording recording = device();
+         recording.channels[0].gain = 0;
+         recording.noiseDb = 60;
+         return recording;
+     }(), {}, -5, {"Channel 1 holds no bursts above its noise, at any step, while channel 2 holds them"}, 0},
     {"BothChannelsBehindAHighPass", [] {
          SyntheticRecording recording = highPassDevice();
          recording.channels[1].filter = recording.channels[0].filter;
