@@ -243,6 +243,17 @@ StepVerdict judgeSteps(const BurstLocator& locator, const TimingSolution& timing
         jump.step = after.firstBurst / table.numAvg;
         jump.frames = jumpBetween(before, after, lastPlayed, firstPlayed);
         jump.inputFrame = after.at(firstPlayed);
+        jump.fromFrame = before.at(lastPlayed + table.stepOf(before.lastBurst).duration);
+        // A damaged step just before the jump may hold the change itself (a
+        // whole burst of a repeated step lost): it came after the burst
+        // before that step.
+        const std::int64_t previous = jump.step - 1;
+        if (previous >= 0 && (verdict.damaged[0][static_cast<std::size_t>(previous)] != 0
+                              || verdict.damaged[1][static_cast<std::size_t>(previous)] != 0)) {
+            const std::int64_t last = previous * table.numAvg - 1;
+            jump.fromFrame = std::min(jump.fromFrame,
+                                      before.at(last < 0 ? 0.0 : table.playedOffset(last) + table.stepOf(last).duration));
+        }
         if (std::fabs(jump.frames) >= 0.05)
             verdict.jumps.push_back(jump);
     }

@@ -10,7 +10,8 @@
 struct ClockJump {
     std::int64_t step = 0;  ///< the first step after it, 0-based
     double frames = 0;      ///< input frames
-    double inputFrame = 0;  ///< where, in the recording
+    double inputFrame = 0;  ///< the first burst after it starts here, in the recording
+    double fromFrame = 0;   ///< the last burst before it ends here: the frames changed in between
 };
 
 /// Which steps of each channel the recording carries, and where it jumped.

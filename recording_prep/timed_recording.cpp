@@ -174,7 +174,8 @@ void TimedRecording::printFacts(std::ostream& report) const
     report << "segments:\t" << timing.segments.size() << std::endl;
     for (const ClockJump& jump : verdict.jumps)
         report << "jump:\t" << jump.step + 1 << '\t' << fixedText(jump.frames, 1) << '\t'
-               << fixedText(jump.inputFrame / file.rate, 3) << std::endl;
+               << fixedText(jump.fromFrame / file.rate, 3) << '\t' << fixedText(jump.inputFrame / file.rate, 3)
+               << std::endl;
     for (int c = 0; c < 2; ++c)
         report << "damaged " << c + 1 << ":\t" << stepList(verdict.damagedSteps(c)) << std::endl;
 }

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -312,6 +313,18 @@ TEST_P(HostileRecording, IsMendedOrRefusedNeverReadWrong)
         std::printf("%-36s ravprep %d: %s", c.name, run.code, run.errors.c_str());
         EXPECT_TRUE(run.aligned.empty()) << "a refused recording must leave no file";
         return;
+    }
+    // A single loss or insertion lies between the two times its jump line
+    // gives, to a millisecond.
+    if (c.recording.edits.size() == 1) {
+        std::size_t at = said.find("jump:\t");
+        ASSERT_NE(at, std::string::npos) << said;
+        std::istringstream line(said.substr(at + 6, said.find('\n', at) - at - 6));
+        double step = 0, frames = 0, from = 0, to = 0;
+        line >> step >> frames >> from >> to;
+        const double when = double(c.recording.edits[0].at) / c.recording.rate;
+        EXPECT_LE(from - 0.001, when) << said;
+        EXPECT_GE(to + 0.001, when) << said;
     }
     // Every case has a loopback on channel 2 and a device of + polarity.
     for (const char* untrue : {"not a loopback", "inverted", "loopback is on channel 1"})
