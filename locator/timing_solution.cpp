@@ -13,6 +13,9 @@ constexpr double loopbackScore = 0.9;
 // A channel whose bursts leave less than this share of what the other's
 // leave unexplained is the better explained, the loopback.
 constexpr double explainedBetter = 0.5;
+// A stretch's own clock within this many of its standard uncertainties of
+// the run's common clock keeps the common one.
+constexpr double sameClockSpreads = 4;
 constexpr std::int64_t firstSteps = 10;
 
 using Point = std::pair<double, double>;  // played frames, input frames
@@ -223,10 +226,10 @@ double couplingShape(const StepTable& table, std::int64_t burst)
 // The coupling that, taken out of every point, leaves each segment's
 // points straightest: least squares over the segments' lines and one
 // shared coupling term.
-double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
-                        const std::vector<ClockSegment>& segments)
+double perSegmentCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
+                          const std::vector<ClockSegment>& segments, double& rms)
 {
-    double across = 0, spread = 0;
+    double across = 0, spread = 0, squares = 0, count = 0;
     for (const ClockSegment& segment : segments) {
         double n = 0, sp = 0, spp = 0, st = 0, spt = 0, sg = 0, spg = 0;
         std::vector<const ClockPoint*> own;
@@ -262,9 +265,69 @@ double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& p
             double rg = couplingShape(table, point->burst) - ag - bg * p;
             across += rt * rg;
             spread += rg * rg;
+            squares += rt * rt;
+            count += 1;
         }
     }
-    return spread > 0 ? across / spread : 0;
+    double coupling = spread > 0 ? across / spread : 0;
+    rms = count > 0 ? std::sqrt(std::max(0.0, squares - coupling * across) / count) : 0;
+    return coupling;
+}
+
+// The same with one clock for every segment, each in its own place: where
+// frames were lost or inserted often, the segments are short and their own
+// clocks say little of the coupling's curve.
+double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
+                           const std::vector<ClockSegment>& segments, double& rms)
+{
+    double spp = 0, spg = 0, sgg = 0, spt = 0, sgt = 0, stt = 0, count = 0;
+    for (const ClockSegment& segment : segments) {
+        std::vector<const ClockPoint*> own;
+        for (const ClockPoint& point : points)
+            if (point.burst >= segment.firstBurst && point.burst <= segment.lastBurst)
+                own.push_back(&point);
+        if (own.empty())
+            continue;
+        double mp = 0, mt = 0, mg = 0;
+        for (const ClockPoint* point : own) {
+            mp += (point->played - own.front()->played) / double(own.size());
+            mt += (point->time - own.front()->time) / double(own.size());
+            mg += couplingShape(table, point->burst) / double(own.size());
+        }
+        for (const ClockPoint* point : own) {
+            double p = point->played - own.front()->played - mp, t = point->time - own.front()->time - mt;
+            double g = couplingShape(table, point->burst) - mg;
+            spp += p * p;
+            spg += p * g;
+            sgg += g * g;
+            spt += p * t;
+            sgt += g * t;
+            stt += t * t;
+            count += 1;
+        }
+    }
+    double det = spp * sgg - spg * spg;
+    if (!(det > 0) || count < 4) {
+        rms = INFINITY;
+        return 0;
+    }
+    double slope = (sgg * spt - spg * sgt) / det, coupling = (spp * sgt - spg * spt) / det;
+    rms = std::sqrt(std::max(0.0, stt - slope * spt - coupling * sgt) / count);
+    return coupling;
+}
+
+// The coupling from one clock for the whole run where that clock fits the
+// points about as well as each segment's own (no clock changed), else
+// from each segment's own clock.
+double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
+                        const std::vector<ClockSegment>& segments)
+{
+    double ownRms = 0, commonRms = 0;
+    double own = perSegmentCoupling(table, points, segments, ownRms);
+    if (segments.size() < 2)
+        return own;
+    double common = commonClockCoupling(table, points, segments, commonRms);
+    return commonRms <= 2 * ownRms + 0.01 ? common : own;
 }
 
 int chooseReference(const BurstLocator& locator, const TimingSolution& solution, ReferenceChoice choice)
@@ -441,6 +504,20 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         worstAll = worst / shared;
         solution.clockSpread = slopeSpread(all, shared, solution.clockCentre);
     }
+    // With a loopback, frames lost or inserted move a stretch without
+    // changing the recorder's clock: the stretches share one, each in its
+    // own place, unless a stretch's own clock stands off it by more than
+    // its uncertainty (the clock changed). A short stretch then takes the
+    // clock of the whole run rather than that of its few bursts.
+    double common = 0, commonWorst = 0;
+    if (solution.reference >= 0 && solution.segments.size() > 1) {
+        std::vector<std::vector<Point>> all;
+        for (const ClockSegment& segment : solution.segments)
+            for (std::vector<Point>& group : clockGroups(locator, solution, segment))
+                if (!group.empty())
+                    all.push_back(group);
+        common = robustSlope(all, carried, commonWorst);
+    }
     for (ClockSegment& segment : solution.segments) {
         if (shared > 0) {
             segment.ratio = shared;
@@ -451,6 +528,12 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
                 points += group.size();
             double worst = 0;
             segment.ratio = points >= 2 ? robustSlope(groups, carried, worst) : carried;
+            double centre = 0;
+            const double uncertainty = points >= 4 ? slopeSpread(groups, segment.ratio, centre) : INFINITY;
+            if (common > 0 && std::fabs(segment.ratio - common) <= sameClockSpreads * uncertainty) {
+                segment.ratio = common;
+                worst = commonWorst;
+            }
             worstAll = std::max(worstAll, worst / segment.ratio);
         }
         carried = segment.ratio;
@@ -575,4 +658,26 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
         timing.firstSteps = early.empty() ? timing.arrival : solution.segments.front().offset + median(early);
     }
     return solution;
+}
+
+double provenResidual(const BurstLocator& locator, const TimingSolution& solution,
+                      const std::vector<std::uint8_t>& damaged)
+{
+    if (solution.clockChannel < 0 || solution.segments.empty())
+        return 0;
+    const StepTable& table = locator.table;
+    double worst = 0;
+    for (const BurstHit& hit : locator.channel(solution.clockChannel).hits) {
+        std::size_t step = static_cast<std::size_t>(hit.burst / table.numAvg);
+        if (step < damaged.size() && damaged[step] != 0)
+            continue;
+        const ClockSegment& segment = solution.segmentOf(hit.burst);
+        double off = straightened(locator, solution, hit) - segment.at(hit.played) - solution.lag[solution.clockChannel];
+        // A burst in noise is placed only as well as the noise lets it be:
+        // beyond six times that it is unexplained.
+        double noise = 6 * timeSpread(locator, locator.channel(solution.clockChannel), hit);
+        if (std::fabs(off) > noise)
+            worst = std::max(worst, std::fabs(off) / segment.ratio);
+    }
+    return worst;
 }

@@ -3,6 +3,7 @@
 #include "burst_locator.h"
 #include "clock_segments.h"
 
+#include <cstdint>
 #include <vector>
 
 /// Which channel carries the loopback, as the user gives it.
@@ -75,3 +76,11 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice);
 /// an earlier solution) kept out of the lines.
 TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
                            const std::vector<std::int64_t>& damaged);
+
+/// The largest departure, in played frames, of a burst of the clock's
+/// channel from the line that places it, over the steps not marked in
+/// `damaged` (one entry per step, 1 when damaged): the proof that every
+/// step read is placed by the timing. Bursts left off the lines count too;
+/// a burst within six times the spread its noise gives does not.
+double provenResidual(const BurstLocator& locator, const TimingSolution& solution,
+                      const std::vector<std::uint8_t>& damaged);

@@ -56,6 +56,10 @@ std::string stepList(const std::vector<std::int64_t>& steps)
     return text;
 }
 
+// How far, in frames, a loopback's burst may lie off its line for the
+// timing to count as proven.
+constexpr double provenFrames = 0.1;
+
 Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames)
 {
@@ -85,6 +89,17 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                                       "step, while channel " + std::to_string(2 - c) + " holds them: check its "
                                       "wiring and level, or read one input with --channels "
                                       + std::to_string(2 - c) + "," + std::to_string(2 - c) + "."};
+    // The proof: every step read lies on the line that places it. A
+    // loopback's bursts lie within a few hundredths of a frame of it.
+    if (timing.reference >= 0) {
+        const double residual = provenResidual(locator, timing, verdict.damaged[timing.reference]);
+        if (residual > provenFrames)
+            return {exitMismatch, "Refused: the loopback's bursts lie up to " + fixedText(residual, 2)
+                                      + " frames off the clock's lines where no step is marked damaged, more than "
+                                      + fixedText(provenFrames, 1) + ": the recording lost or inserted frames "
+                                        "too often to place them (a recorder that slips frames does this). Record "
+                                        "again."};
+    }
     for (int c = 0; c < BurstLocator::channelCount; ++c) {
         std::vector<std::int64_t> damaged = verdict.damagedSteps(c);
         if (double(damaged.size()) <= damagedShare * double(table.steps.size()))

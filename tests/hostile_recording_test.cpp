@@ -62,6 +62,20 @@ SyntheticRecording edited(std::int64_t at, std::int64_t frames, double ppm = 0)
     return recording;
 }
 
+// Losses of `frames` frames every `everySteps` steps, each in the middle
+// of a step's silence.
+SyntheticRecording slipping(std::int64_t frames, int everySteps, int firstStep = 5)
+{
+    SyntheticRecording recording = device();
+    std::int64_t lost = 0;
+    for (int step = firstStep; step < 200; step += everySteps) {
+        recording.edits.push_back(FrameEdit{static_cast<std::int64_t>(22050 + step * 22050 + 11025 + latency) + lost,
+                                            -frames});
+        lost -= frames;
+    }
+    return recording;
+}
+
 SyntheticRecording clockStep()
 {
     SyntheticRecording recording = device();
@@ -183,6 +197,13 @@ const HostileCase cases[] = {
          return recording;
      }(), {}, 0, {"jump:\t103\t-22050.0\t", "damaged 2:\t102\n"}, 1},
     {"Inserted1024FramesInSilence", edited(silenceFrame, 1024), {}, 0, {"jump:\t102\t1024.0\t"}, 0},
+    {"Lost64FramesEveryFiveSeconds", slipping(64, 10), {}, 0, {"segments:\t21\n", "damaged 2:\tnone\n"}, 0},
+    // Slips about as long as a period of the bursts they fall between, or
+    // every second step: not yet placed, so refused rather than misread.
+    {"Lost16FramesEveryTwoSeconds", slipping(16, 4), {}, -7,
+     {"frames off the clock's lines where no step is marked damaged, more than 0.1: the recording lost or inserted "
+      "frames too often to place them"}, 0},
+    {"LostOneFrameEverySecond", slipping(1, 2), {}, -7, {"the recording lost or inserted frames too often"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
     {"PolarRunLostASecond", [] {
          SyntheticRecording recording = edited(22050 + 30 * 44100 + 22050, -44100);
