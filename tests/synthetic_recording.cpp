@@ -32,6 +32,16 @@ struct PlayedSignal {
 
     double span() const { return reach / band; }
 
+    static double i0(double v)
+    {
+        double sum = 1, term = 1;
+        for (int k = 1; k < 40; ++k) {
+            term *= (v / (2 * k)) * (v / (2 * k));
+            sum += term;
+        }
+        return sum;
+    }
+
     double kernel(double x) const
     {
         const double pi = std::acos(-1.0);
@@ -40,16 +50,27 @@ struct PlayedSignal {
             return 0;
         double y = band * x;
         double sinc = y == 0 ? 1.0 : std::sin(pi * y) / (pi * y);
-        auto i0 = [](double v) {
-            double sum = 1, term = 1;
-            for (int k = 1; k < 40; ++k) {
-                term *= (v / (2 * k)) * (v / (2 * k));
-                sum += term;
-            }
-            return sum;
-        };
         const double beta = 8;
-        return band * sinc * i0(beta * std::sqrt(1 - r * r)) / i0(beta);
+        static const double atBeta = i0(beta);
+        return band * sinc * i0(beta * std::sqrt(1 - r * r)) / atBeta;
+    }
+
+    // The kernel's weights for taps `whole - n` frames before a time whose
+    // fraction of a frame is `fraction`, kept for the last fraction asked
+    // for: on a recorder on the player's clock every sample has the same.
+    double lastFraction = -1;
+    std::vector<double> weights;
+
+    double weight(double fraction, std::int64_t before)
+    {
+        const std::int64_t reachFrames = static_cast<std::int64_t>(std::ceil(span())) + 1;
+        if (fraction != lastFraction) {
+            lastFraction = fraction;
+            weights.resize(static_cast<std::size_t>(2 * reachFrames + 1));
+            for (std::int64_t j = -reachFrames; j <= reachFrames; ++j)
+                weights[static_cast<std::size_t>(j + reachFrames)] = kernel(fraction + double(j));
+        }
+        return weights[static_cast<std::size_t>(before + reachFrames)];
     }
 
     const std::vector<double>& burstOf(std::size_t step)
@@ -81,8 +102,16 @@ struct PlayedSignal {
             const std::vector<double>& s = burstOf(step);
             std::int64_t lo = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(u - span())));
             std::int64_t hi = std::min<std::int64_t>(duration - 1, static_cast<std::int64_t>(std::floor(u + span())));
+            const double whole = std::floor(u);
+            const double fraction = u - whole;
+            if (fraction == 0 && band == 1) {
+                // At a whole frame the interpolation is the file's own sample.
+                if (whole >= 0 && whole < duration)
+                    value += s[static_cast<std::size_t>(whole)];
+                continue;
+            }
             for (std::int64_t n = lo; n <= hi; ++n)
-                value += s[static_cast<std::size_t>(n)] * kernel(u - double(n));
+                value += s[static_cast<std::size_t>(n)] * weight(fraction, static_cast<std::int64_t>(whole) - n);
         }
         return value;
     }
