@@ -286,11 +286,9 @@ int MeasureRun::prepare()
     session.tailFrames = feed.resampling ? conversionMargin : 0;
     if (!startHealing(healer, options, session, target, stimulusFrames, latency, rate, errors))
         return exitOpen;
-    if (const char* miss = std::getenv("RAVMEASURE_MISS")) {
-        // To try the healing: "FRAME,CYCLES" makes the client miss CYCLES
-        // cycles from the one that plays stimulus frame FRAME (44100 Hz).
-        session.missAt = static_cast<std::int64_t>(std::atof(miss) * rate / 44100.0);
-        session.missCycles = std::strchr(miss, ',') != nullptr ? std::atoi(std::strchr(miss, ',') + 1) : 0;
+    if (options.missFrame >= 0) {
+        session.missAt = static_cast<std::int64_t>(double(options.missFrame) * rate / 44100.0);
+        session.missCycles = options.missCycles;
     }
     // A freewheeling run starts once the server freewheels: a cycle at the
     // pace of the sound card before it could miss its time.
@@ -421,6 +419,9 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
         return code;
     if (table.outputIsInput(run.options.stimulus, "the stimulus", run.options.recording, errors))
         return exitUsage;
+    code = run.options.readMissHook(std::getenv("RAVMEASURE_MISS"), errors);
+    if (code != exitOk)
+        return code;
     const OutputTarget output = OutputTarget::of(run.options.recording);
     if (output.kind != OutputTarget::Kind::replaced) {
         errors << "ravmeasure: cannot write " << run.options.recording << ": "

@@ -93,3 +93,29 @@ int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors
     values.insert(values.end(), positional.begin() + 3, positional.end());
     return readArguments(static_cast<int>(values.size()), values.data(), table.synopsis, schedule, errors);
 }
+
+int MeasureOptions::readMissHook(const char* text, std::ostream& errors)
+{
+    if (text == nullptr)
+        return exitOk;
+    const std::string value = text;
+    const std::size_t comma = value.find(',');
+    const std::string frame = value.substr(0, comma), cycles = comma == std::string::npos ? "" : value.substr(comma + 1);
+    const bool wellFormed = comma != std::string::npos && isWholeInteger(frame.c_str()) && isWholeInteger(cycles.c_str())
+        && parseInteger(frame.c_str()) >= 0 && parseInteger(cycles.c_str()) >= 1 && parseInteger(cycles.c_str()) <= 1000;
+    if (!wellFormed) {
+        errors << "RAVMEASURE_MISS refused: it takes FRAME,CYCLES, a stimulus frame from 0 and a number of cycles "
+                  "from 1 to 1000 (a testing aid: the client misses those cycles)."
+               << std::endl;
+        return exitUsage;
+    }
+    if (freewheel) {
+        errors << "RAVMEASURE_MISS refused with --freewheel: a freewheeling server runs no cycles in real time, so "
+                  "none can be missed."
+               << std::endl;
+        return exitUsage;
+    }
+    missFrame = parseInteger(frame.c_str());
+    missCycles = parseInteger(cycles.c_str());
+    return exitOk;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ struct MeasureOptions {
     bool freewheel = false;           ///< loopback only: the server runs as fast as it can
     double tailSeconds = 1.0;         ///< recorded after the stimulus's last frame
     std::string server;               ///< empty: the default server
+    /// A testing aid, from RAVMEASURE_MISS=FRAME,CYCLES: the client misses
+    /// `missCycles` cycles from the one that plays stimulus frame
+    /// `missFrame` (44100 Hz); -1 for none.
+    std::int64_t missFrame = -1;
+    int missCycles = 0;
+
+    /// Reads RAVMEASURE_MISS's value `text` (null: not set). Returns exitOk,
+    /// or exitUsage after writing one line that says what it takes.
+    int readMissHook(const char* text, std::ostream& errors);
 
     /// Reads the command line. Returns exitOk, or exitUsage after writing
     /// one line naming the refused value (where there is one) and the usage

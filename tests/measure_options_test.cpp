@@ -137,3 +137,27 @@ TEST(MeasureOptions, ARecordingIsNeverWrittenIntoWhatItCannotRewrite)
         std::remove((dir + name).c_str());
     rmdir(folder);
 }
+
+TEST(MeasureOptions, TheMissHookIsCheckedLikeAnOption)
+{
+    const std::pair<const char*, bool> values[] = {
+        {"22050,3", true}, {"0,1", true},     {"abc", false},      {"22050", false},
+        {"22050,0", false}, {"-1,3", false}, {"22050,3x", false}, {"22050,1001", false},
+    };
+    for (const auto& [text, admitted] : values) {
+        SCOPED_TRACE(text);
+        MeasureOptions options;
+        std::ostringstream errors;
+        EXPECT_EQ(options.readMissHook(text, errors), admitted ? exitOk : exitUsage);
+        EXPECT_EQ(errors.str().empty(), admitted) << errors.str();
+        if (admitted) {
+            EXPECT_GE(options.missFrame, 0);
+        }
+    }
+    MeasureOptions freewheeling;
+    freewheeling.freewheel = true;
+    std::ostringstream errors;
+    EXPECT_EQ(freewheeling.readMissHook("22050,3", errors), exitUsage);
+    EXPECT_NE(errors.str().find("refused with --freewheel"), std::string::npos) << errors.str();
+    EXPECT_EQ(freewheeling.readMissHook(nullptr, errors), exitOk);
+}
