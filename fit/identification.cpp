@@ -1,6 +1,7 @@
 #include "identification.h"
 
 #include "tone_burst.h"
+#include "units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,9 @@ constexpr double departureShare = 1e-3;
 // A residual counts as above the noise when it exceeds the noise's estimate
 // by this many times the estimate's own scatter.
 constexpr double scatterMargin = 3;
+
+// A gate reads a frequency only when it holds this many of its periods.
+constexpr double gatePeriods = 3;
 
 double decibels(double ratio)
 {
@@ -198,6 +202,10 @@ ChannelReading Identification::read(int c, std::size_t step, double frequency, d
     ChannelReading reading;
     const ImpulseFit& fit = fitOf(c, step);
     if (perStep && !figures[c][step].used)
+        return reading;
+    // A gate shorter than a few periods cannot tell the frequency's level
+    // from the gate's own spread: the row is left out rather than misread.
+    if (gateFrames > 0 && gateFrames * frequency / sampleRate < gatePeriods)
         return reading;
     ResponseWindow window = gateFrames > 0 ? ResponseWindow::gate(gateFrames, arrival[c], taps)
                                            : ResponseWindow::forFrequency(frequency, arrival[c], taps);

@@ -189,6 +189,19 @@ TEST(Gate, LeavesOutAReflectionAfterIt)
             worst = std::max(worst, std::fabs(std::stod(a[k][6]) - std::stod(b[k][6])));
     EXPECT_LE(worst, 0.05);
     std::printf("gate: worst %.4f dB above 3 kHz\n", worst);
+    // Where 2.9 ms holds fewer than three periods the row is left out.
+    for (const std::vector<std::string>& row : a)
+        EXPECT_EQ(std::isnan(std::stod(row[4])), std::stod(row[3]) * 0.0029 < 3) << row[3];
+}
+
+TEST(Gate, ThatHoldsThreePeriodsOfNoStepIsRefused)
+{
+    RunResult run = fitWith({"rec.wav", "--gate", "0.05"});
+    EXPECT_EQ(run.code, -1);
+    EXPECT_EQ(run.errors.rfind("--gate 0.050 refused: a gate reads a step only where it holds three periods of it, and "
+                               "this run's highest step, 10043 Hz, needs 0.299 ms.\n", 0),
+              0u)
+        << run.errors;
 }
 
 // A soft clip at 1 % THD: `dist` is what the best linear response leaves
