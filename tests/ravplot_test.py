@@ -281,6 +281,33 @@ class RealReports(unittest.TestCase):
     def out(self, name):
         return os.path.join(self.dir.name, name)
 
+    @unittest.skipUnless(os.path.exists(RAVFIT), "ravfit not built")
+    def test_ravfit_reports_are_drawn_and_exported_as_they_stand(self):
+        # ravsim's late channel 1: its phase falls 30 frames' worth against
+        # the loopback; per step and on a log grid.
+        late = os.path.join(self.dir.name, "late.wav")
+        for name, extra in [("fit", []), ("fitppo", ["--ppo", "6"])]:
+            report = self.out(name + ".txt")
+            with open(report, "w") as out:
+                subprocess.run([RAVFIT, late] + extra, check=True, stdout=out, stderr=subprocess.DEVNULL)
+            result = run([report, "-o", self.out(name + ".png"), "--frd", self.out(name)])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stderr, "")
+            with open(report) as text:
+                lines = text.read().splitlines()
+            header = next(i for i, line in enumerate(lines) if line.startswith(("numCyc\t", "freq\t")))
+            columns = lines[header].split("\t")
+            rows = [dict(zip(columns, map(float, line.split("\t")))) for line in lines[header + 1:]]
+            with open(self.out(name + "_1.frd")) as text:
+                frd = [list(map(float, line.split("\t"))) for line in text.read().splitlines()
+                       if not line.startswith("*")]
+            self.assertEqual(len(frd), len(rows))
+            for row, (frequency, level, degrees) in zip(rows, frd):
+                self.assertAlmostEqual(frequency, row.get("actFreq", row.get("freq")), places=3)
+                self.assertAlmostEqual(level, row["dB 1"], places=3)
+                # The FRD sign: a lag is negative.
+                self.assertAlmostEqual(degrees, -math.degrees(row["phase 1"]), delta=0.0011)
+
     def test_pictures_are_written_by_extension(self):
         for report, picture, signature in [("sweep", "s.png", b"\x89PNG"), ("sweep", "s.svg", b"<?xml"),
                                            ("polar", "p.png", b"\x89PNG")]:

@@ -33,9 +33,9 @@ class _Parser(argparse.ArgumentParser):
 
 def _options(argv):
     parser = _Parser(prog="ravplot", usage=USAGE_LINE, allow_abbrev=False,
-                     description="Draws ravan reports, or writes them as FRD files.")
+                     description="Draws reports of ravan or ravfit, or writes them as FRD files.")
     parser.add_argument("reports", nargs="*", metavar="REPORT",
-                        help="ravan reports; none or '-' reads standard input")
+                        help="reports of ravan or ravfit; none or '-' reads standard input")
     parser.add_argument("-o", "--output", help="picture to write, .png or .svg")
     parser.add_argument("--frd", metavar="PREFIX", help="write FRD files (a sweep) or a table (a polar run)")
     parser.add_argument("--label", action="append", default=[], help="name of a report, once per report")
@@ -327,8 +327,10 @@ def run(argv, stdin, stdout, stderr):
         polar = reports[0].polar
         if plan.normalise and not polar:
             raise Failure(USAGE, "--normalise applies to a polar run")
+        # A report of ravfit has no background levels to draw.
         keys = plan.keys or (["1", "diff"] if polar else
-                             ["1", "2", "diff"] + (["bkg 1", "bkg 2"] if len(reports) == 1 else []))
+                             ["1", "2", "diff"] + (["bkg 1", "bkg 2"] if len(reports) == 1 and not reports[0].fitted
+                                                   else []))
         out_lines = []
         curves = []
         for index, report in enumerate(reports):

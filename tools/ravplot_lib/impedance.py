@@ -10,13 +10,10 @@ channel 1's probe points and the driver, given as --lead, are taken off."""
 import math
 
 from .failure import Failure, UNUSABLE_INPUT, display_text
-from .report import MOST_LINES_BEFORE_HEADER, SETTING_LABELS, bounded_lines
+from .report import FIT_GRID_COLUMNS as GRID_COLUMNS, FIT_STEP_COLUMNS as STEP_COLUMNS, MOST_LINES_BEFORE_HEADER, \
+    SETTING_LABELS, bounded_lines
 from .tables import fixed
 
-# ravfit's column headers: one row per step, or a log grid (--ppo).
-STEP_COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2",
-                "phase diff", "err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
-GRID_COLUMNS = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 _LARGEST_LEVEL_DB = 1000.0
 _LARGEST_PHASE_RAD = 1000.0
 _RE_ABOVE_DATA = 1.01     # a given Re may lie this far above the smallest |Z|, the data's noise

@@ -1,4 +1,7 @@
-"""Reads a ravan report: its settings and its rows of fourteen columns."""
+"""Reads a report of ravan (fourteen columns a step) or of ravfit (sixteen
+a step, or nine a frequency with --ppo): its settings and its rows, each
+held in ravan's fourteen columns. A ravfit report has no background
+column (its rows hold nan there) and its levels give the magnitudes."""
 
 import array
 import os
@@ -10,6 +13,10 @@ from .notes import Notes
 # this copy against a real report); a report must carry it exactly.
 COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "abs 1", "abs 2", "dB 1", "dB 2",
            "dB diff", "phase 1", "phase 2", "phase diff", "bkg 1", "bkg 2"]
+# ravfit's column headers: one row per step, or a log grid (--ppo).
+FIT_STEP_COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2",
+                    "phase diff", "err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
+FIT_GRID_COLUMNS = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 SETTING_LABELS = ["executable", "arguments", "file name", "mode", "start freq", "end freq",
                   "num steps", "averaging", "delay", "interval"]
 POLAR_MODE = "polar plot"
@@ -31,6 +38,12 @@ class Report:
         self.settings = {}
         self.values = array.array("d")  # rows of len(COLUMNS) values, flat
         self.notes = Notes()
+        self.columns = COLUMNS          # the report's own header: ravan's or one of ravfit's
+
+    @property
+    def fitted(self):
+        """A report of ravfit: no background levels."""
+        return self.columns != COLUMNS
 
     @property
     def polar(self):
@@ -70,15 +83,29 @@ def _read_settings_line(report, line):
         report.settings[label.strip()] = value
 
 
+def _as_ravan_row(columns, row):
+    """A row of `columns` in ravan's fourteen columns."""
+    if columns == COLUMNS:
+        return row
+    value = dict(zip(columns, row))
+    if columns == FIT_GRID_COLUMNS:
+        value.update({"numCyc": 0.0, "duration": 0.0, "nomFreq": value["freq"], "actFreq": value["freq"]})
+    for c in ("1", "2"):
+        level = value["dB " + c]
+        value["abs " + c] = 10.0 ** (level / 20.0) if abs(level) < 1000 else (0.0 if level < 0 else float("inf"))
+        value["bkg " + c] = float("nan")
+    return [value[name] for name in COLUMNS]
+
+
 def _read_row(report, line):
     fields = line.split("\t")
-    if len(fields) != len(COLUMNS):
+    if len(fields) != len(report.columns):
         return False
     try:
         row = [float(field) for field in fields]
     except ValueError:
         return False
-    report.values.extend(row)
+    report.values.extend(_as_ravan_row(report.columns, row))
     return True
 
 
@@ -125,10 +152,12 @@ def parse_report(lines, source, label):
     incomplete = 0
     for number, line in lines:
         if not header_seen:
-            if line.startswith("numCyc\t"):
-                if line.split("\t") != COLUMNS:
-                    raise Failure(UNUSABLE_INPUT, "{}: the column header on line {} is not ravan's "
-                                  "fourteen columns".format(label, number))
+            if line.startswith("numCyc\t") or line.startswith("freq\t"):
+                header = line.split("\t")
+                if header not in (COLUMNS, FIT_STEP_COLUMNS, FIT_GRID_COLUMNS):
+                    raise Failure(UNUSABLE_INPUT, "{}: the column header on line {} is neither ravan's fourteen "
+                                  "columns nor ravfit's".format(label, number))
+                report.columns = header
                 header_seen = True
             elif number > MOST_LINES_BEFORE_HEADER:
                 break
@@ -139,12 +168,13 @@ def parse_report(lines, source, label):
             incomplete += 1
     if not header_seen:
         raise Failure(UNUSABLE_INPUT, "{}: no column header found; this does not look like a report "
-                      "of ravan".format(label))
+                      "of ravan or ravfit".format(label))
     noun = "line" if incomplete == 1 else "lines"
     if incomplete:
         report.notes.add("{} {} skipped: not complete rows".format(incomplete, noun))
     expected = report.run_steps()
-    if report.settings.get("num steps", "").isdigit() and report.row_count < expected:
+    if report.columns != FIT_GRID_COLUMNS and report.settings.get("num steps", "").isdigit() \
+            and report.row_count < expected:
         report.notes.add("the report holds {} of {} steps (the recording ended early?)".format(
             report.row_count, expected))
     if report.row_count == 0:
