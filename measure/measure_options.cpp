@@ -96,8 +96,8 @@ int MeasureOptions::read(int argc, const char* const* argv, std::ostream& errors
 
 int MeasureOptions::readMissHook(const char* text, std::ostream& errors)
 {
-    if (text == nullptr)
-        return exitOk;
+    if (text == nullptr || *text == '\0')
+        return exitOk;  // not set, or set empty: no hook
     const std::string value = text;
     const std::size_t comma = value.find(',');
     const std::string frame = value.substr(0, comma), cycles = comma == std::string::npos ? "" : value.substr(comma + 1);

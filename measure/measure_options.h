@@ -39,7 +39,7 @@ struct MeasureOptions {
     std::int64_t missFrame = -1;
     int missCycles = 0;
 
-    /// Reads RAVMEASURE_MISS's value `text` (null: not set). Returns exitOk,
+    /// Reads RAVMEASURE_MISS's value `text` (null or empty: no hook). Returns exitOk,
     /// or exitUsage after writing one line that says what it takes.
     int readMissHook(const char* text, std::ostream& errors);
 

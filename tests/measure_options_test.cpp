@@ -160,4 +160,6 @@ TEST(MeasureOptions, TheMissHookIsCheckedLikeAnOption)
     EXPECT_EQ(freewheeling.readMissHook("22050,3", errors), exitUsage);
     EXPECT_NE(errors.str().find("refused with --freewheel"), std::string::npos) << errors.str();
     EXPECT_EQ(freewheeling.readMissHook(nullptr, errors), exitOk);
+    EXPECT_EQ(freewheeling.readMissHook("", errors), exitOk);  // set empty: no hook
+    EXPECT_EQ(freewheeling.missFrame, -1);
 }
