@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "exit_codes.h"
+#include "identification.h"
 #include "impulse_fit.h"
 #include "number_text.h"
 #include "report_format.h"
@@ -56,12 +57,12 @@ int FitOptions::read(int argc, const char* const* argv, std::ostream& errors)
     if (code == exitOk && pointsPerOctave > 0 && !input.schedule.sweep)
         return table.refuse(errors, "--ppo refused: a polar run has one frequency; its rows are its steps.");
     if (code == exitOk && gateMs > 0) {
-        // A row is read only where the gate holds three of its periods; a
-        // gate that holds three of none would leave every row out.
+        // A row is read only where the gate holds gatePeriods of its
+        // periods; a gate that holds them of no step would leave every row out.
         double highest = 0;
         for (const StepInfo& step : StepTable::from(input.schedule).steps)
             highest = std::max(highest, step.actFreq);
-        const double shortest = 3000 / highest;
+        const double shortest = gatePeriods * 1000 / highest;
         if (gateMs < shortest)
             return table.refuse(errors, "--gate " + fixedText(gateMs, 3) + " refused: a gate reads a step only where it "
                                             "holds three periods of it, and this run's highest step, "

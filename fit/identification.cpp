@@ -19,9 +19,6 @@ constexpr double departureShare = 1e-3;
 // by this many times the estimate's own scatter.
 constexpr double scatterMargin = 3;
 
-// A gate reads a frequency only when it holds this many of its periods.
-constexpr double gatePeriods = 3;
-
 double decibels(double ratio)
 {
     return 10 * std::log10(ratio);

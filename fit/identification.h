@@ -28,6 +28,9 @@ struct StepFigures {
     double linear = 0, residual = 0;  ///< energies of the prediction and of what it misses
 };
 
+/// A gate reads a frequency only where it holds this many of its periods.
+constexpr double gatePeriods = 3;
+
 /// Identifies each channel's impulse response from the aligned recording:
 /// over every step of a sweep (one response), or per step of a polar run.
 /// Steps arrive as averaged spans from a StepGatherer.

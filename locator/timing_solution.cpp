@@ -223,6 +223,16 @@ double couplingShape(const StepTable& table, std::int64_t burst)
     return 1.0 / (f * f);
 }
 
+// The points that `segment` covers.
+std::vector<const ClockPoint*> pointsOf(const std::vector<ClockPoint>& points, const ClockSegment& segment)
+{
+    std::vector<const ClockPoint*> own;
+    for (const ClockPoint& point : points)
+        if (point.burst >= segment.firstBurst && point.burst <= segment.lastBurst)
+            own.push_back(&point);
+    return own;
+}
+
 // The coupling that, taken out of every point, leaves each segment's
 // points straightest: least squares over the segments' lines and one
 // shared coupling term.
@@ -232,10 +242,7 @@ double perSegmentCoupling(const StepTable& table, const std::vector<ClockPoint>&
     double across = 0, spread = 0, squares = 0, count = 0;
     for (const ClockSegment& segment : segments) {
         double n = 0, sp = 0, spp = 0, st = 0, spt = 0, sg = 0, spg = 0;
-        std::vector<const ClockPoint*> own;
-        for (const ClockPoint& point : points)
-            if (point.burst >= segment.firstBurst && point.burst <= segment.lastBurst)
-                own.push_back(&point);
+        std::vector<const ClockPoint*> own = pointsOf(points, segment);
         if (own.size() < 3)
             continue;
         // A segment of one frequency (a polar run) says nothing of it.
@@ -282,10 +289,7 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
 {
     double spp = 0, spg = 0, sgg = 0, spt = 0, sgt = 0, stt = 0, count = 0;
     for (const ClockSegment& segment : segments) {
-        std::vector<const ClockPoint*> own;
-        for (const ClockPoint& point : points)
-            if (point.burst >= segment.firstBurst && point.burst <= segment.lastBurst)
-                own.push_back(&point);
+        std::vector<const ClockPoint*> own = pointsOf(points, segment);
         if (own.empty())
             continue;
         double mp = 0, mt = 0, mg = 0;

@@ -4,8 +4,8 @@
 #include "option_reader.h"
 
 #include <cstddef>
-#include <iosfwd>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 

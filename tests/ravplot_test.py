@@ -418,6 +418,16 @@ class Hostile(unittest.TestCase):
             self.assertLess(float(numpy.abs(found.phase - expected).max()), 1e-9, frames)
 
 
+def skip_without_scipy():
+    """Skips the test class where scipy, which --impedance and these tests
+    need, is missing."""
+    try:
+        import scipy.optimize  # noqa: F401
+        import scipy.signal  # noqa: F401
+    except ImportError:
+        raise unittest.SkipTest("install python3-scipy")
+
+
 def driver_recording(stimulus, path, fs, qms, ohms, qes=0.4, re=6.0, le=0.5e-3, noise_db=60.0):
     """The generator's file through a driver (Re, Le, Fs, Qms, Qes) behind a
     series resistor: channel 1 across the driver, channel 2 at the
@@ -451,10 +461,7 @@ class Impedance(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        try:
-            import scipy.signal  # noqa: F401
-        except ImportError:
-            raise unittest.SkipTest("install python3-scipy")
+        skip_without_scipy()
         cls.dir = tempfile.TemporaryDirectory()
         cls.stimulus = os.path.join(cls.dir.name, "driver.wav")
         subprocess.run([RAVGEN, cls.stimulus, "22050", "1", "20"], check=True, stdout=subprocess.DEVNULL)
@@ -598,10 +605,7 @@ class DriverModels(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         import numpy
-        try:
-            import scipy.optimize  # noqa: F401
-        except ImportError:
-            raise unittest.SkipTest("install python3-scipy")
+        skip_without_scipy()
         cls.dir = tempfile.TemporaryDirectory()
         cls.frequency = numpy.geomspace(20.0, 20000.0, 240)
 

@@ -64,11 +64,11 @@ struct PlayedSignal {
     static constexpr int tableSteps = 4096;
     double lastFraction = -1;
     int fractionsSeen = 0;
+    std::int64_t reachFrames = 0;  // taps either side that the weights cover
     std::vector<double> weights, kernelTable;
 
     double tabled(double x)
     {
-        const std::int64_t reachFrames = static_cast<std::int64_t>(std::ceil(span())) + 1;
         if (kernelTable.empty()) {
             kernelTable.resize(static_cast<std::size_t>(2 * reachFrames * tableSteps + 2));
             for (std::size_t i = 0; i < kernelTable.size(); ++i)
@@ -84,8 +84,8 @@ struct PlayedSignal {
 
     double weight(double fraction, std::int64_t before)
     {
-        const std::int64_t reachFrames = static_cast<std::int64_t>(std::ceil(span())) + 1;
         if (fraction != lastFraction) {
+            reachFrames = static_cast<std::int64_t>(std::ceil(span())) + 1;
             // The table pays once the fraction has changed a few times.
             const bool useTable = ++fractionsSeen > 4;
             lastFraction = fraction;

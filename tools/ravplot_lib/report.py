@@ -4,6 +4,7 @@ held in ravan's fourteen columns. A ravfit report has no background
 column (its rows hold nan there) and its levels give the magnitudes."""
 
 import array
+import math
 import os
 
 from .failure import Failure, UNUSABLE_INPUT, display_text
@@ -92,7 +93,7 @@ def _as_ravan_row(columns, row):
         value.update({"numCyc": 0.0, "duration": 0.0, "nomFreq": value["freq"], "actFreq": value["freq"]})
     for c in ("1", "2"):
         level = value["dB " + c]
-        value["abs " + c] = 10.0 ** (level / 20.0) if abs(level) < 1000 else (0.0 if level < 0 else float("inf"))
+        value["abs " + c] = level if math.isnan(level) else 10.0 ** (min(level, 1000.0) / 20.0)
         value["bkg " + c] = float("nan")
     return [value[name] for name in COLUMNS]
 

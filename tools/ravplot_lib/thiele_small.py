@@ -249,7 +249,10 @@ def fit_driver(frequency, z, label, re_given=None):
     start = _mechanical_start(frequency, z, peak, re_start)
     candidates = []
     try:
-        with numpy.errstate(all="raise"), warnings.catch_warnings():
+        # An overflow or an invalid value ends the fit; an underflow (a term
+        # far below the others) is harmless.
+        with numpy.errstate(over="raise", divide="raise", invalid="raise", under="ignore"), \
+                warnings.catch_warnings():
             warnings.simplefilter("error")
             for coil in COIL_MODELS:
                 candidates.append(_Fitting(frequency, z, coil, re_given).run(optimize, start))
