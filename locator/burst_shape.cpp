@@ -83,11 +83,7 @@ std::vector<double> wholeFrameMatches(const FrameRing& ring, const BurstShape& s
         return {};
     std::vector<double> byOffset(static_cast<std::size_t>(2 * reach + 1));
     for (int offset = -reach; offset <= reach; ++offset) {
-        double sum = 0;
-        std::int64_t start = base + offset;
-        for (int j = 0; j < length; ++j)
-            sum += ring.at(start + j) * shapeAt[j];
-        byOffset[static_cast<std::size_t>(offset + reach)] = std::fabs(sum);
+        byOffset[static_cast<std::size_t>(offset + reach)] = std::fabs(ring.dot(base + offset, shapeAt.data(), length));
     }
     return byOffset;
 }

@@ -16,6 +16,34 @@ void FrameRing::push(double sample)
     }
 }
 
+double FrameRing::dot(std::int64_t start, const double* weights, std::int64_t length) const
+{
+    if (start < 0) {
+        const std::int64_t skipped = std::min(-start, length);
+        weights += skipped;
+        length -= skipped;
+        start = 0;
+    }
+    // Four running sums, so that the additions need not wait on each
+    // other; the held frames are at most two contiguous stretches.
+    double sums[4] = {0, 0, 0, 0};
+    while (length > 0) {
+        const std::int64_t slot = start & (sampleCount - 1);
+        const std::int64_t run = std::min(length, sampleCount - slot);
+        const double* x = samples.data() + slot;
+        std::int64_t j = 0;
+        for (; j + 4 <= run; j += 4)
+            for (int k = 0; k < 4; ++k)
+                sums[k] += x[j + k] * weights[j + k];
+        for (; j < run; ++j)
+            sums[0] += x[j] * weights[j];
+        start += run;
+        weights += run;
+        length -= run;
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
 StretchPower FrameRing::powerOver(std::int64_t from, std::int64_t to) const
 {
     std::int64_t completed = pushed / blockFrames;

@@ -36,6 +36,10 @@ struct FrameRing {
         return frame < 0 ? 0.0 : samples[static_cast<std::size_t>(frame & (sampleCount - 1))];
     }
 
+    /// The sum of frames `start` .. `start + length - 1` times `weights`
+    /// (frames before the first count as 0).
+    double dot(std::int64_t start, const double* weights, std::int64_t length) const;
+
     /// True when frames `first` .. `last` are all pushed and still held.
     bool holds(std::int64_t first, std::int64_t last) const
     {

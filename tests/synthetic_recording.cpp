@@ -82,9 +82,14 @@ struct PlayedSignal {
         return kernelTable[below] + part * (kernelTable[below + 1] - kernelTable[below]);
     }
 
-    double weight(double fraction, std::int64_t before)
+    // The weights for a time whose fraction of a frame is `fraction`,
+    // indexed by `reachFrames + whole - n` for tap n. A fraction within
+    // 1e-9 of a frame of the last one is taken as the same: the sums of a
+    // constant latency differ from frame to frame in their last bits only,
+    // and a kernel moved by 1e-9 of a frame changes by under 1e-8 of its peak.
+    const double* weightsFor(double fraction)
     {
-        if (fraction != lastFraction) {
+        if (std::fabs(fraction - lastFraction) > 1e-9) {
             reachFrames = static_cast<std::int64_t>(std::ceil(span())) + 1;
             // The table pays once the fraction has changed a few times.
             const bool useTable = ++fractionsSeen > 4;
@@ -94,7 +99,7 @@ struct PlayedSignal {
                 weights[static_cast<std::size_t>(j + reachFrames)]
                     = useTable ? tabled(fraction + double(j)) : kernel(fraction + double(j));
         }
-        return weights[static_cast<std::size_t>(before + reachFrames)];
+        return weights.data();
     }
 
     const std::vector<double>& burstOf(std::size_t step)
@@ -106,15 +111,25 @@ struct PlayedSignal {
         return burst;
     }
 
+    // The longest burst: times further than the interpolation's reach from
+    // every burst are silent without looking at their step.
+    std::int32_t longest = 0;
+
     double at(double t)
     {
         double sinceFirst = t - table.delay;
         if (table.numAvg <= 0 || sinceFirst < -span())
             return 0;
-        double value = 0;
+        if (longest == 0)
+            for (const StepInfo& step : table.steps)
+                longest = std::max(longest, step.duration);
         // The burst that starts at or before t, and the next one (t may
         // lie in the interpolation's reach before it).
         double first = std::floor(sinceFirst / table.interval);
+        const double intoInterval = sinceFirst - first * table.interval;
+        if (intoInterval >= longest + span() && intoInterval <= table.interval - span())
+            return 0;
+        double value = 0;
         for (double burst = first; burst <= first + 1; ++burst) {
             if (burst < 0 || burst >= double(table.bursts()))
                 continue;
@@ -134,8 +149,17 @@ struct PlayedSignal {
                     value += s[static_cast<std::size_t>(whole)];
                 continue;
             }
-            for (std::int64_t n = lo; n <= hi; ++n)
-                value += s[static_cast<std::size_t>(n)] * weight(fraction, static_cast<std::int64_t>(whole) - n);
+            // Four running sums, so that the additions need not wait on
+            // each other.
+            const double* w = weightsFor(fraction) + reachFrames + static_cast<std::int64_t>(whole);
+            double sums[4] = {0, 0, 0, 0};
+            std::int64_t n = lo;
+            for (; n + 3 <= hi; n += 4)
+                for (int k = 0; k < 4; ++k)
+                    sums[k] += s[static_cast<std::size_t>(n + k)] * w[-(n + k)];
+            for (; n <= hi; ++n)
+                sums[0] += s[static_cast<std::size_t>(n)] * w[-n];
+            value += (sums[0] + sums[1]) + (sums[2] + sums[3]);
         }
         return value;
     }

@@ -207,7 +207,7 @@ class _Fitting:
         lower, upper = self.bounds()
         x0 = numpy.clip(x0, lower + 1e-9, upper - 1e-9)
         result = optimize.least_squares(self.misfit, x0, bounds=(lower, upper), method="trf", x_scale="jac",
-                                        max_nfev=3000, xtol=1e-12, ftol=1e-12, gtol=1e-12)
+                                        max_nfev=3000, xtol=1e-10, ftol=1e-10, gtol=1e-10)
         fit = self.driver(result.x)
         fit.residual = float(numpy.sqrt(numpy.mean(self.misfit(result.x) ** 2) * 2.0))
         fit.re_given = self.re_given is not None
