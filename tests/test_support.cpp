@@ -138,9 +138,19 @@ RunResult runProcess(const std::string& program, const std::vector<std::string>&
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    // Read in one piece where the file has a size (a test recording is
+    // tens of megabytes); through the stream where it has none (a FIFO).
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size >= 0) {
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        in.seekg(0);
+        if (in.read(bytes.data(), static_cast<std::streamsize>(size)))
+            return bytes;
+    }
+    std::ifstream again(path, std::ios::binary);
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    bytes << again.rdbuf();
     return bytes.str();
 }
 
