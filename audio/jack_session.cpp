@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -146,11 +147,14 @@ bool JackSession::open(const std::string& serverName, const std::string& clientN
     for (int i = 0; i < 4; ++i) {
         unsigned long direction = i < 2 ? JackPortIsOutput : JackPortIsInput;
         ports[i] = jack_port_register(jackClient(client), portNames[i], JACK_DEFAULT_AUDIO_TYPE, direction, 0);
-        rings[i] = jack_ringbuffer_create(ringBytes);
-        if (ports[i] == nullptr || rings[i] == nullptr) {
+        if (ports[i] == nullptr) {
             error = std::string("cannot register the port ") + portNames[i];
             return false;
         }
+    }
+    if (!makeRings(ringBytes)) {
+        error = "cannot allocate the rings";
+        return false;
     }
     jack_set_process_callback(jackClient(client), onProcess, this);
     jack_set_xrun_callback(jackClient(client), onXrun, this);
@@ -158,6 +162,14 @@ bool JackSession::open(const std::string& serverName, const std::string& clientN
     jack_set_port_connect_callback(jackClient(client), onConnect, this);
     jack_on_info_shutdown(jackClient(client), onShutdown, this);
     return true;
+}
+
+bool JackSession::makeRings(std::size_t bytes)
+{
+    for (void*& ring : rings)
+        if (ring == nullptr)
+            ring = jack_ringbuffer_create(bytes);
+    return std::all_of(std::begin(rings), std::end(rings), [](void* ring) { return ring != nullptr; });
 }
 
 int JackSession::rate() const
@@ -308,12 +320,28 @@ void JackSession::breakRun(RunBreak reason)
 
 void JackSession::noteLost(std::int64_t at, std::int64_t frames)
 {
+    if (frames > 0 && pendingLoss.frames > 0 && pendingLoss.at + pendingLoss.frames == at) {
+        pendingLoss.frames += frames;
+        return;
+    }
+    publishLoss();
+    pendingLoss = LostFrames{at, frames};
+    if (frames == 0)
+        publishLoss();
+}
+
+void JackSession::publishLoss()
+{
+    if (pendingLoss.frames == 0 && pendingLoss.at < 0)
+        return;
+    const LostFrames note = pendingLoss;
+    pendingLoss = LostFrames{-1, 0};
     int index = lostCount;
     if (index >= mostLost) {
         breakRun(RunBreak::xrun);
         return;
     }
-    lost[index] = LostFrames{at, frames};
+    lost[index] = note;
     lostCount = index + 1;
 }
 
@@ -330,16 +358,20 @@ void JackSession::cycle(std::uint32_t frames)
     if (!armed || finished || broken != RunBreak::none)
         return;
     if (lateCycle.exchange(false))
-        noteLost(played, 0);
+        noteLost(played + owedPlay, 0);
     if (missCycles > 0 && missAt >= 0 && played >= missAt) {
         --missCycles;  // as if the server had not called this client
         return;
     }
     bool ended = false;
     std::size_t ready = 0, take = 0;
-    if (!followFrameClock(frames) || !playCycle(out, frames, ended, ready, take) || !recordCycle(in, frames, take))
+    if (!followFrameClock(frames))
         return;
-    if (ended && take == ready && tailLeft == 0)
+    settleOwed();
+    if (!playCycle(out, frames, ended, ready, take) || !recordCycle(in, frames, take))
+        return;
+    publishLoss();
+    if (ended && take == ready && tailLeft == 0 && owedPlay == 0 && owedSilence == 0)
         finished = true;
 }
 
@@ -357,8 +389,7 @@ bool JackSession::followFrameClock(std::uint32_t frames)
     if (haveFrameTime && now != lastFrameTime + frames) {
         std::int64_t gap = std::int64_t(std::uint32_t(now - lastFrameTime - frames));
         ++xruns;
-        if (!skipLost(gap))
-            return false;
+        skipLost(gap);
     }
     lastFrameTime = now;
     haveFrameTime = true;
@@ -378,10 +409,17 @@ bool JackSession::playCycle(float* const out[2], std::uint32_t frames, bool& end
             ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
             return ended || ready >= frames;
         });
-        if (!ended && ready < frames) {
+        if (freewheeling && !ended && ready < frames) {
             breakRun(RunBreak::playbackLate);
             return false;
         }
+    }
+    // A stimulus still owed, or late on a loaded machine: the cycle plays
+    // silence and its frames are lost like skipped ones, to be healed.
+    if (owedPlay > 0 || (!ended && ready < frames)) {
+        skipLost(frames);
+        settleOwed();
+        return false;
     }
     take = std::min<std::size_t>(ready, frames);
     for (int channel = 0; channel < 2; ++channel)
@@ -397,8 +435,17 @@ bool JackSession::recordCycle(float* const in[2], std::uint32_t frames, std::siz
     const std::size_t tailPart = std::min<std::int64_t>(frames - take, tailLeft);
     const std::size_t record = take + tailPart;
     tailLeft -= static_cast<std::int64_t>(tailPart);
-    if (!waitWhileFreewheeling(*this, [&] { return captureSpace() >= record; })) {
+    const bool room = waitWhileFreewheeling(*this, [&] { return owedSilence == 0 && captureSpace() >= record; });
+    if (!room && freewheeling) {
         breakRun(RunBreak::captureFull);
+        return false;
+    }
+    if (!room) {
+        // The recording is not taken in time on a loaded machine: what the
+        // cycle heard is lost and its silence owed, to be healed.
+        noteLost(played - static_cast<std::int64_t>(take), static_cast<std::int64_t>(record));
+        owedSilence += static_cast<std::int64_t>(record);
+        settleOwed();
         return false;
     }
     for (int channel = 0; channel < 2; ++channel)
@@ -409,32 +456,41 @@ bool JackSession::recordCycle(float* const in[2], std::uint32_t frames, std::siz
     return true;
 }
 
-bool JackSession::skipLost(std::int64_t gap)
+void JackSession::skipLost(std::int64_t gap)
 {
-    bool ended = stimulusEnded.load();
-    std::size_t ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
-    std::size_t skip = static_cast<std::size_t>(std::min<std::int64_t>(gap, std::int64_t(ready)));
-    if ((!ended && skip < std::size_t(gap)) || captureSpace() < std::size_t(gap)) {
-        breakRun(RunBreak::xrun);
-        return false;
+    noteLost(played + owedPlay, gap);
+    owedPlay += gap;
+    owedSilence += gap;
+}
+
+void JackSession::settleOwed()
+{
+    if (owedPlay > 0) {
+        // The end flag is read before the rings: once it is set, every
+        // frame of the stimulus is in them.
+        const bool ended = stimulusEnded.load();
+        const std::size_t ready = std::min(readableFrames(rings[0]), readableFrames(rings[1]));
+        const std::int64_t skip = std::min<std::int64_t>(owedPlay, std::int64_t(ready));
+        for (int channel = 0; channel < 2; ++channel)
+            jack_ringbuffer_read_advance(jackRing(rings[channel]), static_cast<std::size_t>(skip) * sizeof(float));
+        played += skip;
+        owedPlay -= skip;
+        // What is owed past the stimulus's end comes off the tail.
+        if (ended && std::int64_t(ready) == skip) {
+            tailLeft -= std::min(tailLeft, owedPlay);
+            owedPlay = 0;
+        }
     }
-    noteLost(played, gap);
-    for (int channel = 0; channel < 2; ++channel)
-        jack_ringbuffer_read_advance(jackRing(rings[channel]), skip * sizeof(float));
-    played += static_cast<std::int64_t>(skip);
-    // What the stimulus skipped past its end comes off the tail.
-    std::int64_t silent = gap;
-    tailLeft -= std::min<std::int64_t>(tailLeft, gap - std::int64_t(skip));
     const float zeros[256] = {};
-    while (silent > 0) {
-        std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(silent, 256));
+    while (owedSilence > 0 && captureSpace() > 0) {
+        const std::size_t part = static_cast<std::size_t>(
+            std::min<std::int64_t>({owedSilence, 256, std::int64_t(captureSpace())}));
         for (int channel = 0; channel < 2; ++channel)
             jack_ringbuffer_write(jackRing(rings[2 + channel]), reinterpret_cast<const char*>(zeros),
                                   part * sizeof(float));
-        silent -= std::int64_t(part);
+        owedSilence -= std::int64_t(part);
+        recorded += std::int64_t(part);
     }
-    recorded += gap;
-    return true;
 }
 
 void JackSession::close()

@@ -70,6 +70,13 @@ struct JackSession {
     int missCycles = 0;
 
     // The process cycle's own state.
+    // Frames owed after a stall: stimulus frames to skip once they reach
+    // the rings, and silent frames to write to the capture rings once
+    // they have room. A loss not yet published in `lost`, so that a run of
+    // lost cycles takes one note.
+    std::int64_t owedPlay = 0;
+    std::int64_t owedSilence = 0;
+    LostFrames pendingLoss{-1, 0};
     std::int64_t tailLeft = 0;
     std::int64_t recorded = 0;
     std::uint32_t lastFrameTime = 0;
@@ -84,6 +91,10 @@ struct JackSession {
     /// as `clientName`, without starting one, and registers the ports.
     /// False, with `error` (and `noServer` when none answered) set.
     bool open(const std::string& serverName, const std::string& clientName);
+
+    /// Allocates the four rings of `bytes` each, where not yet done (open
+    /// does); false when one cannot be.
+    bool makeRings(std::size_t bytes);
 
     /// The server's sample rate and period, in frames.
     int rate() const;
@@ -157,12 +168,18 @@ struct JackSession {
     /// Records why the run broke; the first reason stays.
     void breakRun(RunBreak reason);
 
-    /// Notes frames lost at frame `at` of the run.
+    /// Notes frames lost at frame `at` of the run, joined to the pending
+    /// note where they follow it.
     void noteLost(std::int64_t at, std::int64_t frames);
+    /// Publishes the pending note.
+    void publishLoss();
 
     /// Keeps the stimulus and the recording in step over `gap` frames the
-    /// server skipped; false, with the run broken, when the rings cannot.
-    bool skipLost(std::int64_t gap);
+    /// run lost at its current frame: the stimulus owes them, the recording
+    /// owes their silence.
+    void skipLost(std::int64_t gap);
+    /// Pays what is owed as far as the rings allow.
+    void settleOwed();
 
     /// Leaves the server; what the capture rings hold can still be taken.
     /// Safe to call more than once and after the server went away; a
