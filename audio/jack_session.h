@@ -111,6 +111,12 @@ struct JackSession {
     /// the server's frame clock for a fifth of a second.
     bool othersFreewheel() const;
 
+    /// Whether, once active, this client's cycles come far faster than the
+    /// rate: a server whose clock reads its pace before a client joins
+    /// (PipeWire's) but runs another client's freewheel. Watches a fifth of
+    /// a second.
+    bool cyclesRunFast() const;
+
     /// Starts the process cycles. False, with `error` set.
     bool activate();
 

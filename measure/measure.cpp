@@ -251,15 +251,19 @@ int MeasureRun::joinServer()
     // A client that joins a server another client holds in freewheel (a
     // run at once, or one killed while it freewheeled) stalls its cycles
     // for good: it is asked before joining.
+    const char* freewheelingText = "ravmeasure: the JACK server is freewheeling: another client holds it there (a "
+                                   "run at the same time, or one killed while it freewheeled); end that client, or "
+                                   "run jack_freewheel n, and measure again.";
     if (session.othersFreewheel()) {
-        errors << "ravmeasure: the JACK server is freewheeling: another client holds it there (a run at the same "
-                  "time, or one killed while it freewheeled); end that client, or run jack_freewheel n, and "
-                  "measure again."
-               << std::endl;
+        errors << freewheelingText << std::endl;
         return exitNoServer;
     }
     if (!session.activate()) {
         errors << "ravmeasure: " << session.error << "." << std::endl;
+        return exitNoServer;
+    }
+    if (session.cyclesRunFast()) {
+        errors << freewheelingText << std::endl;
         return exitNoServer;
     }
     if (!session.connect(options.play, options.record, options.loopback)) {

@@ -3,6 +3,7 @@
 #   measure_test.sh BUILD_DIR loopback SERVER RATE sweep|polar DB_TOLERANCE RAD_TOLERANCE
 #   (SERVER pw:RUNTIME_DIR: PipeWire's JACK interface, through pw-jack)
 #   measure_test.sh BUILD_DIR realtime|healed|stopped|disconnected|interrupted|no-server|freewheel-held STATE_DIR
+#   measure_test.sh BUILD_DIR pw-second pw:RUNTIME_DIR
 # The loopback runs freewheel, so a 101-second sweep takes about a second.
 # Status 77 (skipped) without jackd.
 set -u
@@ -205,6 +206,31 @@ freewheel-held)
   done
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   echo "a second run refused while one freewheels; the server usable after Ctrl-C, and after SIGKILL with jack_freewheel n"
+  ;;
+
+pw-second)
+  # PipeWire's clock reads its own pace to a client that has not yet
+  # joined, even while another freewheels: a second freewheeling run is
+  # still refused before it writes anything, and the first goes on.
+  runtime=${3#pw:}
+  [ -d "$runtime" ] || { echo "no PipeWire running: skipped"; exit 77; }
+  pw() { XDG_RUNTIME_DIR=$runtime pw-jack "$build/ravmeasure" "$@"; }
+  "$build/ravgen" stimulus.wav >/dev/null
+  head -c $((44 + 4 * 11025)) stimulus.wav >short.wav
+  # pw-jack execs the program, so that Ctrl-C reaches it.
+  XDG_RUNTIME_DIR=$runtime pw-jack "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 \
+    >facts.txt 2>progress.txt &
+  measuring=$!
+  wait_for_recording
+  pw short.wav second.wav --loopback --freewheel --tail 0 >facts2.txt 2>errors2.txt
+  status=$?
+  kill -INT $measuring
+  wait $measuring
+  first=$?
+  [ $status -eq 248 ] && grep -q "is freewheeling" errors2.txt || fail "second run: status $status: $(cat errors2.txt)"
+  [ ! -e second.wav ] && [ -z "$(ls second.wav.partial-* 2>/dev/null)" ] || fail "the refused run wrote a file"
+  [ $first -eq 246 ] || fail "the first run, stopped by Ctrl-C: status $first: $(tail -n 1 progress.txt)"
+  echo "a second freewheeling run on PipeWire refused with 248, nothing written; the first went on"
   ;;
 
 no-server)
