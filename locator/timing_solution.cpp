@@ -10,6 +10,11 @@
 namespace {
 
 constexpr double loopbackScore = 0.9;
+// A loopback's bursts are the generator's: four in five of them match to
+// this (a 16-bit loopback to 0.99999, one 17 dB above its noise to 0.99).
+// A filter shapes the bursts beyond its corner, a fifth or more of a sweep
+// past a low-pass at 3 kHz, so that they match to 0.9 or less.
+constexpr double loopbackMostScore = 0.99;
 // A channel whose bursts leave less than this share of what the other's
 // leave unexplained is the better explained, the loopback.
 constexpr double explainedBetter = 0.5;
@@ -143,7 +148,7 @@ double robustSlope(std::vector<std::vector<Point>>& groups, double fallback, dou
     return slope;
 }
 
-void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
+void describeChannel(const BurstLocator& locator, const ChannelBursts& bursts, ChannelTiming& timing)
 {
     timing.found = bursts.found && !bursts.hits.empty();
     if (!timing.found)
@@ -170,6 +175,14 @@ void describeChannel(const ChannelBursts& bursts, ChannelTiming& timing)
     timing.polarity = 2 * negative > votes ? -1 : 1;
     timing.polaritySure = 10 * negative >= 9 * votes || 10 * negative <= votes;
     timing.medianScore = median(scores);
+    // Over the bursts whose shape is the generator's whole burst: above a
+    // tenth of the rate its harmonic folds over and is not matched.
+    std::vector<double> whole;
+    for (const BurstHit& hit : bursts.hits)
+        if (locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)].harmonic > 0)
+            whole.push_back(hit.score);
+    std::sort(whole.begin(), whole.end());
+    timing.mostScore = whole.size() < 10 ? 1.0 : whole[whole.size() / 5];
     // A channel found from a later step (a tweeter, whose first steps lie
     // in its noise) is as far above its noise as its loudest burst.
     double power = bursts.firstPower;
@@ -344,7 +357,8 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
         return -1;
     bool candidate[2];
     for (int c = 0; c < 2; ++c)
-        candidate[c] = solution.channels[c].found && solution.channels[c].medianScore >= loopbackScore;
+        candidate[c] = solution.channels[c].found && solution.channels[c].medianScore >= loopbackScore
+            && solution.channels[c].mostScore >= loopbackMostScore;
     if (!candidate[0] || !candidate[1])
         return candidate[1] ? 1 : (candidate[0] ? 0 : -1);
     // Both look like the generator's bursts (an impedance divider's driver
@@ -392,11 +406,46 @@ double timeSpread(const BurstLocator& locator, const ChannelBursts& bursts, cons
     return std::sqrt(noise / (signal * std::max(slopeEnergy, 1e-12)));
 }
 
-std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBursts& bursts)
+// Where a device turns a burst's phase (a filter above its corner), the
+// generator's burst matches it about as well at a neighbouring cycle with
+// the other sign, and the match moves there from one step to the next: its
+// time hops by a fraction of a period that no frames were lost for. The
+// fundamental's own phase does not hop, so at each change of sign the
+// times after it are shifted by the change of the fundamental's delay
+// across it (taken whatever the match's sign), which joins the two
+// branches. A loopback's match never changes sign; frames lost move the
+// time and the fundamental alike, so the shift leaves them as they are.
+std::map<std::int64_t, double> branchShifts(const BurstLocator& locator, const ChannelBursts& bursts)
 {
+    std::map<std::int64_t, double> shifts;
+    double shift = 0, lastDelay = 0;
+    int lastSign = 0;
+    for (const BurstHit& hit : bursts.hits) {
+        const int sign = hit.amplitude > 0 ? 1 : hit.amplitude < 0 ? -1 : 0;
+        const BurstShape& shape = locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)];
+        const double period = 2 * std::acos(-1.0) / shape.omega;
+        // The fundamental's delay whatever the match's sign.
+        const double delay = sign < 0 ? std::remainder(hit.fundamentalDelay + period / 2, period) : hit.fundamentalDelay;
+        if (sign != 0 && lastSign != 0 && sign != lastSign)
+            shift += delay - lastDelay;
+        if (sign != 0) {
+            lastSign = sign;
+            lastDelay = delay;
+        }
+        shifts[hit.burst] = shift;
+    }
+    return shifts;
+}
+
+std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBursts& bursts, bool loopback)
+{
+    std::map<std::int64_t, double> shifts;
+    if (!loopback)
+        shifts = branchShifts(locator, bursts);
     std::vector<ClockPoint> points;
     for (const BurstHit& hit : bursts.hits)
-        points.push_back(ClockPoint{hit.burst, hit.played, hit.time, timeSpread(locator, bursts, hit)});
+        points.push_back(ClockPoint{hit.burst, hit.played, hit.time + (loopback ? 0.0 : shifts[hit.burst]),
+                                    timeSpread(locator, bursts, hit)});
     return points;
 }
 
@@ -435,10 +484,11 @@ std::vector<std::vector<Point>> clockGroups(const BurstLocator& locator, const T
             high += table.stepOf(hit.burst).nomFreq >= 1000;
         bool highOnly = !solution.clockFromRepeats && high >= 20;
         std::map<std::int64_t, std::vector<Point>> byStep;
+        std::map<std::int64_t, double> shifts = branchShifts(locator, locator.channel(c));
         for (const BurstHit& hit : locator.channel(c).hits)
             if (inside(hit) && (!highOnly || table.stepOf(hit.burst).nomFreq >= 1000))
                 byStep[solution.clockFromRepeats ? hit.burst / table.numAvg : 0].emplace_back(
-                    hit.played, straightened(locator, solution, hit));
+                    hit.played, straightened(locator, solution, hit) + shifts[hit.burst]);
         for (auto& entry : byStep)
             groups.push_back(entry.second);
     }
@@ -616,7 +666,7 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
     TimingSolution solution;
     const int count = BurstLocator::channelCount;
     for (int c = 0; c < count; ++c)
-        describeChannel(locator.channel(c), solution.channels[c]);
+        describeChannel(locator, locator.channel(c), solution.channels[c]);
     if (!solution.anyFound())
         return solution;
     solution.reference = chooseReference(locator, solution, choice);
@@ -627,7 +677,7 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
                 || locator.channel(1).hits.size() > locator.channel(0).hits.size() ? 1 : 0;
 
     std::vector<ClockPoint> points;
-    for (const ClockPoint& point : clockPoints(locator, locator.channel(solution.clockChannel)))
+    for (const ClockPoint& point : clockPoints(locator, locator.channel(solution.clockChannel), solution.reference >= 0))
         if (std::find(damaged.begin(), damaged.end(), point.burst) == damaged.end())
             points.push_back(point);
     bool loopback = solution.reference >= 0;

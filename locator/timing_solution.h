@@ -18,6 +18,7 @@ struct ChannelTiming {
     bool polaritySure = true;   ///< nine in ten of them agree
     double levelAboveNoise = 0; ///< dB; inf when the lead-in is digital silence
     double medianScore = 0;
+    double mostScore = 0;       ///< the score four in five bursts reach (1 with under 10 to judge)
 };
 
 /// The recording's timing: the clock as straight lines over stretches of

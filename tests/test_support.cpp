@@ -13,6 +13,8 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 const char* const ravgenPath = RAVGEN_PATH;
@@ -138,19 +140,20 @@ RunResult runProcess(const std::string& program, const std::vector<std::string>&
 
 std::string readFile(const std::string& path)
 {
-    // Read in one piece where the file has a size (a test recording is
-    // tens of megabytes); through the stream where it has none (a FIFO).
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-    if (size >= 0) {
-        std::string bytes(static_cast<std::size_t>(size), '\0');
-        in.seekg(0);
-        if (in.read(bytes.data(), static_cast<std::streamsize>(size)))
-            return bytes;
+    // Read in one piece where the file is a regular one (a test recording
+    // is tens of megabytes); through the stream where it is not (a FIFO,
+    // which can be opened and read only once).
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes(static_cast<std::size_t>(status.st_size), '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        return bytes;
     }
-    std::ifstream again(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
-    bytes << again.rdbuf();
+    bytes << in.rdbuf();
     return bytes.str();
 }
 
