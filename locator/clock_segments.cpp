@@ -55,8 +55,6 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
               bool clockChanges)
 {
     std::size_t available = std::min<std::size_t>(3, points.size() - i - 1);
-    if (available == 0)
-        return false;
     // A recorder loses or inserts whole frames of its own: a shift by a
     // fraction (half a period, where a burst of a few samples a cycle is
     // matched a cycle away) is not a jump.
@@ -65,6 +63,10 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
     double jump = shifted.offset - current.offset;
     bool whole = std::fabs(jump - std::round(jump)) <= wholeFrameSlack + 3 * points[i].spread
         && std::round(jump) != 0;
+    // A loopback's last burst has none after it to agree: measured to a
+    // hundredth of a frame, a shift by whole frames is a jump on its own.
+    if (available == 0)
+        return clockChanges && whole && std::fabs(jump - std::round(jump)) <= 0.05 + 3 * points[i].spread;
     std::size_t on = 0;
     for (std::size_t k = 1; k <= available; ++k)
         on += near(shifted, points[i + k], tolerance);

@@ -151,6 +151,18 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     }
 }
 
+// Whether `hit`, off its line, lies a whole number of its periods from it:
+// the burst where the line puts it, matched a cycle away. A burst that lies
+// a fraction of a period off is not where the line puts it (frames lost
+// just before the last step, with no later step to show the jump).
+bool cycleAway(const BurstLocator& locator, const TimingSolution& timing, const BurstHit& hit)
+{
+    const BurstShape& shape = locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)];
+    const double period = 2 * std::acos(-1.0) / shape.omega;
+    const double off = (hit.time - timing.segmentOf(hit.burst).at(hit.played) - timing.lag[timing.reference]) / period;
+    return std::fabs(off - std::round(off)) <= 0.1;
+}
+
 // The loopback: every burst the stimulus carries must be there, on its
 // line. A burst off the line that keeps its neighbours' score and level is
 // the same burst matched a cycle away, not damage.
@@ -173,7 +185,8 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     // burst matched a cycle away), and then also when it has no neighbours.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
-        if (departs(locator, byBurst, entry.first, loopbackLevelDb) || (off && byBurst.size() < 2)) {
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb)
+            || (off && (byBurst.size() < 2 || !cycleAway(locator, timing, *entry.second)))) {
             damage(entry.first);
             if (!off)
                 verdict.clockDamage.push_back(entry.first);
