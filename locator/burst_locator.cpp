@@ -184,6 +184,16 @@ void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const Bu
     if (track.hits.empty()) {
         track.firstStart = fit.time;
         track.firstPower = fit.power;
+        // The bursts found before it on its confirmation come first, a
+        // stretch of their own.
+        if (!track.earlier.empty()) {
+            const BurstHit& earliest = track.earlier.front();
+            track.firstStart = earliest.time - shapes[static_cast<std::size_t>(earliest.burst / table.numAvg)].span / 2;
+            track.firstPower = earliest.power;
+            track.hits = track.earlier;
+            track.earlier.clear();
+            track.stretchStart = track.hits.size();
+        }
     }
     double trackRatio = track.ratio(nominalRatio);
     BurstHit found;
@@ -390,6 +400,10 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
         return;
     }
     track.state = BurstTrack::State::confirmed;
+    if (!track.guided) {
+        fillGaps(channel, track);
+        findEarlierBursts(channel, track);
+    }
     // Its hits lie on its own line: moves found before its first are in it.
     track.shiftsSeen = static_cast<std::size_t>(std::count_if(shifts.begin(), shifts.end(), [&](const RunShift& shift) {
         return shift.fromBurst <= track.hits.front().burst;
@@ -407,6 +421,99 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
         if (&other != &track)
             other.state = BurstTrack::State::dead;
     alignWithOther(channel);
+}
+
+BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const
+{
+    const BurstShape& shape = shapes[static_cast<std::size_t>(burst / table.numAvg)];
+    BurstHit found;
+    found.burst = burst;
+    found.played = table.playedOffset(burst) + shape.span / (2 * nominalRatio);
+    found.time = fit.time + shape.span / 2;
+    found.amplitude = fit.amplitude;
+    found.unclipped = fit.unclipped;
+    found.fundamentalDelay = fit.fundamentalDelay;
+    found.peak = fit.peak;
+    found.score = fit.score;
+    found.power = fit.power;
+    found.playedStep = identifyStep(channel, fit.time, nominalRatio, found.playedScore);
+    found.heardFactor = heardFactor(channel, table.stepOf(burst), fit.time, nominalRatio, found.fineFactor);
+    return found;
+}
+
+void BurstLocator::fillGaps(const Channel& channel, BurstTrack& track) const
+{
+    // A burst the track passed over before it was confirmed (it lay off the
+    // line by frames lost or inserted just before it) is looked for half an
+    // interval either way of the line, and kept where it is the generator's
+    // burst itself.
+    constexpr double gapScore = 0.99;
+    const int reach = static_cast<int>(table.interval * nominalRatio / 2);
+    for (std::size_t i = 1; i < track.hits.size(); ++i) {
+        const BurstHit& before = track.hits[i - 1];
+        if (track.hits[i].burst != before.burst + 2)
+            continue;
+        const std::int64_t burst = before.burst + 1;
+        const BurstShape& shape = shapes[static_cast<std::size_t>(burst / table.numAvg)];
+        const BurstShape& previous = shapes[static_cast<std::size_t>(before.burst / table.numAvg)];
+        const double predicted = before.time - previous.span / 2 + table.interval * nominalRatio;
+        if (!channel.ring.holds(static_cast<std::int64_t>(predicted) - reach,
+                                static_cast<std::int64_t>(predicted + shape.span) + reach))
+            continue;
+        BurstFit fit = fitBurst(channel.ring, shape, predicted, reach);
+        if (fit.score < gapScore || fit.atEdge)
+            continue;
+        track.hits.insert(track.hits.begin() + static_cast<std::ptrdiff_t>(i), earlierHit(channel, burst, fit));
+        if (track.stretchStart >= i)
+            ++track.stretchStart;
+    }
+}
+
+void BurstLocator::findEarlierBursts(Channel& channel, BurstTrack& track)
+{
+    // A sweep's track taken from its first burst on may have started a few
+    // steps late: frames lost or inserted between the first bursts leave
+    // them off its line, and the track from the first one died. The burst
+    // an interval before its first (half an interval either way) is looked
+    // for as each of the first steps; where one is the generator's burst
+    // itself, as a loopback's is, the track is one of the later steps, and
+    // the bursts before it are put in front of its hits.
+    constexpr double earlierScore = 0.99;
+    constexpr std::int64_t stepsLooked = 8;
+    if (!table.sweep || table.numAvg != 1 || track.hits.empty() || track.hits.front().burst != 0)
+        return;
+    const int reach = static_cast<int>(table.interval * nominalRatio / 2);
+    auto look = [&](std::int64_t burst, double predicted, BurstFit& fit) {
+        const BurstShape& shape = shapes[static_cast<std::size_t>(burst)];
+        if (!channel.ring.holds(static_cast<std::int64_t>(predicted) - reach,
+                                static_cast<std::int64_t>(predicted + shape.span) + reach))
+            return false;
+        fit = fitBurst(channel.ring, shape, predicted, reach);
+        return fit.score >= earlierScore && !fit.atEdge && fit.time >= 0;
+    };
+    // The step the burst before the first hit is: the one it matches best.
+    double predicted = track.firstStart - table.interval * nominalRatio;
+    std::int64_t before = -1;
+    BurstFit best;
+    for (std::int64_t step = 0; step < std::min<std::int64_t>(stepsLooked, table.bursts() - 1); ++step) {
+        BurstFit fit;
+        if (look(step, predicted, fit) && fit.score > best.score) {
+            best = fit;
+            before = step;
+        }
+    }
+    if (before < 0)
+        return;
+    std::vector<BurstHit> earlier{earlierHit(channel, before, best)};
+    for (std::int64_t burst = before - 1; burst >= 0; --burst) {
+        BurstFit fit;
+        if (!look(burst, earlier.back().time - shapes[static_cast<std::size_t>(burst + 1)].span / 2
+                             - table.interval * nominalRatio, fit))
+            return;  // the steps before are not all there: the track stays as it was
+        earlier.push_back(earlierHit(channel, burst, fit));
+    }
+    reindex(track, before + 1);
+    track.earlier.assign(earlier.rbegin(), earlier.rend());
 }
 
 void BurstLocator::alignWithOther(Channel& channel)

@@ -138,5 +138,8 @@ private:
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);
+    void findEarlierBursts(Channel& channel, BurstTrack& track);
+    BurstHit earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const;
+    void fillGaps(const Channel& channel, BurstTrack& track) const;
     int identifyStep(const Channel& channel, double start, double trackRatio, double& bestScore) const;
 };

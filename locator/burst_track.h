@@ -52,6 +52,9 @@ struct BurstTrack {
     double firstStart = 0;       ///< the first hit's start, input frames
     double firstPower = 0;       ///< the first hit's window power
     std::vector<BurstHit> hits;
+    /// Bursts found before its first when it was confirmed, to be put in
+    /// front of its hits once it finds its first again.
+    std::vector<BurstHit> earlier;
 
     /// Input frames per played frame lately: the slope through the latest
     /// hits once three are in, else `nominal`.

@@ -151,10 +151,32 @@ Finding repeatsFinding(const StepTable& table, int repeats)
 
 } // namespace
 
+// Whether the bursts found on some channel come at the schedule's spacing,
+// step after step: then a first spacing that differs is frames lost or
+// inserted between the first bursts, not a recording at another speed.
+bool scheduleSpacingHeld(const BurstLocator& locator)
+{
+    const double expected = locator.table.interval * locator.nominalRatio;
+    for (int c = 0; c < BurstLocator::channelCount; ++c) {
+        const std::vector<BurstHit>& hits = locator.channel(c).hits;
+        std::vector<double> spacings;
+        for (std::size_t i = 1; i < hits.size(); ++i)
+            if (hits[i].burst == hits[i - 1].burst + 1)  // a track that skips bursts says nothing of their spacing
+                spacings.push_back(hits[i].time - hits[i - 1].time);
+        if (spacings.size() < 10)
+            continue;
+        std::nth_element(spacings.begin(), spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() / 2),
+                         spacings.end());
+        if (std::fabs(spacings[spacings.size() / 2] / expected - 1) < 0.002)
+            return true;
+    }
+    return false;
+}
+
 std::optional<Finding> speedFinding(const BurstLocator& locator, double inputRate)
 {
     const StepTable& table = locator.table;
-    if (table.steps.empty())
+    if (table.steps.empty() || scheduleSpacingHeld(locator))
         return std::nullopt;
     double expected = table.interval * locator.nominalRatio;
     double expectedLength = table.steps.front().duration * locator.nominalRatio;
@@ -247,7 +269,12 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
     bool changed = false;
     for (const BurstHit* hit : named) {
         if (hit->playedStep != first) {
+            // Per step advanced: a burst missed between (lost to frames
+            // lost or inserted) does not make the steps repeat.
             repeats = hit->burst - named.front()->burst;
+            const std::int64_t advanced = hit->playedStep - first;
+            if (advanced > 1 && repeats % advanced == 0)
+                repeats /= advanced;
             changed = true;
             break;
         }

@@ -22,6 +22,8 @@ constexpr double latency = 1500.3;
 // The middle of the silence after step 101, and the 30th frame of step 121's
 // burst, as recording frames on the player's clock.
 constexpr std::int64_t silenceFrame = static_cast<std::int64_t>(22050 + 100 * 22050 + 11025 + latency);
+// The middle of the silence after the first step.
+constexpr std::int64_t firstSilence = static_cast<std::int64_t>(22050 + 11025 + latency);
 // The middle of the silence before the last step.
 constexpr std::int64_t lastSilence = static_cast<std::int64_t>(22050 + 199 * 22050 + 11025 + latency);
 constexpr std::int64_t burstFrame = static_cast<std::int64_t>(22050 + 120 * 22050 + 30 + latency);
@@ -281,6 +283,10 @@ const HostileCase cases[] = {
          recording.noiseDb = 60;
          return recording;
      }(), {}, -7, {"though the recording holds 0.5 s of quiet before it, more than a step: no step was lost"}, 0},
+    {"Lost300FramesAfterTheFirstStep", edited(firstSilence, -300), {}, 0, {"jump:\t2\t-300.0\t"}, 0},
+    {"Lost300FramesAfterTheSecondStep", edited(firstSilence + 22050, -300), {}, 0, {"jump:\t3\t-300.0\t"}, 0},
+    {"Inserted5000FramesAfterTheFirstStep", edited(firstSilence, 5000), {}, 0, {"jump:\t2\t5000.0\t"}, 0},
+    {"Inserted100FramesAfterTheFirstStep", edited(firstSilence, 100), {}, 0, {"jump:\t2\t100.0\t"}, 0},
     {"Lost300FramesBeforeTheLastStep", edited(lastSilence, -300), {}, 0, {"jump:\t201\t-300.0\t"}, 0},
     {"Inserted1000FramesBeforeTheLastStep", edited(lastSilence, 1000), {}, 0, {"jump:\t201\t1000.0\t"}, 0},
     // Five frames, a period of the last step and a bit: its burst matches
