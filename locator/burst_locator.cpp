@@ -196,16 +196,7 @@ void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const Bu
         }
     }
     double trackRatio = track.ratio(nominalRatio);
-    BurstHit found;
-    found.burst = track.next;
-    found.played = table.playedOffset(track.next) + shape.span / (2 * trackRatio);
-    found.time = fit.time + shape.span / 2;
-    found.amplitude = fit.amplitude;
-    found.unclipped = fit.unclipped;
-    found.fundamentalDelay = fit.fundamentalDelay;
-    found.peak = fit.peak;
-    found.score = fit.score;
-    found.power = fit.power;
+    BurstHit found = hitFrom(fit, track.next, shape, trackRatio);
     if (track.hits.size() < identifiedHits) {
         found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
         found.heardFactor = heardFactor(channel, table.stepOf(track.next), fit.time, trackRatio, found.fineFactor);
@@ -423,12 +414,11 @@ void BurstLocator::confirm(Channel& channel, BurstTrack& track)
     alignWithOther(channel);
 }
 
-BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const
+BurstHit BurstLocator::hitFrom(const BurstFit& fit, std::int64_t burst, const BurstShape& shape, double ratio) const
 {
-    const BurstShape& shape = shapes[static_cast<std::size_t>(burst / table.numAvg)];
     BurstHit found;
     found.burst = burst;
-    found.played = table.playedOffset(burst) + shape.span / (2 * nominalRatio);
+    found.played = table.playedOffset(burst) + shape.span / (2 * ratio);
     found.time = fit.time + shape.span / 2;
     found.amplitude = fit.amplitude;
     found.unclipped = fit.unclipped;
@@ -436,6 +426,12 @@ BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, co
     found.peak = fit.peak;
     found.score = fit.score;
     found.power = fit.power;
+    return found;
+}
+
+BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const
+{
+    BurstHit found = hitFrom(fit, burst, shapes[static_cast<std::size_t>(burst / table.numAvg)], nominalRatio);
     found.playedStep = identifyStep(channel, fit.time, nominalRatio, found.playedScore);
     found.heardFactor = heardFactor(channel, table.stepOf(burst), fit.time, nominalRatio, found.fineFactor);
     return found;

@@ -139,6 +139,9 @@ private:
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);
     void findEarlierBursts(Channel& channel, BurstTrack& track);
+    /// The hit that `fit` makes of burst `burst`, at `ratio` input frames per played frame.
+    BurstHit hitFrom(const BurstFit& fit, std::int64_t burst, const BurstShape& shape, double ratio) const;
+    /// The same for a burst found before or between a track's hits, named by its shape.
     BurstHit earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const;
     void fillGaps(const Channel& channel, BurstTrack& track) const;
     int identifyStep(const Channel& channel, double start, double trackRatio, double& bestScore) const;
