@@ -151,21 +151,8 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     }
 }
 
-// Whether `hit`, off its line, lies a whole number of its periods from it:
-// the burst where the line puts it, matched a cycle away. A burst that lies
-// a fraction of a period off is not where the line puts it (frames lost
-// just before the last step, with no later step to show the jump).
-bool cycleAway(const BurstLocator& locator, const TimingSolution& timing, const BurstHit& hit)
-{
-    const BurstShape& shape = locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)];
-    const double period = 2 * std::acos(-1.0) / shape.omega;
-    const double off = (hit.time - timing.segmentOf(hit.burst).at(hit.played) - timing.lag[timing.reference]) / period;
-    return std::fabs(off - std::round(off)) <= 0.1;
-}
-
 // The loopback: every burst the stimulus carries must be there, on its
-// line. A burst off the line that keeps its neighbours' score and level is
-// the same burst matched a cycle away, not damage.
+// line, or its step is damaged.
 void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, const std::vector<double>& levels,
                    StepVerdict& verdict)
 {
@@ -180,13 +167,14 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
         if (byBurst.count(burst) == 0 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
             damage(burst);
-    // Every burst there is judged against its neighbours; one off the line
-    // is damage only when it departs from them too (else it is the same
-    // burst matched a cycle away), and then also when it has no neighbours.
+    // Every burst there is judged against its neighbours, and against its
+    // line: one the line does not place, beyond what its noise allows, is
+    // not explained (frames lost inside it, or just before the last step
+    // with no later one to show the jump), whatever it matched.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
         if (departs(locator, byBurst, entry.first, loopbackLevelDb)
-            || (off && (byBurst.size() < 2 || !cycleAway(locator, timing, *entry.second)))) {
+            || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
                 verdict.clockDamage.push_back(entry.first);

@@ -714,6 +714,16 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
     return solution;
 }
 
+double unexplainedDeparture(const BurstLocator& locator, const TimingSolution& solution, const BurstHit& hit)
+{
+    const ClockSegment& segment = solution.segmentOf(hit.burst);
+    double off = straightened(locator, solution, hit) - segment.at(hit.played) - solution.lag[solution.clockChannel];
+    // A burst in noise is placed only as well as the noise lets it be:
+    // beyond six times that it is unexplained.
+    double noise = 6 * timeSpread(locator, locator.channel(solution.clockChannel), hit);
+    return std::fabs(off) > noise ? std::fabs(off) / segment.ratio : 0;
+}
+
 double provenResidual(const BurstLocator& locator, const TimingSolution& solution,
                       const std::vector<std::uint8_t>& damaged)
 {
@@ -725,13 +735,7 @@ double provenResidual(const BurstLocator& locator, const TimingSolution& solutio
         std::size_t step = static_cast<std::size_t>(hit.burst / table.numAvg);
         if (step < damaged.size() && damaged[step] != 0)
             continue;
-        const ClockSegment& segment = solution.segmentOf(hit.burst);
-        double off = straightened(locator, solution, hit) - segment.at(hit.played) - solution.lag[solution.clockChannel];
-        // A burst in noise is placed only as well as the noise lets it be:
-        // beyond six times that it is unexplained.
-        double noise = 6 * timeSpread(locator, locator.channel(solution.clockChannel), hit);
-        if (std::fabs(off) > noise)
-            worst = std::max(worst, std::fabs(off) / segment.ratio);
+        worst = std::max(worst, unexplainedDeparture(locator, solution, hit));
     }
     return worst;
 }

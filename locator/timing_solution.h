@@ -83,5 +83,9 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
 /// `damaged` (one entry per step, 1 when damaged): the proof that every
 /// step read is placed by the timing. Bursts left off the lines count too;
 /// a burst within six times the spread its noise gives does not.
+/// How far `hit`, a burst of the clock's channel, lies off the line that
+/// places it beyond what its noise allows, played frames; 0 within it.
+double unexplainedDeparture(const BurstLocator& locator, const TimingSolution& solution, const BurstHit& hit);
+
 double provenResidual(const BurstLocator& locator, const TimingSolution& solution,
                       const std::vector<std::uint8_t>& damaged);

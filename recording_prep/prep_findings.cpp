@@ -4,6 +4,7 @@
 #include "report_format.h"
 #include "finding_words.h"
 #include "schedule_check.h"
+#include "units.h"
 
 #include <cmath>
 
@@ -110,6 +111,16 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                 above.push_back(step);
         std::string where = "channel " + std::to_string(c + 1) + ": " + std::to_string(damaged.size()) + " of "
             + std::to_string(table.steps.size()) + " steps damaged (" + stepList(damaged) + "), more than 5 %";
+        // Most of them off the loopback's clock: the recorder slips.
+        std::size_t offClock = 0;
+        for (std::int64_t step : damaged)
+            offClock += timing.reference >= 0 && timing.isOffLine(step * table.numAvg);
+        if (2 * offClock >= damaged.size() && offClock > 0)
+            return {exitMismatch, "Refused: " + where + ": the loopback's bursts of " + std::to_string(offClock)
+                                      + " of them lie off the clock's lines, over "
+                                      + fixedText(table.playedLength() / sampleRate, 0)
+                                      + " s: the recording lost or inserted frames too often to place them (a "
+                                        "recorder that slips frames does this). Record again."};
         if (!above.empty())
             return {exitMismatch, "Refused: " + where + ": a recording at " + fixedText(inputRate, 0)
                                       + " Hz carries steps up to " + hertz(highestCarried(inputRate))

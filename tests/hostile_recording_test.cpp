@@ -28,6 +28,13 @@ constexpr std::int64_t firstSilence = static_cast<std::int64_t>(22050 + 11025 + 
 constexpr std::int64_t lastSilence = static_cast<std::int64_t>(22050 + 199 * 22050 + 11025 + latency);
 constexpr std::int64_t burstFrame = static_cast<std::int64_t>(22050 + 120 * 22050 + 30 + latency);
 
+// Frame `into` of step `step`'s burst (from 1), as a recording frame on the
+// player's clock.
+constexpr std::int64_t insideBurst(int step, int into)
+{
+    return static_cast<std::int64_t>(22050 + (step - 1) * 22050 + into + latency);
+}
+
 // A recording whose header states another rate than it was made at: a
 // recording at `madeAt` Hz labelled `labelled` Hz (16-bit WAV).
 struct Relabelled {
@@ -209,6 +216,10 @@ const HostileCase cases[] = {
       "frames too often to place them"}, 0},
     {"LostOneFrameEverySecond", slipping(1, 2), {}, -7, {"the recording lost or inserted frames too often"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
+    {"Lost30FramesInsideStep80", edited(insideBurst(80, 100), -30), {}, 0, {"damaged 1:\t80\n", "damaged 2:\t80\n"}, 1},
+    {"Lost5FramesInsideStep150", edited(insideBurst(150, 40), -5), {}, 0, {"damaged 1:\t150\n", "damaged 2:\t150\n"}, 1},
+    {"Lost20FramesInsideStep180", edited(insideBurst(180, 20), -20), {}, 0, {"damaged 1:\t180\n", "damaged 2:\t180\n"},
+     1},
     {"PolarRunLostASecond", [] {
          SyntheticRecording recording = edited(22050 + 30 * 44100 + 22050, -44100);
          recording.args = {"22050", "1", "1000", "polar"};
