@@ -687,6 +687,76 @@ class DriverModels(unittest.TestCase):
         self.assertLess(abs(float(parameters(out)["Re"].split()[0]) / 5.1 - 1), 0.005, out)
 
 
+def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None):
+    """A set of ravfit --ppo reports at the orbits' angles, named as
+    --spinorama reads them: `directivity(theta, f)` gives the pressure at
+    angle theta (radians) from the front axis against on-axis."""
+    import numpy
+    frequency = numpy.geomspace(100.0, 10000.0, 31) if frequency is None else frequency
+    for plane in planes:
+        for angle in range(-170, 181, 10):
+            if plane == "ver" and angle in (0, 180):
+                continue
+            level = 20 * numpy.log10(numpy.maximum(directivity(math.radians(angle), frequency), 1e-9))
+            with open(os.path.join(folder, "box {} {:+d}.txt".format(plane, angle)), "w") as out:
+                out.write("freq\tdB 1\tdB 2\tdB diff\tphase 1\tphase 2\tphase diff\terr 1\terr 2\n")
+                for f, db in zip(frequency, level):
+                    out.write("\t".join("{:.9g}".format(x) for x in [f, db, 0, db, 0, 0, 0, 0, 0]) + "\n")
+
+
+class Spinorama(unittest.TestCase):
+    """The CTA-2034 curves of sets made from analytic sources."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        self.set = os.path.join(self.dir.name, "box")
+        os.mkdir(self.set)
+
+    def csv(self):
+        with open(os.path.join(self.dir.name, "spin.csv")) as text:
+            lines = [line for line in text.read().splitlines() if not line.startswith("#")]
+        names = lines[0].split(",")
+        return {name: [float(row.split(",")[i]) for row in lines[1:]] for i, name in enumerate(names)}
+
+    def test_weights_and_sources_whose_sound_power_is_known(self):
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        from ravplot_lib.spinorama import sphere_weights
+        weights = sphere_weights()
+        self.assertEqual(len(weights), 70)
+        self.assertAlmostEqual(sum(weights.values()), 1.0, places=12)
+        # (pressure at theta, sound power against on-axis in dB): an omni;
+        # pressure squared linear in cos theta, which the zones integrate
+        # exactly (mean 1/2); a cardioid (mean of D^2 over the sphere 1/3).
+        sources = [(lambda t: 1.0, 0.0, 0.05), (lambda t: math.sqrt((1 + math.cos(t)) / 2), -3.0103, 0.001),
+                   (lambda t: (1 + math.cos(t)) / 2, -4.7712, 0.05)]
+        for directivity, power, tolerance in sources:
+            with self.subTest(power=power):
+                for name in os.listdir(self.set):
+                    os.remove(os.path.join(self.set, name))
+                spin_set(self.set, lambda t, f: directivity(t) + 0 * f)
+                result = run(["--spinorama", self.set, "--csv", os.path.join(self.dir.name, "spin.csv")])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                curves = self.csv()
+                self.assertLess(max(abs(v - power) for v in curves["Sound Power"]), tolerance)
+                self.assertLess(max(abs(v) for v in curves["On Axis"]), 1e-6)
+                if power == 0.0:
+                    for name in ("Early Reflections DI", "Sound Power DI", "Estimated In-Room Response"):
+                        self.assertLess(max(abs(v) for v in curves[name]), 1e-6, name)
+
+    def test_one_orbit_is_said_and_a_missing_angle_named(self):
+        spin_set(self.set, lambda t, f: (1 + math.cos(t)) / 2 + 0 * f, planes=("hor",))
+        picture = os.path.join(self.dir.name, "spin.png")
+        result = run(["--spinorama", self.set, "-o", picture])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("orbits: horizontal only; the vertical is taken equal to the horizontal", result.stdout)
+        self.assertTrue(os.path.getsize(picture) > 0)
+        os.remove(os.path.join(self.set, "box hor +50.txt"))
+        result = run(["--spinorama", self.set, "-o", picture])
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("lacks 1 of its 36 measurements: hor +50", result.stderr)
+
+
 def missing_package():
     """The Debian package of a library ravplot needs that this Python lacks."""
     for module, package in [("numpy", "python3-numpy"), ("matplotlib", "python3-matplotlib")]:

@@ -261,3 +261,24 @@ TEST(FractionalDelay, SideBySideSumsEqualOneAtATime)
                 ASSERT_EQ(output[j], shift.at(input.data() + j)) << advance << " " << count << " " << j;
         }
 }
+
+// A lone microphone in a room: a floor reflection 6 dB down 3.5 ms after
+// the direct sound, the microphone's own roll-offs, no loopback.
+TEST(RecordingPrep, ALoneMicrophoneInARoomIsRead)
+{
+    SyntheticRecording room;
+    for (RecorderChannel& channel : room.channels) {
+        channel.gain = 0.5;
+        channel.filter = Biquad::lowPass(8000, std::sqrt(0.5));
+        channel.highPass = Biquad::highPass(80, std::sqrt(0.5));
+        channel.echoGain = 0.5;
+        channel.echoFrames = 154;
+    }
+    room.noiseDb = 50;
+    room.latencyFrames = 3000.7;
+    room.leadSeconds = 1;
+    PrepRun run = prepare(room, {"--reference", "none"});
+    ASSERT_EQ(run.code, 0) << run.errors;
+    EXPECT_NE(run.report.find("segments:\t1\n"), std::string::npos) << run.report;
+    EXPECT_LE(std::fabs(run.clock), 3 * valueAfter(run.report, "uncertainty:\t")) << run.report;
+}

@@ -13,7 +13,8 @@ USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--lab
               "[--traces LIST] [--phase unwrapped|wrapped] [--delay FRAMES|auto]... "
               "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] | "
               "ravplot FIT_REPORT [LOADED_REPORT] --impedance OHMS [--lead OHMS] [-o FILE.png|FILE.svg] "
-              "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C]")
+              "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C] | "
+              "ravplot --spinorama FOLDER [-o FILE.png|FILE.svg] [--csv FILE]")
 # Options whose value may be a negative number, which argparse would take
 # for an option of its own.
 _SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume", "--re",
@@ -58,6 +59,9 @@ def _options(argv):
     parser.add_argument("--re", metavar="OHMS", help="the driver's DC resistance, measured: fixed in the fit")
     parser.add_argument("--air-temperature", metavar="C", help="the air's temperature for Vas, degrees C "
                         "(20 unless given)")
+    parser.add_argument("--spinorama", metavar="FOLDER", help="the CTA-2034 curves of a set of reports at "
+                        "angles, named '<name> hor <angle>.txt' and '<name> ver <angle>.txt'")
+    parser.add_argument("--csv", metavar="FILE", help="with --spinorama: write the curves as a CSV file")
     joined = []
     for word in argv:
         if joined and joined[-1] in _SIGNED_OPTIONS and word.startswith("-") and _numeric(word):
@@ -175,6 +179,12 @@ class Plan:
         self.volume = _positive("--volume", options.volume, 1e5)
         self.re = _positive("--re", options.re, LARGEST_OHMS)
         self.celsius = _celsius(options.air_temperature)
+        self.spinorama, self.csv = options.spinorama, options.csv
+        if self.spinorama is not None:
+            self._check_spinorama(options)
+            return
+        if self.csv is not None:
+            raise Failure(USAGE, "--csv goes with --spinorama")
         if self.impedance is not None:
             self._check_impedance(options)
             return
@@ -206,6 +216,20 @@ class Plan:
                 display_text(self.output) or "''"))
         if self.zma is not None and not os.path.basename(self.zma):
             raise Failure(USAGE, "--zma needs a file name prefix: '{}'".format(display_text(self.zma)))
+
+    def _check_spinorama(self, options):
+        other = [name for name, given in [("a report", options.reports), ("--frd", options.frd),
+                                          ("--impedance", options.impedance), ("--traces", options.traces),
+                                          ("--delay", options.delay), ("--cal", options.cal),
+                                          ("--label", options.label), ("--normalise", options.normalise)] if given]
+        if other:
+            raise Failure(USAGE, "--spinorama reads the set in its folder; {} does not go with it".format(other[0]))
+        if self.output is None and self.csv is None:
+            raise Failure(USAGE, "nothing to write: give -o FILE.png|FILE.svg or --csv FILE")
+        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
+            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
+                display_text(self.output) or "''"))
+        self.sources = []
 
     def zma_path(self, index):
         if len(self.sources) == 1:
@@ -299,6 +323,33 @@ def _impedance(plan, stdin):
     return lines, problem, notes
 
 
+def _spinorama(plan):
+    """The CTA-2034 curves of the set: the files written; returns the lines
+    for standard output."""
+    from .pictures import draw_spinorama
+    from .report import read_report
+    from .spinorama import csv_lines, curves, read_set
+    from .tables import write_text
+    from .traces import Corrections, trace
+
+    import numpy
+
+    def level_of(path):
+        diff = trace(read_report(path, os.path.basename(path), None), "diff", Corrections())
+        return numpy.array(diff.frequency), numpy.array(diff.level)
+
+    frequency, levels, notes = read_set(plan.spinorama, level_of)
+    result = curves(levels)
+    outputs = [p for p in (plan.csv, plan.output) if p]
+    plan.refuse_overwriting(outputs)
+    if plan.csv:
+        write_text(plan.csv, csv_lines(frequency, result, notes))
+    if plan.output:
+        draw_spinorama(plan.output, frequency, result, "CTA-2034 curves of {} ({})".format(
+            os.path.basename(os.path.normpath(plan.spinorama)), notes[0]))
+    return notes + ["wrote " + display_text(p) for p in outputs]
+
+
 def run(argv, stdin, stdout, stderr):
     """Does what the command line says; returns the exit status. `stdin` is
     a binary stream or None; `stdout` and `stderr` are text streams."""
@@ -312,6 +363,9 @@ def run(argv, stdin, stdout, stderr):
     try:
         plan = Plan(argv)
         _numpy()
+        if plan.spinorama is not None:
+            _write_out(stdout, _spinorama(plan))
+            return failure.DONE
         if plan.impedance is not None:
             lines, problem, notes = _impedance(plan, stdin)
             _write_out(stdout, lines)

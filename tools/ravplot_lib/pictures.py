@@ -262,3 +262,36 @@ def draw_impedance(path, curves, fits):
     magnitude.legend(fontsize=8)
     magnitude.set_title("\n".join(curve.description() for curve in curves), fontsize=9)
     _save(plt, figure, path)
+
+
+def draw_spinorama(path, frequency, result, title):
+    """The CTA-2034 curves against frequency, the directivity indices on a
+    second scale below them."""
+    plt, ticker = _pyplot()
+    figure, levels = plt.subplots(figsize=(10, 7))
+    looks = [("On Axis", "tab:blue", 2.0), ("Listening Window", "tab:green", 1.6),
+             ("Early Reflections", "tab:orange", 1.6), ("Sound Power", "tab:red", 1.6),
+             ("Estimated In-Room Response", "tab:purple", 1.2)]
+    for name, colour, width in looks:
+        levels.plot(frequency, result[name], color=colour, linewidth=width, label=name)
+    top = max(float(max(result[name])) for name, _, _ in looks)
+    levels.set_ylim(top - 45.0, top + 5.0)
+    levels.set_ylabel("level, dB")
+    indices = levels.twinx()
+    for name, colour in (("Early Reflections DI", "tab:orange"), ("Sound Power DI", "tab:red")):
+        indices.plot(frequency, result[name], color=colour, linewidth=1.0, linestyle=(0, (4, 2)), label=name)
+    indices.set_ylim(-5.0, 45.0)
+    indices.set_ylabel("directivity index, dB")
+    levels.set_xscale("log")
+    levels.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
+    levels.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
+    levels.xaxis.set_minor_formatter(ticker.NullFormatter())
+    levels.set_xlim(float(frequency[0]), float(frequency[-1]))
+    levels.set_xlabel("frequency, Hz")
+    levels.grid(True, which="major", alpha=0.45)
+    levels.grid(True, which="minor", alpha=0.15)
+    lines = levels.get_legend_handles_labels()
+    more = indices.get_legend_handles_labels()
+    levels.legend(lines[0] + more[0], lines[1] + more[1], fontsize=8, loc="center left")
+    levels.set_title(display_text(title), fontsize=9)
+    _save(plt, figure, path)
