@@ -687,7 +687,7 @@ class DriverModels(unittest.TestCase):
         self.assertLess(abs(float(parameters(out)["Re"].split()[0]) / 5.1 - 1), 0.005, out)
 
 
-def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None):
+def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None, delay=None):
     """A set of ravfit --ppo reports at the orbits' angles, named as
     --spinorama reads them: `directivity(theta, f)` gives the pressure at
     angle theta (radians) from the front axis against on-axis."""
@@ -698,14 +698,17 @@ def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None):
             if plane == "ver" and angle in (0, 180):
                 continue
             level = 20 * numpy.log10(numpy.maximum(directivity(math.radians(angle), frequency), 1e-9))
+            # The report's phase is a lag, positive.
+            lag = 2 * math.pi * frequency * (delay(math.radians(angle)) if delay else 0.0)
             with open(os.path.join(folder, "box {} {:+d}.txt".format(plane, angle)), "w") as out:
                 out.write("freq\tdB 1\tdB 2\tdB diff\tphase 1\tphase 2\tphase diff\terr 1\terr 2\n")
-                for f, db in zip(frequency, level):
-                    out.write("\t".join("{:.9g}".format(x) for x in [f, db, 0, db, 0, 0, 0, 0, 0]) + "\n")
+                for f, db, p in zip(frequency, level, lag):
+                    out.write("\t".join("{:.9g}".format(x) for x in [f, db, 0, db, p, 0, p, 0, 0]) + "\n")
 
 
-class Spinorama(unittest.TestCase):
-    """The CTA-2034 curves of sets made from analytic sources."""
+class DirectivitySets(unittest.TestCase):
+    """Sets of reports at angles, made from analytic sources: the CTA-2034
+    curves, and the FRD files per angle on one time reference."""
 
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -751,10 +754,49 @@ class Spinorama(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("orbits: horizontal only; the vertical is taken equal to the horizontal", result.stdout)
         self.assertTrue(os.path.getsize(picture) > 0)
+        out = os.path.join(self.dir.name, "frd")
+        os.mkdir(out)
+        result = run(["--directivity", self.set, "--frd", out, "--naming", "spinorama"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(os.listdir(out)), 36)
+        self.assertTrue(os.path.exists(os.path.join(out, "box_H -30.txt")))
         os.remove(os.path.join(self.set, "box hor +50.txt"))
         result = run(["--spinorama", self.set, "-o", picture])
         self.assertEqual(result.returncode, 2)
         self.assertIn("lacks 1 of its 36 measurements: hor +50", result.stderr)
+
+
+    def test_frd_files_per_angle_on_the_on_axis_time_reference(self):
+        # A point source 0.1 m off the rotation axis, 2 m away: each angle's
+        # path length gives its delay and 1/r level exactly.
+        def path(t):
+            return math.sqrt(2.0 ** 2 + 0.1 ** 2 - 2 * 2.0 * 0.1 * math.cos(t))
+        spin_set(self.set, lambda t, f: 1.9 / path(t) + 0 * f, delay=lambda t: path(t) / 343.0)
+        out = os.path.join(self.dir.name, "frd")
+        os.mkdir(out)
+        result = run(["--directivity", self.set, "--frd", out, "--delay", "auto", "-o",
+                      os.path.join(self.dir.name, "map.png")])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("delay taken off:\t244.29 frames\t5.539 ms", result.stdout)   # 1.9 m at 343 m/s
+        names = sorted(os.listdir(out))
+        self.assertEqual(len(names), 70)
+        for name in ("box hor 0.frd", "box hor 180.frd", "box hor +30.frd", "box ver -30.frd"):
+            self.assertIn(name, names)
+        for plane, angle in (("hor", 30), ("ver", -30), ("hor", 180)):
+            t = math.radians(angle)
+            name = "box {} {}.frd".format(plane, angle if angle == 180 else "{:+d}".format(angle))
+            with open(os.path.join(out, name)) as text:
+                lines = text.read().splitlines()
+            self.assertIn("* plane: {}, angle: {:+d} degrees".format(
+                "horizontal" if plane == "hor" else "vertical", angle), lines)
+            for line in lines:
+                if line.startswith("*"):
+                    continue
+                f, level, phase = (float(v) for v in line.split("\t"))
+                later = (path(t) - 1.9) / 343.0
+                expected = (-360.0 * f * later + 180.0) % 360.0 - 180.0
+                self.assertLess(abs((phase - expected + 180.0) % 360.0 - 180.0), 0.01, (name, f))
+                self.assertLess(abs(level - 20 * math.log10(1.9 / path(t))), 1e-3, (name, f))
 
 
 def missing_package():

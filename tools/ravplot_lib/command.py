@@ -14,7 +14,9 @@ USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--lab
               "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] | "
               "ravplot FIT_REPORT [LOADED_REPORT] --impedance OHMS [--lead OHMS] [-o FILE.png|FILE.svg] "
               "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C] | "
-              "ravplot --spinorama FOLDER [-o FILE.png|FILE.svg] [--csv FILE]")
+              "ravplot --spinorama FOLDER [-o FILE.png|FILE.svg] [--csv FILE] | "
+              "ravplot --directivity FOLDER [--frd OUT_FOLDER] [--naming plain|spinorama] [--delay FRAMES|auto] "
+              "[-o FILE.png|FILE.svg]")
 # Options whose value may be a negative number, which argparse would take
 # for an option of its own.
 _SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume", "--re",
@@ -62,6 +64,10 @@ def _options(argv):
     parser.add_argument("--spinorama", metavar="FOLDER", help="the CTA-2034 curves of a set of reports at "
                         "angles, named '<name> hor <angle>.txt' and '<name> ver <angle>.txt'")
     parser.add_argument("--csv", metavar="FILE", help="with --spinorama: write the curves as a CSV file")
+    parser.add_argument("--directivity", metavar="FOLDER", help="a set of reports at angles, named as for "
+                        "--spinorama: one FRD file per angle into the --frd folder, and a map with -o")
+    parser.add_argument("--naming", choices=["plain", "spinorama"], default="plain",
+                        help="with --directivity: '<name> hor +30.frd' (plain) or '<name>_H 30.txt'")
     joined = []
     for word in argv:
         if joined and joined[-1] in _SIGNED_OPTIONS and word.startswith("-") and _numeric(word):
@@ -180,9 +186,17 @@ class Plan:
         self.re = _positive("--re", options.re, LARGEST_OHMS)
         self.celsius = _celsius(options.air_temperature)
         self.spinorama, self.csv = options.spinorama, options.csv
+        self.directivity, self.naming = options.directivity, options.naming
+        if self.spinorama is not None and self.directivity is not None:
+            raise Failure(USAGE, "give --spinorama or --directivity, not both")
         if self.spinorama is not None:
             self._check_spinorama(options)
             return
+        if self.directivity is not None:
+            self._check_directivity(options)
+            return
+        if options.naming != "plain":
+            raise Failure(USAGE, "--naming goes with --directivity")
         if self.csv is not None:
             raise Failure(USAGE, "--csv goes with --spinorama")
         if self.impedance is not None:
@@ -229,6 +243,25 @@ class Plan:
         if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
             raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
                 display_text(self.output) or "''"))
+        self.sources = []
+
+    def _check_directivity(self, options):
+        other = [name for name, given in [("a report", options.reports), ("--impedance", options.impedance),
+                                          ("--traces", options.traces), ("--cal", options.cal),
+                                          ("--label", options.label), ("--normalise", options.normalise),
+                                          ("--csv", options.csv)] if given]
+        if other:
+            raise Failure(USAGE, "--directivity reads the set in its folder; {} does not go with it".format(other[0]))
+        if self.output is None and self.frd is None:
+            raise Failure(USAGE, "nothing to write: give --frd OUT_FOLDER or -o FILE.png|FILE.svg")
+        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
+            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
+                display_text(self.output) or "''"))
+        if self.frd is not None and not os.path.isdir(self.frd):
+            raise Failure(USAGE, "--frd with --directivity names the folder the files go to: {} is none".format(
+                display_text(self.frd) or "''"))
+        if len(self.delays) > 1:
+            raise Failure(USAGE, "--directivity takes one --delay, the same for every angle")
         self.sources = []
 
     def zma_path(self, index):
@@ -350,6 +383,29 @@ def _spinorama(plan):
     return notes + ["wrote " + display_text(p) for p in outputs]
 
 
+def _directivity(plan):
+    """The set's FRD files and map; returns the lines for standard output."""
+    from .directivity import map_levels, set_frd_files
+    from .pictures import draw_directivity_map
+    from .tables import write_text
+    from .traces import SAMPLE_RATE
+
+    files, delay, reports = set_frd_files(plan.directivity, plan.frd or ".", plan.delays[0], plan.naming)
+    if plan.frd is None:
+        files = {}
+    planes = map_levels(reports) if plan.output else None
+    outputs = list(files) + ([plan.output] if plan.output else [])
+    plan.refuse_overwriting(outputs)
+    for path, lines in files.items():
+        write_text(path, lines)
+    if plan.output:
+        draw_directivity_map(plan.output, planes, "directivity of {}, level against on-axis".format(
+            os.path.basename(os.path.normpath(plan.directivity))))
+    lines = ["delay taken off:\t{:.2f} frames\t{:.3f} ms".format(-delay, -delay * 1000.0 / SAMPLE_RATE)] if delay else []
+    return lines + ["wrote {} FRD files into {}".format(len(files), display_text(plan.frd))] * bool(files) + \
+        (["wrote " + display_text(plan.output)] if plan.output else [])
+
+
 def run(argv, stdin, stdout, stderr):
     """Does what the command line says; returns the exit status. `stdin` is
     a binary stream or None; `stdout` and `stderr` are text streams."""
@@ -365,6 +421,9 @@ def run(argv, stdin, stdout, stderr):
         _numpy()
         if plan.spinorama is not None:
             _write_out(stdout, _spinorama(plan))
+            return failure.DONE
+        if plan.directivity is not None:
+            _write_out(stdout, _directivity(plan))
             return failure.DONE
         if plan.impedance is not None:
             lines, problem, notes = _impedance(plan, stdin)

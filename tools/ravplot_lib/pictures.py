@@ -295,3 +295,28 @@ def draw_spinorama(path, frequency, result, title):
     levels.legend(lines[0] + more[0], lines[1] + more[1], fontsize=8, loc="center left")
     levels.set_title(display_text(title), fontsize=9)
     _save(plt, figure, path)
+
+
+def draw_directivity_map(path, planes, title):
+    """For each orbit, the level against on-axis over log frequency and the
+    angle, in filled contours of 3 dB."""
+    import numpy
+    plt, ticker = _pyplot()
+    figure, panels = plt.subplots(len(planes), 1, figsize=(10, 4.5 * len(planes)), squeeze=False)
+    steps = numpy.arange(-30.0, 3.01, 3.0)
+    for axes, (plane, (frequency, angles, level)) in zip(panels[:, 0], planes.items()):
+        filled = axes.contourf(frequency, angles, numpy.clip(level, -30.0, 3.0), levels=steps, cmap="turbo",
+                               extend="neither")
+        axes.contour(frequency, angles, level, levels=[-6.0], colors="black", linewidths=0.8, linestyles="solid")
+        axes.set_xscale("log")
+        axes.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
+        axes.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
+        axes.xaxis.set_minor_formatter(ticker.NullFormatter())
+        axes.yaxis.set_major_locator(ticker.MultipleLocator(30))
+        axes.set_ylabel("{} angle, degrees".format("horizontal" if plane == "hor" else "vertical"))
+        axes.grid(True, which="major", alpha=0.3, color="white")
+        bar = figure.colorbar(filled, ax=axes, ticks=steps[::2])
+        bar.set_label("dB against on-axis (black: -6 dB)")
+    panels[-1, 0].set_xlabel("frequency, Hz")
+    panels[0, 0].set_title(display_text(title), fontsize=9)
+    _save(plt, figure, path)

@@ -95,17 +95,15 @@ def curves(levels):
     return result
 
 
-def read_set(folder, level_of):
-    """(frequency, levels, notes) of the set in `folder`: `level_of(path)`
-    gives a report's (frequency, dB) arrays. Fails naming what is missing or
-    does not agree."""
-    import numpy
+def set_files(folder):
+    """{(plane, angle): path} of the set's reports in `folder`, and the
+    set's name (the names' part before the plane)."""
     try:
         names = sorted(os.listdir(folder))
     except OSError as error:
         raise Failure(UNUSABLE_INPUT, "cannot read the set {}: {}".format(display_text(folder),
                                                                           error.strerror or error))
-    found = {}
+    found, set_name = {}, None
     for name in names:
         match = _NAME.match(name)
         if match is None:
@@ -118,6 +116,19 @@ def read_set(folder, level_of):
             raise Failure(UNUSABLE_INPUT, "{}: {} is not an angle of a 10 degree orbit from -170 to 180, or "
                           "is given twice".format(display_text(name), angle))
         found[key] = os.path.join(folder, name)
+        set_name = set_name if set_name is not None else match.group("name")
+    if not found:
+        raise Failure(UNUSABLE_INPUT, "the folder {} holds no reports named '<name> hor <angle>.txt' or "
+                      "'<name> ver <angle>.txt'".format(display_text(folder)))
+    return found, set_name or "set"
+
+
+def read_set(folder, level_of):
+    """(frequency, levels, notes) of the set in `folder`: `level_of(path)`
+    gives a report's (frequency, dB) arrays. Fails naming what is missing or
+    does not agree."""
+    import numpy
+    found, _ = set_files(folder)
     one_orbit = not any(plane == "ver" and angle not in (0, 180) for plane, angle in found)
     wanted = [_key(plane, angle) for plane in ("hor",) + (() if one_orbit else ("ver",)) for angle in ORBIT]
     missing = sorted(set(k for k in wanted if k not in found), key=lambda k: (k[0], k[1]))
@@ -133,7 +144,8 @@ def read_set(folder, level_of):
         elif len(f) != len(frequency) or not numpy.allclose(f, frequency, rtol=1e-6):
             raise Failure(UNUSABLE_INPUT, "{} does not hold the frequencies of {}: the set must be one sweep, "
                           "with no row left out as damaged".format(
-                display_text(os.path.basename(path)), display_text(os.path.basename(next(iter(found.values()))))))
+                              display_text(os.path.basename(path)),
+                              display_text(os.path.basename(next(iter(found.values()))))))
         levels[key] = level
     if one_orbit:
         for angle in ORBIT:
