@@ -135,8 +135,10 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
             level.plot(*_with_gaps(trace, trace.frequency, trace.level), **look)
             frequencies.append(trace.frequency)
             if trace.phase is not None:
-                degrees = wrapped_degrees(trace.phase) if wrapped_phase else \
-                    numpy.degrees(trace.phase if trace.continuous else numpy.unwrap(trace.phase))
+                # Drawn with the sign of the FRD files and crossover tools (a
+                # later arrival falls with frequency): the report's lag, negated.
+                degrees = -(wrapped_degrees(trace.phase) if wrapped_phase else
+                            numpy.degrees(trace.phase if trace.continuous else numpy.unwrap(trace.phase)))
                 phase.plot(*_with_gaps(trace, trace.frequency, degrees), **look)
     frequencies = numpy.concatenate(frequencies)
     level.set_xscale("log")
@@ -150,7 +152,8 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
         phase.set_ylim(-185, 185)
         phase.yaxis.set_major_locator(ticker.MultipleLocator(90))
     level.set_ylabel("level, dB")
-    phase.set_ylabel("phase, degrees ({}; a lag is positive)".format("wrapped" if wrapped_phase else "unwrapped"))
+    phase.set_ylabel("phase, degrees, {} (a lag is negative)".format(
+        "wrapped" if wrapped_phase else "unwrapped"))
     phase.set_xlabel("frequency (actFreq), Hz")
     for axes in (level, phase):
         axes.grid(True, which="major", alpha=0.45)
