@@ -308,6 +308,25 @@ class RealReports(unittest.TestCase):
                 self.assertAlmostEqual(level, row["dB 1"], places=3)
                 # The FRD sign: a lag is negative.
                 self.assertAlmostEqual(degrees, -math.degrees(row["phase 1"]), delta=0.0011)
+            # The uncertainty each level carries, for the picture's band;
+            # beside ravan's report of the same take, each is named by its
+            # reading.
+            sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+            from ravplot_lib.command import Plan, _name_kinds
+            from ravplot_lib.report import read_report
+            from ravplot_lib.traces import Corrections, trace
+            fitted = read_report(report, "fit", None)
+            err = trace(fitted, "1", Corrections()).err
+            self.assertEqual(len(err), len(rows))
+            self.assertAlmostEqual(float(err[-1]), sorted(rows, key=lambda r: r.get("actFreq", r.get("freq")))[-1]
+                                   ["err 1"], places=6)
+            gated = self.out("gated.txt")
+            with open(gated, "w") as out:
+                subprocess.run([RAVAN, late], check=True, stdout=out)
+            pair = [fitted, read_report(gated, "gated.txt", None)]
+            _name_kinds(pair, Plan([report, gated, "-o", self.out("pair.png")]))
+            self.assertEqual([r.label for r in pair], ["steady state", "gated"])
+            self.assertIsNone(trace(pair[1], "1", Corrections()).err)
 
     def test_pictures_are_written_by_extension(self):
         for report, picture, signature in [("sweep", "s.png", b"\x89PNG"), ("sweep", "s.svg", b"<?xml"),

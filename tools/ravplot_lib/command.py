@@ -167,6 +167,7 @@ class Plan:
         if options.label and len(options.label) != count:
             raise Failure(USAGE, "--label is given {} times for {} reports: give one per report".format(
                 len(options.label), count))
+        self.labels_given = bool(options.label)
         self.labels = options.label or ["standard input" if s == "-" else os.path.basename(s)
                                         for s in self.sources]
         self.delays = [_delay(text) for text in _per_report(options.delay, count, "--delay", "0")]
@@ -356,6 +357,18 @@ def _impedance(plan, stdin):
     return lines, problem, notes
 
 
+def _name_kinds(reports, plan):
+    """An overlay of ravan's and ravfit's reports without --label: each is
+    named by its reading, "gated" (ravan) or "steady state" (ravfit), with
+    its file's name where two are of one kind."""
+    if plan.labels_given or len(set(r.fitted for r in reports)) < 2:
+        return
+    for report in reports:
+        kind = "steady state" if report.fitted else "gated"
+        alike = sum(1 for r in reports if r.fitted == report.fitted)
+        report.label = kind if alike == 1 else "{} ({})".format(kind, report.label)
+
+
 def _spinorama(plan):
     """The CTA-2034 curves of the set: the files written; returns the lines
     for standard output."""
@@ -437,6 +450,7 @@ def run(argv, stdin, stdout, stderr):
         reports = [read_report(source, label, stdin) for source, label in zip(plan.sources, plan.labels)]
         if len(set(r.polar for r in reports)) > 1:
             raise Failure(UNUSABLE_INPUT, "cannot overlay a polar run with a sweep")
+        _name_kinds(reports, plan)
         polar = reports[0].polar
         if plan.normalise and not polar:
             raise Failure(USAGE, "--normalise applies to a polar run")

@@ -115,6 +115,25 @@ def _with_gaps(trace, xs, ys):
         numpy.insert(numpy.asarray(ys, dtype=float), breaks, numpy.nan)
 
 
+# ravfit's uncertainty is drawn as a band where it is this wide or wider;
+# narrower, it would hide under the line.
+_VISIBLE_ERR_DB = 0.05
+
+
+def _err_band(axes, trace, look):
+    """The level +- ravfit's standard uncertainty, shaded in the trace's
+    colour, where it is visible."""
+    import numpy
+    if trace.err is None or len(trace.frequency) < 2:
+        return
+    err = numpy.where(numpy.isfinite(trace.err) & (trace.err >= _VISIBLE_ERR_DB), trace.err, numpy.nan)
+    if not numpy.any(numpy.isfinite(err)):
+        return
+    xs, low = _with_gaps(trace, trace.frequency, trace.level - err)
+    _, high = _with_gaps(trace, trace.frequency, trace.level + err)
+    axes.fill_between(xs, low, high, color=look["color"], alpha=0.2, linewidth=0, zorder=look.get("zorder", 1))
+
+
 def _draw_sweep(plt, ticker, curves, wrapped_phase):
     import numpy
     figure, (level, phase) = plt.subplots(2, 1, figsize=(10, 8), sharex=True,
@@ -133,6 +152,7 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
             if len(trace.frequency) == 1:
                 look["marker"] = "o"
             level.plot(*_with_gaps(trace, trace.frequency, trace.level), **look)
+            _err_band(level, trace, look)
             frequencies.append(trace.frequency)
             if trace.phase is not None:
                 # Drawn with the sign of the FRD files and crossover tools (a

@@ -1,7 +1,8 @@
 """Reads a report of ravan (fourteen columns a step) or of ravfit (sixteen
 a step, or nine a frequency with --ppo): its settings and its rows, each
-held in ravan's fourteen columns. A ravfit report has no background
-column (its rows hold nan there) and its levels give the magnitudes."""
+held in ravan's fourteen columns and ravfit's two `err` columns. A ravfit
+report has no background column (its rows hold nan there) and its levels
+give the magnitudes; a ravan report has no `err` (nan)."""
 
 import array
 import math
@@ -14,6 +15,9 @@ from .notes import Notes
 # this copy against a real report); a report must carry it exactly.
 COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "abs 1", "abs 2", "dB 1", "dB 2",
            "dB diff", "phase 1", "phase 2", "phase diff", "bkg 1", "bkg 2"]
+# What a row holds here: ravan's columns and ravfit's standard uncertainty
+# of each level (nan in a report of ravan).
+HELD_COLUMNS = COLUMNS + ["err 1", "err 2"]
 # ravfit's column headers: one row per step, or a log grid (--ppo).
 FIT_STEP_COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2",
                     "phase diff", "err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
@@ -52,13 +56,13 @@ class Report:
 
     @property
     def row_count(self):
-        return len(self.values) // len(COLUMNS)
+        return len(self.values) // len(HELD_COLUMNS)
 
     def column(self, name):
         """The values of one column, in step order, as a numpy array."""
         import numpy
-        table = numpy.frombuffer(self.values, dtype=float).reshape(-1, len(COLUMNS))
-        return table[:, COLUMNS.index(name)].copy()
+        table = numpy.frombuffer(self.values, dtype=float).reshape(-1, len(HELD_COLUMNS))
+        return table[:, HELD_COLUMNS.index(name)].copy()
 
     def run_steps(self):
         """The number of steps of the run the report was made from."""
@@ -85,9 +89,9 @@ def _read_settings_line(report, line):
 
 
 def _as_ravan_row(columns, row):
-    """A row of `columns` in ravan's fourteen columns."""
+    """A row of `columns` in the held columns."""
     if columns == COLUMNS:
-        return row
+        return row + [float("nan"), float("nan")]
     value = dict(zip(columns, row))
     if columns == FIT_GRID_COLUMNS:
         value.update({"numCyc": 0.0, "duration": 0.0, "nomFreq": value["freq"], "actFreq": value["freq"]})
@@ -95,7 +99,7 @@ def _as_ravan_row(columns, row):
         level = value["dB " + c]
         value["abs " + c] = level if math.isnan(level) else 10.0 ** (min(level, 1000.0) / 20.0)
         value["bkg " + c] = float("nan")
-    return [value[name] for name in COLUMNS]
+    return [value[name] for name in HELD_COLUMNS]
 
 
 def _read_row(report, line):

@@ -56,6 +56,7 @@ class Trace:
         self.step = step              # the row's step index
         self.phase_corrected = phase_corrected
         self.continuous = False       # the phase is already unwrapped: drawn as it is
+        self.err = None               # ravfit's standard uncertainty of the level, dB; None without
 
 
 def _usable(report, key, frequency, level, phase):
@@ -96,6 +97,17 @@ def _calibration_terms(report, key, frequency, calibration):
     return sign * level, sign * phase, calibration.phases is not None and numpy.any(phase)
 
 
+def _err(report, key):
+    """ravfit's standard uncertainty of trace `key`'s level in dB (the
+    difference's from both channels'), or None where the report has none."""
+    import numpy
+    if key not in ("1", "2", "diff"):
+        return None
+    first, second = report.column("err 1"), report.column("err 2")
+    err = {"1": first, "2": second, "diff": numpy.hypot(first, second)}[key]
+    return err if numpy.any(numpy.isfinite(err)) else None
+
+
 def trace(report, key, corrections):
     """The trace `key` of `report`: in rising frequency for a sweep, in step
     order for a polar run; corrected as `corrections` says."""
@@ -108,10 +120,13 @@ def trace(report, key, corrections):
     step = numpy.arange(len(frequency))[keep]
     frequency, level = frequency[keep], level[keep]
     phase = phase[keep] if phase is not None else None
+    err = _err(report, key)
+    err = err[keep] if err is not None else None
     if not report.polar:
         order = numpy.argsort(frequency, kind="stable")
         frequency, level, step = frequency[order], level[order], step[order]
         phase = phase[order] if phase is not None else None
+        err = err[order] if err is not None else None
     phase_corrected = False
     continuous = False
     terms = _calibration_terms(report, key, frequency, corrections.calibration)
@@ -133,6 +148,7 @@ def trace(report, key, corrections):
         phase_corrected = True
     result = Trace(key, name, frequency, level, phase, step, phase_corrected)
     result.continuous = continuous
+    result.err = err
     return result
 
 
