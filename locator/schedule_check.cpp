@@ -151,6 +151,8 @@ Finding repeatsFinding(const StepTable& table, int repeats)
 
 } // namespace
 
+namespace {
+
 // Whether the bursts found on some channel come at the schedule's spacing,
 // step after step: then a first spacing that differs is frames lost or
 // inserted between the first bursts, not a recording at another speed.
@@ -172,6 +174,8 @@ bool scheduleSpacingHeld(const BurstLocator& locator)
     }
     return false;
 }
+
+} // namespace
 
 std::optional<Finding> speedFinding(const BurstLocator& locator, double inputRate)
 {

@@ -175,8 +175,9 @@ void describeChannel(const BurstLocator& locator, const ChannelBursts& bursts, C
     timing.polarity = 2 * negative > votes ? -1 : 1;
     timing.polaritySure = 10 * negative >= 9 * votes || 10 * negative <= votes;
     timing.medianScore = median(scores);
-    // Over the bursts whose shape is the generator's whole burst: above a
-    // tenth of the rate its harmonic folds over and is not matched.
+    // Over the bursts whose shape is the generator's whole burst: above
+    // about a fifth of the rate its harmonic nears half the rate and is not
+    // matched.
     std::vector<double> whole;
     for (const BurstHit& hit : bursts.hits)
         if (locator.shapes[static_cast<std::size_t>(hit.burst / locator.table.numAvg)].harmonic > 0)
