@@ -155,6 +155,16 @@ def _file_tag(label):
     return "".join(c if c.isalnum() and c.isascii() or c in "._+-" else "_" for c in stem) or "report"
 
 
+def _refuse_beside(mode, own, options):
+    """Refuses what does not go with a set's `mode`: reports given one by
+    one and the options of single reports, and `own` (name, given) pairs."""
+    shared = [("a report", options.reports), ("--impedance", options.impedance), ("--traces", options.traces),
+              ("--cal", options.cal), ("--label", options.label), ("--normalise", options.normalise)]
+    other = [name for name, given in shared + own if given]
+    if other:
+        raise Failure(USAGE, "{} reads the set in its folder; {} does not go with it".format(mode, other[0]))
+
+
 class Plan:
     """The command line, checked: what to read, correct and write."""
 
@@ -226,44 +236,33 @@ class Plan:
             raise Failure(USAGE, "--impedance reads one ravfit report{}; {} given".format(
                 ", and a second of the driver with the mass added or in the box with --added-mass or --volume"
                 if loaded else "", len(self.sources)))
-        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
-            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
-                display_text(self.output) or "''"))
+        self._check_picture()
         if self.zma is not None and not os.path.basename(self.zma):
             raise Failure(USAGE, "--zma needs a file name prefix: '{}'".format(display_text(self.zma)))
 
     def _check_spinorama(self, options):
-        other = [name for name, given in [("a report", options.reports), ("--frd", options.frd),
-                                          ("--impedance", options.impedance), ("--traces", options.traces),
-                                          ("--delay", options.delay), ("--cal", options.cal),
-                                          ("--label", options.label), ("--normalise", options.normalise)] if given]
-        if other:
-            raise Failure(USAGE, "--spinorama reads the set in its folder; {} does not go with it".format(other[0]))
+        _refuse_beside("--spinorama", [("--frd", options.frd), ("--delay", options.delay)], options)
         if self.output is None and self.csv is None:
             raise Failure(USAGE, "nothing to write: give -o FILE.png|FILE.svg or --csv FILE")
-        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
-            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
-                display_text(self.output) or "''"))
+        self._check_picture()
         self.sources = []
 
     def _check_directivity(self, options):
-        other = [name for name, given in [("a report", options.reports), ("--impedance", options.impedance),
-                                          ("--traces", options.traces), ("--cal", options.cal),
-                                          ("--label", options.label), ("--normalise", options.normalise),
-                                          ("--csv", options.csv)] if given]
-        if other:
-            raise Failure(USAGE, "--directivity reads the set in its folder; {} does not go with it".format(other[0]))
+        _refuse_beside("--directivity", [("--csv", options.csv)], options)
         if self.output is None and self.frd is None:
             raise Failure(USAGE, "nothing to write: give --frd OUT_FOLDER or -o FILE.png|FILE.svg")
-        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
-            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
-                display_text(self.output) or "''"))
+        self._check_picture()
         if self.frd is not None and not os.path.isdir(self.frd):
             raise Failure(USAGE, "--frd with --directivity names the folder the files go to: {} is none".format(
                 display_text(self.frd) or "''"))
         if len(self.delays) > 1:
             raise Failure(USAGE, "--directivity takes one --delay, the same for every angle")
         self.sources = []
+
+    def _check_picture(self):
+        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
+            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
+                display_text(self.output) or "''"))
 
     def zma_path(self, index):
         if len(self.sources) == 1:
@@ -273,9 +272,7 @@ class Plan:
     def _check_outputs(self):
         if self.output is None and self.frd is None:
             raise Failure(USAGE, "nothing to write: give -o FILE.png|FILE.svg or --frd PREFIX")
-        if self.output is not None and os.path.splitext(self.output)[1].lower() not in PICTURE_TYPES:
-            raise Failure(USAGE, "the picture must be a .png or .svg file: {}".format(
-                display_text(self.output) or "''"))
+        self._check_picture()
         if self.frd is not None and not os.path.basename(self.frd):
             raise Failure(USAGE, "--frd needs a file name prefix: '{}'".format(display_text(self.frd)))
         if self.frd is not None and self.keys is not None and not any(k in ("1", "2", "diff") for k in self.keys):

@@ -85,7 +85,8 @@ def curves(levels):
     window = _mean_power(levels, LISTENING_WINDOW)
     parts = {name: _mean_power(levels, keys) for name, keys in REFLECTIONS}
     early = sum(parts.values()) / len(parts)
-    power = _mean_power(levels, list(sphere_weights()), sphere_weights())
+    weights = sphere_weights()
+    power = _mean_power(levels, list(weights), weights)
     room = 0.12 * window + 0.44 * early + 0.44 * power
     result = {"On Axis": on, "Listening Window": _db(window), "Early Reflections": _db(early),
               "Sound Power": _db(power), "Estimated In-Room Response": _db(room)}
