@@ -200,12 +200,14 @@ ChannelReading Identification::read(int c, std::size_t step, double frequency, d
     const ImpulseFit& fit = fitOf(c, step);
     if (perStep && !figures[c][step].used)
         return reading;
-    // A gate shorter than a few periods cannot tell the frequency's level
-    // from the gate's own spread: the row is left out rather than misread.
-    if (gateFrames > 0 && gateFrames * frequency / sampleRate < gatePeriods)
-        return reading;
+    // A window shorter than a few periods (a short gate, or the response's
+    // whole length at a few hertz) cannot tell the frequency's level from
+    // the window's own spread: the row is left out rather than misread.
     ResponseWindow window = gateFrames > 0 ? ResponseWindow::gate(gateFrames, arrival[c], taps)
                                            : ResponseWindow::forFrequency(frequency, arrival[c], taps);
+    const double heldFrames = gateFrames > 0 ? gateFrames : window.end - arrival[c];
+    if (heldFrames * frequency / sampleRate < gatePeriods)
+        return reading;
     reading.response = responseAt(response(c, step), frequency, window, double(leadTaps));
     reading.err = levelUncertaintyDb(reading.response, noise, window, fit.power, fit.lambda, size, frequency);
     return reading;

@@ -28,7 +28,8 @@ struct StepFigures {
     double linear = 0, residual = 0;  ///< energies of the prediction and of what it misses
 };
 
-/// A gate reads a frequency only where it holds this many of its periods.
+/// A window (a gate, or the response's own length after the arrival) reads
+/// a frequency only where it holds this many of its periods.
 constexpr double gatePeriods = 3;
 
 /// Identifies each channel's impulse response from the aligned recording:

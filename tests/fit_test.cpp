@@ -297,6 +297,31 @@ TEST(Outputs, GridAndImpulseResponses)
     EXPECT_NEAR(h[2 * 32 + 1], 1.0, 0.02);
 }
 
+// The grid goes beyond the steps, so each of its rows must stand on what
+// the steps tell: within six of its own err of the truth, wherever it is
+// printed (a two-way measured from 200 Hz at 48000 Hz printed 1-2 Hz rows
+// 10 dB off).
+TEST(Outputs, GridRowsHoldToTheirErr)
+{
+    SyntheticRecording recording = drifted(started(throughDevice(twoWay(), 70), "200"), 43);
+    recording.rate = 48000;
+    RunResult run = fitRecording(recording, {"--ppo", "12"});
+    ASSERT_EQ(run.code, 0) << run.errors;
+    const RecorderChannel& device = recording.channels[0];
+    int held = 0;
+    for (const std::vector<std::string>& row : reportRows(run.report)) {
+        double frequency = std::stod(row[0]);
+        double trueLevel = std::abs(device.response(frequency, recording.ppm, recording.rate));
+        // err is a standard uncertainty in dB; as a share of the level, both
+        // channels' together.
+        double share = std::hypot(std::pow(10, std::stod(row[7]) / 20) - 1, std::pow(10, std::stod(row[8]) / 20) - 1);
+        double level = std::pow(10, std::stod(row[3]) / 20);
+        EXPECT_LE(std::fabs(level / trueLevel - 1), std::max(6 * share, 0.001)) << row[0] << " Hz";
+        ++held;
+    }
+    EXPECT_GT(held, 100);
+}
+
 struct RefusedOption {
     std::vector<std::string> args;
     const char* line;

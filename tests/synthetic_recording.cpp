@@ -192,14 +192,15 @@ struct ChannelFilters {
         parallelStates.resize(parallel.size());
     }
 
-    double run(double x)
+    // `x` enters the main path, `y` the parallel one.
+    double run(double x, double y)
     {
         double a = x;
         for (std::size_t i = 0; i < main.size(); ++i)
             a = mainStates[i].run(main[i], a);
         if (parallel.empty())
             return a;
-        double b = x;
+        double b = y;
         for (std::size_t i = 0; i < parallel.size(); ++i)
             b = parallelStates[i].run(parallel[i], b);
         return a + b;
@@ -208,9 +209,9 @@ struct ChannelFilters {
 
 } // namespace
 
-std::complex<double> RecorderChannel::response(double frequencyHz, double ppm) const
+std::complex<double> RecorderChannel::response(double frequencyHz, double ppm, int rate) const
 {
-    const double sampled = frequencyHz / (1 + ppm * 1e-6);
+    const double sampled = frequencyHz * 44100 / rate / (1 + ppm * 1e-6);
     std::complex<double> a = filter.response(sampled) * highPass.response(sampled);
     for (const Biquad& section : more)
         a *= section.response(sampled);
@@ -218,7 +219,7 @@ std::complex<double> RecorderChannel::response(double frequencyHz, double ppm) c
         std::complex<double> b = 1;
         for (const Biquad& section : parallel)
             b *= section.response(sampled);
-        a += b;
+        a += b * std::polar(1.0, -2 * std::acos(-1.0) * frequencyHz / 44100 * parallelDelayFrames);
     }
     const double omega = 2 * std::acos(-1.0) * frequencyHz / 44100;
     a *= 1.0 + echoGain * std::polar(1.0, -omega * echoFrames);
@@ -302,7 +303,14 @@ void SyntheticRecording::write(const std::string& path) const
                     gain *= channel.stepGains[static_cast<std::size_t>(
                         std::clamp(step, 0.0, double(channel.stepGains.size() - 1)))];
                 }
-                value = filters[static_cast<std::size_t>(c)].run(gain * input);
+                double other = input;
+                if (channel.parallelDelayFrames != 0 && !channel.parallel.empty()) {
+                    const double later = t - channel.delayFrames - channel.parallelDelayFrames;
+                    other = signal.at(later);
+                    if (channel.echoGain != 0)
+                        other += channel.echoGain * signal.at(later - channel.echoFrames);
+                }
+                value = filters[static_cast<std::size_t>(c)].run(gain * input, gain * other);
                 if (channel.clipLevel > 0)
                     value = channel.clipLevel * std::tanh(value / channel.clipLevel);
             }

@@ -9,13 +9,14 @@
 /// player, in order: gain (negative inverts), filter, extra delay.
 struct RecorderChannel {
     double gain = 1.0;
-    Biquad filter;              ///< designed for 44100 Hz; use only at that rate
+    Biquad filter;              ///< designed for 44100 Hz, run on the recorder's samples
     Biquad highPass;            ///< a second section after `filter`, the same way
     double delayFrames = 0;     ///< played frames, fractional
     std::vector<Biquad> more;   ///< further sections after `highPass`, the same way
     /// A second path from the same input, summed with the first (a
     /// loudspeaker's other driver): its sections in order.
     std::vector<Biquad> parallel;
+    double parallelDelayFrames = 0;  ///< the second path's delay beyond `delayFrames`
     double echoGain = 0;        ///< a reflection of the input, added this much...
     double echoFrames = 0;      ///< ...this many played frames after it
     double clipLevel = 0;       ///< a soft clip, clipLevel * tanh(v / clipLevel), last; 0 for none
@@ -23,9 +24,9 @@ struct RecorderChannel {
     std::vector<double> stepGains;
 
     /// The linear part's steady-state response at `frequencyHz`, delay
-    /// included, on a recorder whose clock runs `ppm` fast: the filters run
-    /// on its samples, the delays are the player's.
-    std::complex<double> response(double frequencyHz, double ppm = 0) const;
+    /// included, on a recorder at `rate` whose clock runs `ppm` fast: the
+    /// filters run on its samples, the delays are the player's.
+    std::complex<double> response(double frequencyHz, double ppm = 0, int rate = 44100) const;
 };
 
 /// What a recorder does to its own frames: at recording frame `at` it
