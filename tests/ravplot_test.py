@@ -15,6 +15,7 @@ RAVAN = os.environ.get("RAVAN", "build/ravan")
 RAVSIM = os.environ.get("RAVSIM", "build/ravsim")
 RAVPLOT = os.environ.get("RAVPLOT", "tools/ravplot")
 RAVFIT = os.environ.get("RAVFIT", "build/ravfit")
+TWO_WAY_TAKES = os.environ.get("TWO_WAY_TAKES", "build/two_way_takes")
 PYTHON = os.environ.get("RAVPLOT_PYTHON", sys.executable)
 
 SETTINGS = (
@@ -816,6 +817,92 @@ class DirectivitySets(unittest.TestCase):
                 expected = (-360.0 * f * later + 180.0) % 360.0 - 180.0
                 self.assertLess(abs((phase - expected + 180.0) % 360.0 - 180.0), 0.01, (name, f))
                 self.assertLess(abs(level - 20 * math.log10(1.9 / path(t))), 1e-3, (name, f))
+
+
+def frd_response(path):
+    """An FRD file's rows as {frequency: complex response}."""
+    import numpy
+    response = {}
+    with open(path) as text:
+        for line in text.read().splitlines():
+            if not line.startswith("*"):
+                f, level, phase = (float(v) for v in line.split("\t"))
+                response[f] = 10 ** (level / 20) * numpy.exp(1j * numpy.radians(phase))
+    return response
+
+
+@unittest.skipUnless(os.path.exists(RAVFIT) and os.path.exists(TWO_WAY_TAKES), "ravfit or two_way_takes not built")
+class TwoWayTakes(unittest.TestCase):
+    """A builder's three takes of a two-way loudspeaker at one microphone
+    position (woofer, tweeter, both; 48000 Hz, the recorder's own clock, a
+    latency of its own per take), through ravfit --ppo and ravplot's FRD
+    files: the drivers' files must sum to the whole speaker's."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        folder = cls.dir.name
+        subprocess.run([TWO_WAY_TAKES, folder, "22050", "1", "200"], check=True)
+        cls.reports = []
+        for name in ("woofer", "tweeter", "whole"):
+            report = os.path.join(folder, name + ".txt")
+            with open(report, "w") as out:
+                subprocess.run([RAVFIT, os.path.join(folder, name + ".wav"), "22050", "1", "200", "--ppo", "24"],
+                               check=True, stdout=out)
+            cls.reports.append(report)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def test_the_drivers_files_sum_to_the_whole_speakers(self):
+        import numpy
+        labels = ["--label", "woofer", "--label", "tweeter", "--label", "whole"]
+        # No delay taken off; one taken off all (the earliest arrival); each
+        # report's own, asked for once per report, which loses the timing.
+        for delays, holds in (([], True), (["--delay", "auto"], True), (["--delay", "auto"] * 3, False)):
+            with self.subTest(delays=delays):
+                prefix = os.path.join(self.dir.name, "2way")
+                result = run(self.reports + labels + delays + ["--traces", "diff", "--frd", prefix])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                if len(delays) == 2:
+                    self.assertIn("delay from:\twhole (the earliest arrival; taken off every report)",
+                                  result.stdout)
+                woofer, tweeter, whole = (frd_response("{}_{}_diff.frd".format(prefix, name))
+                                          for name in ("woofer", "tweeter", "whole"))
+                # A driver's file leaves out where ravfit found it in its
+                # noise: the other driver stands 60 dB above it there.
+                band = [f for f in whole if 200 <= f <= 15000]
+                ratio = numpy.array([(woofer.get(f, 0) + tweeter.get(f, 0)) / whole[f] for f in band])
+                level, phase = numpy.abs(20 * numpy.log10(numpy.abs(ratio))), numpy.abs(numpy.degrees(numpy.angle(ratio)))
+                self.assertGreater(len(band), 140)
+                if holds:
+                    self.assertLess(level.max(), 0.1)
+                    self.assertLess(phase.max(), 1.0)
+                    print("two-way sum against the whole, {}: {:.4f} dB, {:.3f} deg over {} points".format(
+                        " ".join(delays) or "no delay", level.max(), phase.max(), len(band)))
+                else:
+                    self.assertGreater(phase.max(), 10.0)
+
+    def test_grid_points_left_out_are_gaps_and_a_delay_is_unwrapped_out(self):
+        import numpy
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        from ravplot_lib.report import parse_report
+        from ravplot_lib.traces import Corrections, trace
+        with open(self.reports[1]) as text:
+            lines = text.read().splitlines()
+        rows = lines.index("\t".join(FIT_GRID_HEADER)) + 1
+        del lines[rows + 40]  # a point ravfit left out
+        tweeter = trace(parse_report(enumerate(lines, 1), "-", "tweeter"), "diff", Corrections(-128.96))
+        places = numpy.diff(tweeter.step)
+        self.assertEqual(list(numpy.nonzero(places != 1)[0]), [39])
+        self.assertEqual(places[39], 2)
+        # Taken out, the delay leaves a phase that turns slowly: unwrapped
+        # after the delay is taken out, not before.
+        self.assertLess(numpy.abs(numpy.diff(tweeter.phase)).max(), 0.5)
+
+
+FIT_GRID_HEADER = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 
 
 def missing_package():

@@ -102,6 +102,29 @@ def _delay(text):
     return value
 
 
+def _fitted_delays(reports, plan, cals):
+    """Each report's delay in frames: the one given, or with auto the pure
+    delay that best fits its difference's phase, turned to the value that
+    takes it out."""
+    from .delay_fit import fit_delay
+    from .traces import Corrections, trace
+    delays = []
+    for index, report in enumerate(reports):
+        delay = plan.delays[index]
+        if delay == "auto":
+            if report.polar:
+                raise Failure(USAGE, "--delay auto needs a sweep; a polar run has one frequency")
+            delay = -fit_delay(trace(report, "diff", Corrections(0.0, cals.get(plan.cal_paths[index]))),
+                               report.label)
+        delays.append(delay)
+    return delays
+
+
+def _delay_line(where, delay):
+    from .traces import SAMPLE_RATE
+    return "delay{}:\t{:.2f} frames\t{:.3f} ms".format(where, delay, delay * 1000.0 / SAMPLE_RATE)
+
+
 def _numeric(text):
     try:
         float(text)
@@ -181,6 +204,10 @@ class Plan:
         self.labels = options.label or ["standard input" if s == "-" else os.path.basename(s)
                                         for s in self.sources]
         self.delays = [_delay(text) for text in _per_report(options.delay, count, "--delay", "0")]
+        # One `--delay auto` for several reports takes one delay off them all,
+        # so that the drivers' timing between takes stays; given once per
+        # report, each report's own.
+        self.common_auto = count > 1 and options.delay == ["auto"]
         self.cal_paths = [None if p == "none" else p for p in
                           _per_report(options.cal, count, "--cal", "none")]
         self.cal_channel = options.cal_channel
@@ -420,11 +447,10 @@ def run(argv, stdin, stdout, stderr):
     """Does what the command line says; returns the exit status. `stdin` is
     a binary stream or None; `stdout` and `stderr` are text streams."""
     from .calibration import read_calibration
-    from .delay_fit import fit_delay
     from .pictures import Curve, draw
     from .report import read_report
     from .tables import table_files, write_text
-    from .traces import SAMPLE_RATE, Corrections, trace, traces
+    from .traces import Corrections, traces
 
     try:
         plan = Plan(argv)
@@ -457,16 +483,20 @@ def run(argv, stdin, stdout, stderr):
                                                    else []))
         out_lines = []
         curves = []
+        delays = _fitted_delays(reports, plan, cals)
+        if plan.common_auto:
+            earliest = max(range(len(reports)), key=lambda i: delays[i])
+            delays = [delays[earliest]] * len(reports)
+            out_lines.append(_delay_line("", delays[0]))
+            out_lines.append("delay from:\t{} (the earliest arrival; taken off every report)".format(
+                display_text(reports[earliest].label)))
+        else:
+            for index, report in enumerate(reports):
+                if plan.delays[index] == "auto":
+                    where = "" if len(reports) == 1 else " ({})".format(display_text(report.label))
+                    out_lines.append(_delay_line(where, delays[index]))
         for index, report in enumerate(reports):
-            corrections = Corrections(0.0, cals.get(plan.cal_paths[index]))
-            delay = plan.delays[index]
-            if delay == "auto":
-                if polar:
-                    raise Failure(USAGE, "--delay auto needs a sweep; a polar run has one frequency")
-                delay = -fit_delay(trace(report, "diff", corrections), report.label)
-                where = "" if len(reports) == 1 else " ({})".format(display_text(report.label))
-                out_lines.append("delay{}:\t{:.2f} frames\t{:.3f} ms".format(where, delay, delay * 1000.0 / SAMPLE_RATE))
-            corrections.delay_frames = delay
+            corrections = Corrections(delays[index], cals.get(plan.cal_paths[index]))
             curves.append(Curve(report, report.label, traces(report, keys, corrections) if plan.output else [],
                                 corrections))
         files = {}

@@ -64,6 +64,31 @@ class Report:
         table = numpy.frombuffer(self.values, dtype=float).reshape(-1, len(HELD_COLUMNS))
         return table[:, HELD_COLUMNS.index(name)].copy()
 
+    @property
+    def grid(self):
+        """A report of ravfit --ppo: rows on a log grid, not steps."""
+        return self.columns == FIT_GRID_COLUMNS
+
+    def row_places(self):
+        """Each row's place in its run, as a numpy array: the step, or on a
+        grid the point (N points per octave, told by the closest rows), so
+        that the points ravfit left out are gaps."""
+        import numpy
+        places = numpy.arange(self.row_count)
+        if not self.grid or self.row_count < 2:
+            return places
+        with numpy.errstate(invalid="ignore", divide="ignore"):
+            octaves = numpy.log2(self.column("actFreq"))
+        spacing = numpy.diff(octaves)
+        spacing = spacing[numpy.isfinite(spacing) & (spacing > 0)]
+        if not len(spacing):
+            return places
+        per_octave = max(1.0, numpy.round(1.0 / spacing.min()))
+        at = numpy.round(octaves * per_octave)
+        if not numpy.all(numpy.isfinite(at)):
+            return places
+        return (at - at.min()).astype(int)
+
     def run_steps(self):
         """The number of steps of the run the report was made from."""
         steps = self.settings.get("num steps", "")
@@ -78,8 +103,12 @@ class Report:
         else:
             what = "sweep {} to {} Hz".format(s.get("start freq", "?"), s.get("end freq", "?"))
         name = os.path.basename(s.get("file name", "")) or "report"
-        return display_text("{}: {}, {} steps, averaging {}".format(
-            name, what, self.row_count, s.get("averaging", "?")))
+        if self.grid:
+            frequency = self.column("actFreq")
+            rows = "{} points from {:.4g} to {:.5g} Hz".format(self.row_count, frequency.min(), frequency.max())
+        else:
+            rows = "{} steps".format(self.row_count)
+        return display_text("{}: {}, {}, averaging {}".format(name, what, rows, s.get("averaging", "?")))
 
 
 def _read_settings_line(report, line):

@@ -108,6 +108,21 @@ def _err(report, key):
     return err if numpy.any(numpy.isfinite(err)) else None
 
 
+def _unwrapped_with(phase, turn):
+    """`phase` with a delay's phase `turn` added, unwrapped. Whichever is
+    smoother is unwrapped: the measured phase (a delay put back: its turns
+    between two steps would read as jumps) or the sum (a delay taken out:
+    the measured phase turns too fast between two steps)."""
+    import numpy
+
+    def roughness(values):
+        return numpy.sum(numpy.abs(numpy.angle(numpy.exp(1j * numpy.diff(values)))))
+
+    if roughness(phase + turn) < roughness(phase):
+        return numpy.unwrap(phase + turn)
+    return numpy.unwrap(phase) + turn
+
+
 def trace(report, key, corrections):
     """The trace `key` of `report`: in rising frequency for a sweep, in step
     order for a polar run; corrected as `corrections` says."""
@@ -117,7 +132,7 @@ def trace(report, key, corrections):
     level = report.column(level_column)
     phase = report.column(phase_column) if phase_column else None
     keep = _usable(report, key, frequency, level, phase)
-    step = numpy.arange(len(frequency))[keep]
+    step = report.row_places()[keep]
     frequency, level = frequency[keep], level[keep]
     phase = phase[keep] if phase is not None else None
     err = _err(report, key)
@@ -138,13 +153,12 @@ def trace(report, key, corrections):
             phase = phase + terms[1]
             phase_corrected = phase_corrected or bool(terms[2])
     if corrections.delay_frames and key in ("1", "diff") and phase is not None:
-        # The measured phase is unwrapped first and the delay's own phase,
-        # exact at every frequency, added after: unwrapping the sum would
-        # take a delay's turns between two steps for jumps.
+        turn = 2.0 * math.pi * frequency * corrections.delay_frames / SAMPLE_RATE
         if not report.polar:
-            phase = numpy.unwrap(phase)
+            phase = _unwrapped_with(phase, turn)
             continuous = True
-        phase = phase + 2.0 * math.pi * frequency * corrections.delay_frames / SAMPLE_RATE
+        else:
+            phase = phase + turn
         phase_corrected = True
     result = Trace(key, name, frequency, level, phase, step, phase_corrected)
     result.continuous = continuous
