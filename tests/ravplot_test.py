@@ -905,6 +905,60 @@ class TwoWayTakes(unittest.TestCase):
 FIT_GRID_HEADER = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 
 
+def piston(radius):
+    """A rigid circular piston in an infinite baffle: pressure against
+    on-axis 2 J1(ka sin t) / (ka sin t) in front, nothing behind."""
+    from scipy.special import j1
+
+    def directivity(t, f):
+        import numpy
+        if math.cos(t) <= 0:
+            return 0 * f
+        x = 2 * math.pi * f / 343.0 * radius * math.sin(t)
+        return numpy.abs(numpy.where(x == 0, 1.0, 2 * j1(x) / numpy.where(x == 0, 1.0, x)))
+    return directivity
+
+
+class PistonSet(unittest.TestCase):
+    """The map and the polar plots of a piston's set."""
+
+    def test_polar_levels_are_the_pistons_and_its_beam_narrows(self):
+        import numpy
+        skip_without_scipy()
+        with tempfile.TemporaryDirectory() as folder:
+            box = os.path.join(folder, "box")
+            os.mkdir(box)
+            spin_set(box, piston(0.1))
+            picture = os.path.join(folder, "map.png")
+            result = run(["--directivity", box, "-o", picture, "--polar-at", "1000,4000,10000"])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertGreater(os.path.getsize(picture), 0)
+            result = run(["--directivity", box, "-o", picture, "--polar-at", "20000"])
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("--polar-at 20000 Hz lies outside the set's 100 to 10000 Hz", result.stderr)
+            sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+            from ravplot_lib.directivity import map_levels, polar_levels, set_frd_files
+            _, _, reports = set_frd_files(box, folder, 0.0, "plain")
+            orbit = polar_levels(map_levels(reports), [1000.0, 4000.0, 10000.0])["hor"]
+        angles, levels = orbit
+        self.assertEqual((angles[0], angles[-1]), (-170, 190))
+        widths = []
+        for f, level in zip((1000.0, 4000.0, 10000.0), levels):
+            truth = [20 * math.log10(max(float(piston(0.1)(math.radians(a), numpy.array([f]))[0]), 1e-9))
+                     for a in angles]
+            # 1000 and 10000 Hz lie on the set's grid: exact in front; 4000 Hz
+            # between two of its points, read over log frequency: close in
+            # the main lobe (near a null a level moves fast with frequency).
+            if f == 4000.0:
+                kept = [(l, t) for l, t in zip(level, truth) if t > -6.0]
+            else:
+                kept = [(l, t) for l, t, a in zip(level, truth, angles) if abs(a) < 90 or a > 270]
+            self.assertLess(max(abs(l - t) for l, t in kept), 0.01 if f != 4000.0 else 0.5, f)
+            widths.append(sum(1 for l in level[:-1] if l > -6.0))
+        self.assertEqual(widths, sorted(widths, reverse=True))
+        self.assertGreater(widths[0], widths[-1])
+
+
 def missing_package():
     """The Debian package of a library ravplot needs that this Python lacks."""
     for module, package in [("numpy", "python3-numpy"), ("matplotlib", "python3-matplotlib")]:

@@ -16,7 +16,7 @@ USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--lab
               "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C] | "
               "ravplot --spinorama FOLDER [-o FILE.png|FILE.svg] [--csv FILE] | "
               "ravplot --directivity FOLDER [--frd OUT_FOLDER] [--naming plain|spinorama] [--delay FRAMES|auto] "
-              "[-o FILE.png|FILE.svg]")
+              "[-o FILE.png|FILE.svg [--polar-at HZ,...]]")
 # Options whose value may be a negative number, which argparse would take
 # for an option of its own.
 _SIGNED_OPTIONS = ("--delay", "--lead", "--impedance", "--sd", "--added-mass", "--volume", "--re",
@@ -68,6 +68,8 @@ def _options(argv):
                         "--spinorama: one FRD file per angle into the --frd folder, and a map with -o")
     parser.add_argument("--naming", choices=["plain", "spinorama"], default="plain",
                         help="with --directivity: '<name> hor +30.frd' (plain) or '<name>_H 30.txt'")
+    parser.add_argument("--polar-at", metavar="HZ,...", help="with --directivity and -o: polar plots of each "
+                        "orbit at these frequencies beside the map")
     joined = []
     for word in argv:
         if joined and joined[-1] in _SIGNED_OPTIONS and word.startswith("-") and _numeric(word):
@@ -100,6 +102,28 @@ def _delay(text):
         raise Failure(USAGE, "--delay takes frames at 44100 Hz within +-{:g}, or auto: {}".format(
             LARGEST_DELAY_FRAMES, display_text(text)))
     return value
+
+
+def _frequencies(option, text):
+    """A comma-separated list of frequencies in Hz, each above 0 and at most
+    1 MHz, at most MOST_POLAR_FREQUENCIES of them; [] when not given."""
+    from .directivity import MOST_POLAR_FREQUENCIES
+    if text is None:
+        return []
+    values = []
+    for word in text.split(","):
+        try:
+            value = float(word)
+        except ValueError:
+            value = math.nan
+        if not 0 < value <= 1e6:
+            raise Failure(USAGE, "{} takes frequencies in Hz, comma-separated: {}".format(
+                option, display_text(word) or "''"))
+        values.append(value)
+    if len(values) > MOST_POLAR_FREQUENCIES:
+        raise Failure(USAGE, "{} takes at most {} frequencies; {} given".format(
+            option, MOST_POLAR_FREQUENCIES, len(values)))
+    return values
 
 
 def _fitted_delays(reports, plan, cals):
@@ -225,6 +249,9 @@ class Plan:
         self.celsius = _celsius(options.air_temperature)
         self.spinorama, self.csv = options.spinorama, options.csv
         self.directivity, self.naming = options.directivity, options.naming
+        self.polar_at = _frequencies("--polar-at", options.polar_at)
+        if self.polar_at and self.directivity is None:
+            raise Failure(USAGE, "--polar-at goes with --directivity")
         if self.spinorama is not None and self.directivity is not None:
             raise Failure(USAGE, "give --spinorama or --directivity, not both")
         if self.spinorama is not None:
@@ -284,6 +311,8 @@ class Plan:
                 display_text(self.frd) or "''"))
         if len(self.delays) > 1:
             raise Failure(USAGE, "--directivity takes one --delay, the same for every angle")
+        if self.polar_at and self.output is None:
+            raise Failure(USAGE, "--polar-at draws beside the map: give -o FILE.png|FILE.svg")
         self.sources = []
 
     def _check_picture(self):
@@ -422,7 +451,7 @@ def _spinorama(plan):
 
 def _directivity(plan):
     """The set's FRD files and map; returns the lines for standard output."""
-    from .directivity import map_levels, set_frd_files
+    from .directivity import map_levels, polar_levels, set_frd_files
     from .pictures import draw_directivity_map
     from .tables import write_text
     from .traces import SAMPLE_RATE
@@ -431,16 +460,18 @@ def _directivity(plan):
     if plan.frd is None:
         files = {}
     planes = map_levels(reports) if plan.output else None
+    polar = polar_levels(planes, plan.polar_at) if plan.polar_at else None
     outputs = list(files) + ([plan.output] if plan.output else [])
     plan.refuse_overwriting(outputs)
     for path, lines in files.items():
         write_text(path, lines)
     if plan.output:
         draw_directivity_map(plan.output, planes, "directivity of {}, level against on-axis".format(
-            os.path.basename(os.path.normpath(plan.directivity))))
+            os.path.basename(os.path.normpath(plan.directivity))), polar, plan.polar_at)
     lines = ["delay taken off:\t{:.2f} frames\t{:.3f} ms".format(-delay, -delay * 1000.0 / SAMPLE_RATE)] if delay else []
-    return lines + ["wrote {} FRD files into {}".format(len(files), display_text(plan.frd))] * bool(files) + \
-        (["wrote " + display_text(plan.output)] if plan.output else [])
+    if files:
+        lines.append("wrote {} FRD files into {}".format(len(files), display_text(plan.frd)))
+    return lines + (["wrote " + display_text(plan.output)] if plan.output else [])
 
 
 def run(argv, stdin, stdout, stderr):

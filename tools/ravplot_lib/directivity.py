@@ -72,3 +72,30 @@ def map_levels(reports):
         planes[plane] = (numpy.array(on.frequency), numpy.array([r[0] for r in rows]),
                          numpy.array([r[1] for r in rows]))
     return planes
+
+
+# Chosen frequencies of the polar plots: at most this many, so that each
+# keeps a colour of its own.
+MOST_POLAR_FREQUENCIES = 8
+
+
+def polar_levels(planes, frequencies):
+    """{plane: (angles, [levels at each chosen frequency])}: each angle's
+    level against on-axis, interpolated over log frequency, round the orbit
+    (-170 to 180, closed back to -180). Refuses a frequency outside the set."""
+    import numpy
+    result = {}
+    for plane, (frequency, angles, level) in planes.items():
+        low, high = float(frequency.min()), float(frequency.max())
+        outside = [f for f in frequencies if not low <= f <= high]
+        if outside:
+            raise Failure(UNUSABLE_INPUT, "--polar-at {:g} Hz lies outside the set's {:g} to {:g} Hz".format(
+                outside[0], low, high))
+        order = numpy.argsort(numpy.where(angles > 180, angles - 360, angles))
+        round_orbit = numpy.append(angles[order], angles[order][0] + 360)
+        levels = []
+        for f in frequencies:
+            at = numpy.array([numpy.interp(numpy.log(f), numpy.log(frequency), row) for row in level[order]])
+            levels.append(numpy.append(at, at[0]))
+        result[plane] = (round_orbit, levels)
+    return result

@@ -320,14 +320,22 @@ def draw_spinorama(path, frequency, result, title):
     _save(plt, figure, path)
 
 
-def draw_directivity_map(path, planes, title):
+def draw_directivity_map(path, planes, title, polar=None, polar_frequencies=()):
     """For each orbit, the level against on-axis over log frequency and the
-    angle, in filled contours of 3 dB."""
+    angle, in filled contours of 3 dB; with `polar` (from polar_levels), a
+    polar plot of the orbit at each chosen frequency beside it."""
     import numpy
     plt, ticker = _pyplot()
-    figure, panels = plt.subplots(len(planes), 1, figsize=(10, 4.5 * len(planes)), squeeze=False)
+    figure = plt.figure(figsize=(15 if polar else 10, 4.8 * len(planes)))
+    grid = figure.add_gridspec(len(planes), 2 if polar else 1, width_ratios=[2.3, 1] if polar else [1])
     steps = numpy.arange(-30.0, 3.01, 3.0)
-    for axes, (plane, (frequency, angles, level)) in zip(panels[:, 0], planes.items()):
+    maps = []
+    for row, (plane, (frequency, angles, level)) in enumerate(planes.items()):
+        axes = figure.add_subplot(grid[row, 0])
+        maps.append(axes)
+        if polar:
+            _draw_orbit(figure.add_subplot(grid[row, 1], projection="polar"), plane, polar[plane],
+                        polar_frequencies)
         filled = axes.contourf(frequency, angles, numpy.clip(level, -30.0, 3.0), levels=steps, cmap="turbo",
                                extend="neither")
         axes.contour(frequency, angles, level, levels=[-6.0], colors="black", linewidths=0.8, linestyles="solid")
@@ -340,6 +348,29 @@ def draw_directivity_map(path, planes, title):
         axes.grid(True, which="major", alpha=0.3, color="white")
         bar = figure.colorbar(filled, ax=axes, ticks=steps[::2])
         bar.set_label("dB against on-axis (black: -6 dB)")
-    panels[-1, 0].set_xlabel("frequency, Hz")
-    panels[0, 0].set_title(display_text(title), fontsize=9)
+    maps[-1].set_xlabel("frequency, Hz")
+    maps[0].set_title(display_text(title), fontsize=9)
     _save(plt, figure, path)
+
+
+# The polar plots' level scale, dB against on-axis.
+_POLAR_FLOOR_DB, _POLAR_TOP_DB = -30.0, 3.0
+
+
+def _draw_orbit(axes, plane, orbit, frequencies):
+    """One orbit's level against on-axis round the angle at each chosen
+    frequency: 0 degrees at the top, positive angles to the right."""
+    import numpy
+    angles, levels = orbit
+    for index, (f, level) in enumerate(zip(frequencies, levels)):
+        axes.plot(numpy.radians(angles), numpy.clip(level, _POLAR_FLOOR_DB, _POLAR_TOP_DB) - _POLAR_FLOOR_DB,
+                  color=_REPORT_COLOURS[index % len(_REPORT_COLOURS)], linewidth=1.6, label=_hertz(f) + " Hz")
+    axes.set_theta_zero_location("N")
+    axes.set_theta_direction(-1)
+    axes.set_ylim(0, _POLAR_TOP_DB - _POLAR_FLOOR_DB)
+    rings = numpy.arange(0.0, _POLAR_TOP_DB - _POLAR_FLOOR_DB + 0.1, 6.0)
+    axes.set_yticks(rings)
+    axes.set_yticklabels(["{:g}".format(r + _POLAR_FLOOR_DB) for r in rings], fontsize=7)
+    axes.set_title("{} orbit, dB against on-axis".format("horizontal" if plane == "hor" else "vertical"),
+                   fontsize=9)
+    axes.legend(fontsize=7, loc="lower left", bbox_to_anchor=(0.95, -0.05))
