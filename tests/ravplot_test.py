@@ -118,6 +118,34 @@ class HandMadeReports(unittest.TestCase):
             out.write(text)
         return self.path(name)
 
+    def test_dist_panel_leaves_out_what_is_no_value(self):
+        # ravfit per step: the second row's dist lies in the noise (-inf),
+        # the third step is damaged (nan), the fourth falls in a row of the
+        # grid's own order.
+        fit = SETTINGS.split("numCyc")[0] + "\t".join(FIT_STEP_HEADER) + "\n" + "".join(
+            "1\t10\t{f}\t{f}\t-1\t0\t-1\t0.1\t0\t0.1\t0.01\t0.01\t{d}\t-inf\t{n}\t-60\n".format(
+                f=f, d=d, n=n) for f, d, n in ((100, -40, -50), (200, "-inf", -52), (400, "nan", "nan"),
+                                                (800, -35, -55), (1600, -30, -56)))
+        report = self.write("fit.txt", fit.format(mode="freq sweep", start="100", end="10000", steps="5",
+                                                  interval="22050"))
+        result = run([report, "-o", self.path("d.png"), "--dist", "--traces", "1,2"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        from ravplot_lib.report import read_report
+        from ravplot_lib.traces import dist_traces
+        found = {t.key: t for t in dist_traces(read_report(report, "fit", None), ["1", "2"])}
+        self.assertEqual(list(found["dist 1"].step), [0, 3, 4])
+        self.assertEqual(list(found["noise 1"].level), [-50, -52, -55, -56])
+        self.assertEqual(len(found["dist 2"].step), 0)
+        rising = self.write("r.txt", RISING)
+        for args, status, words in (([rising, "-o", self.path("x.png"), "--dist"], 2, "r.txt has none (a report of ravan)"),
+                                    ([report, "--frd", self.path("x"), "--dist"], 1, "give -o"),
+                                    (["--directivity", self.dir.name, "-o", self.path("x.png"), "--dist"], 1,
+                                     "--dist does not go with it")):
+            result = run(args)
+            self.assertEqual(result.returncode, status, result.stderr)
+            self.assertIn(words, result.stderr)
+
     def test_calibration_and_delay_are_applied_exactly(self):
         report, cal = self.write("r.txt", RISING), self.write("cal.txt", CALIBRATION)
         result = run([report, "--frd", self.path("c"), "--cal", cal])
@@ -902,6 +930,8 @@ class TwoWayTakes(unittest.TestCase):
         self.assertLess(numpy.abs(numpy.diff(tweeter.phase)).max(), 0.5)
 
 
+FIT_STEP_HEADER = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2",
+                   "phase diff", "err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
 FIT_GRID_HEADER = ["freq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2", "phase diff", "err 1", "err 2"]
 
 

@@ -11,7 +11,7 @@ from .failure import Failure, USAGE, UNUSABLE_INPUT, UNWRITABLE, MISSING_LIBRARY
 
 USAGE_LINE = ("ravplot [REPORT ...] [-o FILE.png|FILE.svg] [--frd PREFIX] [--label TEXT]... "
               "[--traces LIST] [--phase unwrapped|wrapped] [--delay FRAMES|auto]... "
-              "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] | "
+              "[--cal FILE|none]... [--cal-channel 1|2] [--normalise] [--dist] | "
               "ravplot FIT_REPORT [LOADED_REPORT] --impedance OHMS [--lead OHMS] [-o FILE.png|FILE.svg] "
               "[--zma PREFIX] [--re OHMS] [--sd CM2 --added-mass GRAMS|--volume LITRES] [--air-temperature C] | "
               "ravplot --spinorama FOLDER [-o FILE.png|FILE.svg] [--csv FILE] | "
@@ -68,6 +68,7 @@ def _options(argv):
                         "--spinorama: one FRD file per angle into the --frd folder, and a map with -o")
     parser.add_argument("--naming", choices=["plain", "spinorama"], default="plain",
                         help="with --directivity: '<name> hor +30.frd' (plain) or '<name>_H 30.txt'")
+    parser.add_argument("--dist", action="store_true", help="a third panel with ravfit's dist and noise per step")
     parser.add_argument("--polar-at", metavar="HZ,...", help="with --directivity and -o: polar plots of each "
                         "orbit at these frequencies beside the map")
     joined = []
@@ -144,6 +145,19 @@ def _fitted_delays(reports, plan, cals):
     return delays
 
 
+def _dist_of(report, keys):
+    """The dist and noise traces of a ravfit per-step sweep, of the channels
+    among `keys` (channel 1 where none is)."""
+    from .report import FIT_STEP_COLUMNS
+    from .traces import dist_traces
+    if report.columns != FIT_STEP_COLUMNS:
+        raise Failure(UNUSABLE_INPUT, "--dist draws ravfit's dist and noise per step; {} has none ({})".format(
+            display_text(report.label), "a --ppo grid" if report.grid else "a report of ravan"))
+    if report.polar:
+        raise Failure(USAGE, "--dist draws against frequency; a polar run has one")
+    return dist_traces(report, [c for c in ("1", "2") if c in keys] or ["1"])
+
+
 def _delay_line(where, delay):
     from .traces import SAMPLE_RATE
     return "delay{}:\t{:.2f} frames\t{:.3f} ms".format(where, delay, delay * 1000.0 / SAMPLE_RATE)
@@ -206,7 +220,8 @@ def _refuse_beside(mode, own, options):
     """Refuses what does not go with a set's `mode`: reports given one by
     one and the options of single reports, and `own` (name, given) pairs."""
     shared = [("a report", options.reports), ("--impedance", options.impedance), ("--traces", options.traces),
-              ("--cal", options.cal), ("--label", options.label), ("--normalise", options.normalise)]
+              ("--cal", options.cal), ("--label", options.label), ("--normalise", options.normalise),
+              ("--dist", options.dist)]
     other = [name for name, given in shared + own if given]
     if other:
         raise Failure(USAGE, "{} reads the set in its folder; {} does not go with it".format(mode, other[0]))
@@ -238,6 +253,7 @@ class Plan:
         self.keys = _trace_keys(options.traces)
         self.wrapped_phase = options.phase == "wrapped"
         self.normalise = options.normalise
+        self.dist = options.dist
         self.output, self.frd = options.output, options.frd
         self.impedance = _positive("--impedance", options.impedance, LARGEST_OHMS)
         self.lead = _positive("--lead", options.lead, LARGEST_OHMS, zero_allowed=True)
@@ -276,7 +292,7 @@ class Plan:
     def _check_impedance(self, options):
         other = [name for name, given in [("--frd", options.frd), ("--traces", options.traces),
                                           ("--delay", options.delay), ("--cal", options.cal),
-                                          ("--normalise", options.normalise)] if given]
+                                          ("--normalise", options.normalise), ("--dist", options.dist)] if given]
         if other:
             raise Failure(USAGE, "--impedance draws an impedance; {} does not apply to it".format(other[0]))
         loaded = self.added_mass is not None or self.volume is not None
@@ -328,6 +344,8 @@ class Plan:
     def _check_outputs(self):
         if self.output is None and self.frd is None:
             raise Failure(USAGE, "nothing to write: give -o FILE.png|FILE.svg or --frd PREFIX")
+        if self.dist and self.output is None:
+            raise Failure(USAGE, "--dist draws a panel of the picture: give -o FILE.png|FILE.svg")
         self._check_picture()
         if self.frd is not None and not os.path.basename(self.frd):
             raise Failure(USAGE, "--frd needs a file name prefix: '{}'".format(display_text(self.frd)))
@@ -529,7 +547,7 @@ def run(argv, stdin, stdout, stderr):
         for index, report in enumerate(reports):
             corrections = Corrections(delays[index], cals.get(plan.cal_paths[index]))
             curves.append(Curve(report, report.label, traces(report, keys, corrections) if plan.output else [],
-                                corrections))
+                                corrections, _dist_of(report, keys) if plan.dist else ()))
         files = {}
         if plan.frd is not None:
             for index, curve in enumerate(curves):

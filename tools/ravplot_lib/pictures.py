@@ -12,9 +12,11 @@ from .traces import wrapped_degrees
 _STYLES = {
     "1": ("-", 3.2, 2), "2": ("-", 2.0, 3), "diff": ((0, (5, 2)), 1.3, 4),
     "bkg 1": (":", 1.2, 1), "bkg 2": ((0, (1, 3)), 1.2, 1),
+    "dist 1": ("-", 1.6, 2), "dist 2": ("-", 1.2, 3), "noise 1": (":", 1.6, 1), "noise 2": ((0, (1, 3)), 1.2, 1),
 }
 _TRACE_COLOURS = {"1": "tab:blue", "2": "tab:orange", "diff": "tab:green", "bkg 1": "tab:gray",
-                  "bkg 2": "tab:brown"}
+                  "bkg 2": "tab:brown", "dist 1": "tab:purple", "dist 2": "tab:red", "noise 1": "tab:gray",
+                  "noise 2": "tab:brown"}
 _REPORT_COLOURS = ["tab:blue", "tab:red", "tab:green", "tab:purple", "tab:orange", "tab:cyan",
                    "tab:olive", "tab:pink", "tab:brown", "tab:gray"]
 _FREQUENCY_TICKS = [10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000]
@@ -38,17 +40,19 @@ class Curve:
     """One report's traces as drawn: its label, its corrections' text and
     the traces themselves."""
 
-    def __init__(self, report, label, traces, corrections):
+    def __init__(self, report, label, traces, corrections, dist=()):
         self.report = report
         self.label = display_text(label)
         self.traces = traces
         self.corrections = corrections
+        self.dist = list(dist)          # ravfit's dist and noise traces, drawn in a panel of their own
 
 
 # In an overlay each report has one colour; its traces are shades of it, so
 # that a dashed trace on top of a solid one of the same report still shows.
 _TRACE_SHADES = {"1": ("black", 0.0), "2": ("white", 0.45), "diff": ("black", 0.45),
-                 "bkg 1": ("white", 0.6), "bkg 2": ("white", 0.6)}
+                 "bkg 1": ("white", 0.6), "bkg 2": ("white", 0.6), "dist 1": ("black", 0.0),
+                 "dist 2": ("white", 0.45), "noise 1": ("white", 0.6), "noise 2": ("white", 0.6)}
 
 
 def _look(curves, index, trace):
@@ -134,10 +138,24 @@ def _err_band(axes, trace, look):
     axes.fill_between(xs, low, high, color=look["color"], alpha=0.2, linewidth=0, zorder=look.get("zorder", 1))
 
 
+def _draw_dist(axes, curves):
+    """ravfit's distortion and noise per step, against the response."""
+    for index, curve in enumerate(curves):
+        for trace in curve.dist:
+            if len(trace.frequency):
+                look = dict(_look(curves, index, trace), label=_legend_name(curves, curve, trace))
+                axes.plot(*_with_gaps(trace, trace.frequency, trace.level), marker=".", markersize=3, **look)
+    axes.set_ylabel("dB against the response")
+    axes.legend(fontsize=8, ncol=2)
+
+
 def _draw_sweep(plt, ticker, curves, wrapped_phase):
     import numpy
-    figure, (level, phase) = plt.subplots(2, 1, figsize=(10, 8), sharex=True,
-                                          gridspec_kw={"height_ratios": [3, 2]})
+    with_dist = any(curve.dist for curve in curves)
+    panels = plt.subplots(3 if with_dist else 2, 1, figsize=(10, 10.5 if with_dist else 8), sharex=True,
+                          gridspec_kw={"height_ratios": [3, 2, 2] if with_dist else [3, 2]})[1]
+    level, phase = panels[0], panels[1]
+    figure = level.figure
     frequencies = []
     limits = _level_limits(curves)
     for index, curve in enumerate(curves):
@@ -174,8 +192,10 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
     level.set_ylabel("level, dB")
     phase.set_ylabel("phase, degrees, {} (a lag is negative)".format(
         "wrapped" if wrapped_phase else "unwrapped"))
-    phase.set_xlabel("frequency (actFreq), Hz")
-    for axes in (level, phase):
+    if with_dist:
+        _draw_dist(panels[2], curves)
+    panels[-1].set_xlabel("frequency (actFreq), Hz")
+    for axes in panels:
         axes.grid(True, which="major", alpha=0.45)
         axes.grid(True, which="minor", alpha=0.15)
     level.legend(fontsize=8, ncol=2 if len(curves) > 1 else 1)

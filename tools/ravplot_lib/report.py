@@ -1,6 +1,6 @@
 """Reads a report of ravan (fourteen columns a step) or of ravfit (sixteen
 a step, or nine a frequency with --ppo): its settings and its rows, each
-held in ravan's fourteen columns and ravfit's two `err` columns. A ravfit
+held in ravan's fourteen columns and ravfit's `err`, `dist` and `noise`. A ravfit
 report has no background column (its rows hold nan there) and its levels
 give the magnitudes; a ravan report has no `err` (nan)."""
 
@@ -16,8 +16,9 @@ from .notes import Notes
 COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "abs 1", "abs 2", "dB 1", "dB 2",
            "dB diff", "phase 1", "phase 2", "phase diff", "bkg 1", "bkg 2"]
 # What a row holds here: ravan's columns and ravfit's standard uncertainty
-# of each level (nan in a report of ravan).
-HELD_COLUMNS = COLUMNS + ["err 1", "err 2"]
+# of each level, distortion and noise (nan where a report has none).
+FIT_ONLY_COLUMNS = ["err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
+HELD_COLUMNS = COLUMNS + FIT_ONLY_COLUMNS
 # ravfit's column headers: one row per step, or a log grid (--ppo).
 FIT_STEP_COLUMNS = ["numCyc", "duration", "nomFreq", "actFreq", "dB 1", "dB 2", "dB diff", "phase 1", "phase 2",
                     "phase diff", "err 1", "err 2", "dist 1", "dist 2", "noise 1", "noise 2"]
@@ -120,7 +121,7 @@ def _read_settings_line(report, line):
 def _as_ravan_row(columns, row):
     """A row of `columns` in the held columns."""
     if columns == COLUMNS:
-        return row + [float("nan"), float("nan")]
+        return row + [float("nan")] * len(FIT_ONLY_COLUMNS)
     value = dict(zip(columns, row))
     if columns == FIT_GRID_COLUMNS:
         value.update({"numCyc": 0.0, "duration": 0.0, "nomFreq": value["freq"], "actFreq": value["freq"]})
@@ -128,7 +129,7 @@ def _as_ravan_row(columns, row):
         level = value["dB " + c]
         value["abs " + c] = level if math.isnan(level) else 10.0 ** (min(level, 1000.0) / 20.0)
         value["bkg " + c] = float("nan")
-    return [value[name] for name in HELD_COLUMNS]
+    return [value.get(name, float("nan")) for name in HELD_COLUMNS]
 
 
 def _read_row(report, line):

@@ -166,6 +166,28 @@ def trace(report, key, corrections):
     return result
 
 
+# ravfit's per-step figures against the linear response, per channel.
+DIST_KEYS = {"1": ["dist 1", "noise 1"], "2": ["dist 2", "noise 2"]}
+
+
+def dist_traces(report, channels):
+    """ravfit's `dist` and `noise` of `channels` against each step's linear
+    response, in dB, in rising frequency. A `dist` of -inf (nothing above the
+    noise) and a damaged step's nan are left out: gaps, not values."""
+    import numpy
+    found = []
+    frequency = report.column("actFreq")
+    places = report.row_places()
+    for channel in channels:
+        for key in DIST_KEYS[channel]:
+            level = report.column(key)
+            keep = numpy.isfinite(frequency) & numpy.isfinite(level) & (numpy.abs(level) <= _LARGEST_LEVEL_DB)
+            order = numpy.argsort(frequency[keep], kind="stable")
+            found.append(Trace(key, key, frequency[keep][order], level[keep][order], None,
+                               places[keep][order], False))
+    return found
+
+
 def traces(report, keys, corrections):
     """The traces `keys` of `report`; fails when no response (or, when only
     the background is asked for, no background) has a usable row."""
