@@ -735,17 +735,19 @@ class DriverModels(unittest.TestCase):
         self.assertLess(abs(float(parameters(out)["Re"].split()[0]) / 5.1 - 1), 0.005, out)
 
 
-def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None, delay=None):
+def spin_set(folder, directivity, planes=("hor", "ver"), frequency=None, delay=None, vertical=None):
     """A set of ravfit --ppo reports at the orbits' angles, named as
     --spinorama reads them: `directivity(theta, f)` gives the pressure at
-    angle theta (radians) from the front axis against on-axis."""
+    angle theta (radians) from the front axis against on-axis (`vertical`
+    in the vertical orbit, where given)."""
     import numpy
     frequency = numpy.geomspace(100.0, 10000.0, 31) if frequency is None else frequency
     for plane in planes:
+        source = vertical if plane == "ver" and vertical is not None else directivity
         for angle in range(-170, 181, 10):
             if plane == "ver" and angle in (0, 180):
                 continue
-            level = 20 * numpy.log10(numpy.maximum(directivity(math.radians(angle), frequency), 1e-9))
+            level = 20 * numpy.log10(numpy.maximum(source(math.radians(angle), frequency), 1e-9))
             # The report's phase is a lag, positive.
             lag = 2 * math.pi * frequency * (delay(math.radians(angle)) if delay else 0.0)
             with open(os.path.join(folder, "box {} {:+d}.txt".format(plane, angle)), "w") as out:
@@ -794,6 +796,56 @@ class DirectivitySets(unittest.TestCase):
                 if power == 0.0:
                     for name in ("Early Reflections DI", "Sound Power DI", "Estimated In-Room Response"):
                         self.assertLess(max(abs(v) for v in curves[name]), 1e-6, name)
+
+    def test_curves_are_the_definitions(self):
+        import numpy
+        skip_without_scipy()
+        # Wider in the vertical orbit than in the horizontal, and lopsided:
+        # louder to the right and upwards.
+        def horizontal(t, f):
+            return piston(0.1)(t, f) * (1 + 0.3 * math.sin(t))
+
+        def vertical(t, f):
+            return piston(0.05)(t, f) * (1 + 0.2 * math.sin(t))
+        spin_set(self.set, horizontal, vertical=vertical)
+        result = run(["--spinorama", self.set, "--csv", os.path.join(self.dir.name, "spin.csv")])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        found = self.csv()
+        frequency = numpy.array(found["frequency Hz"])
+
+        def power(plane, angle):
+            source = vertical if plane == "ver" and angle not in (0, 180) else horizontal
+            return numpy.maximum(source(math.radians(angle), frequency), 1e-9) ** 2
+
+        def mean(points):
+            return sum(power(p, a) for p, a in points) / len(points)
+
+        hor = [("hor", a) for a in range(-170, 181, 10)]
+        ver = [("ver", a) for a in range(-170, 181, 10) if a not in (0, 180)]
+        window = mean([("hor", 0), ("ver", 10), ("ver", -10)] + [("hor", a) for a in (10, -10, 20, -20, 30, -30)])
+        parts = [mean([("ver", -20), ("ver", -30), ("ver", -40)]), mean([("ver", 40), ("ver", 50), ("ver", 60)]),
+                 mean([("hor", a) for a in (0, 10, -10, 20, -20, 30, -30)]),
+                 mean([("hor", s * a) for a in (40, 50, 60, 70, 80) for s in (1, -1)]),
+                 mean([("hor", 90), ("hor", -90), ("hor", 180)])]
+        early = sum(parts) / 5
+
+        # Each point stands for its 10-degree zone of the sphere, shared by
+        # the points at its angle from the front axis; 0 and 180 for caps.
+        def zone(angle):
+            t = abs(angle) if abs(angle) <= 180 else 360 - abs(angle)
+            low, high = math.radians(max(t - 5, 0)), math.radians(min(t + 5, 180))
+            share = 1 if t in (0, 180) else 4
+            return (math.cos(low) - math.cos(high)) / 2 / share
+        sound = sum(zone(a) * power(p, a) for p, a in hor + ver)
+        room = 0.12 * window + 0.44 * early + 0.44 * sound
+        truth = {"Listening Window": window, "Early Reflections": early, "Sound Power": sound,
+                 "Estimated In-Room Response": room, "Floor": parts[0], "Ceiling": parts[1],
+                 "Front Wall": parts[2], "Side Wall": parts[3], "Rear Wall": parts[4]}
+        truth = {name: 10 * numpy.log10(value) for name, value in truth.items()}
+        truth["Early Reflections DI"] = truth["Listening Window"] - truth["Early Reflections"]
+        truth["Sound Power DI"] = truth["Listening Window"] - truth["Sound Power"]
+        for name, curve in truth.items():
+            self.assertLess(numpy.abs(numpy.array(found[name]) - curve).max(), 0.01, name)
 
     def test_one_orbit_is_said_and_a_missing_angle_named(self):
         spin_set(self.set, lambda t, f: (1 + math.cos(t)) / 2 + 0 * f, planes=("hor",))
