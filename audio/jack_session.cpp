@@ -511,8 +511,15 @@ void JackSession::close()
     }
     if (client != nullptr) {
         if (broken != RunBreak::serverGone) {
-            if (freewheelAsked)
+            if (freewheelAsked) {
                 jack_set_freewheel(jackClient(client), 0);
+                // PipeWire's JACK interface can deadlock when a client
+                // deactivates while the server is still leaving freewheel:
+                // the leaving is let finish first (or given up on).
+                const auto until = std::chrono::steady_clock::now() + freewheelPatience;
+                while (freewheeling && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             jack_deactivate(jackClient(client));
         }
         jack_client_close(jackClient(client));
