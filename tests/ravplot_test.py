@@ -54,7 +54,18 @@ ALL_NAN = RISING.replace("\t-1\t0.5\t-1.5\t", "\tnan\tnan\tnan\t").replace(
     "\t-2\t0\t-2\t", "\tnan\tnan\tnan\t").replace("\t-3\t0\t-3\t", "\tnan\tnan\tnan\t")
 
 
-def run(args, stdin_text=None, env=None, close_stdout=False):
+def run(args, stdin_text=None, env=None, close_stdout=False, process=False):
+    """ravplot with `args`: in this process, which spares each run loading
+    numpy and matplotlib again, or as its own process where the test needs
+    one (an environment, a closed standard output, or `process`)."""
+    if env is None and not close_stdout and not process:
+        import io
+        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
+        from ravplot_lib.command import run as run_ravplot
+        out, err = io.StringIO(), io.StringIO()
+        stdin = io.BytesIO((stdin_text or "").encode("utf-8", "surrogateescape"))
+        status = run_ravplot(args, stdin, out, err)
+        return subprocess.CompletedProcess(args, status, out.getvalue(), err.getvalue())
     return subprocess.run([PYTHON, RAVPLOT] + args, input=stdin_text, capture_output=not close_stdout,
                           stderr=subprocess.PIPE if close_stdout else None, text=True,
                           env=dict(os.environ, **(env or {})),
@@ -231,7 +242,7 @@ class HandMadeReports(unittest.TestCase):
              None, 0, "ravplot: note: the report"),
         ]
         for args, text, env, status, message in cases:
-            result = run(args, text, env)
+            result = run(args, text, env, process=True)
             self.assertEqual(result.returncode, status, (args, result.stderr))
             self.assertNotIn("Traceback", result.stderr)
             last = result.stderr.splitlines()[-1] if result.stderr else ""
@@ -635,12 +646,8 @@ def divider_report(path, frequency, z, ohms, noise_db, seed=1):
 
 def inside(args):
     """ravplot run in this process: (status, standard output, standard error)."""
-    import io
-    sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
-    from ravplot_lib.command import run as run_ravplot
-    out, err = io.StringIO(), io.StringIO()
-    status = run_ravplot(args, None, out, err)
-    return status, out.getvalue(), err.getvalue()
+    result = run(args)
+    return result.returncode, result.stdout, result.stderr
 
 
 def parameters(text):
