@@ -16,8 +16,9 @@ constexpr double departureFactor = 100;
 constexpr double departureShare = 1e-3;
 
 // A residual counts as above the noise when it exceeds the noise's estimate
-// by this many times the estimate's own scatter.
-constexpr double scatterMargin = 3;
+// by this many times the estimate's own scatter: few enough that no step of
+// a linear path, of four hundred a sweep reads, is taken for distorted.
+constexpr double scatterMargin = 5;
 
 double decibels(double ratio)
 {
@@ -95,7 +96,7 @@ void Identification::addStep(std::size_t step, const std::vector<double> (&span)
         fits[index].add(x, y);
         if (perStep) {
             // A polar step is read at once.
-            responses[index] = fits[index].solve(*fft);
+            responses[index] = fits[index].solve(*fft, readingLambda);
             fft->forward(responses[index].data(), taps, responseBins[c]);
             measureResidual(c, step);
         }
@@ -106,8 +107,10 @@ void Identification::finish()
 {
     if (!perStep) {
         for (int c = 0; c < 2; ++c) {
-            responses[static_cast<std::size_t>(c)] = fits[static_cast<std::size_t>(c)].solve(*fft);
-            fft->forward(responses[static_cast<std::size_t>(c)].data(), taps, responseBins[c]);
+            const ImpulseFit& fit = fits[static_cast<std::size_t>(c)];
+            responses[static_cast<std::size_t>(c)] = fit.solve(*fft, readingLambda);
+            const std::vector<double> predicting = fit.solve(*fft, predictionLambda);
+            fft->forward(predicting.data(), taps, responseBins[c]);
         }
         for (std::size_t step = 0; step < table.steps.size(); ++step) {
             if (!figures[0][step].used && !figures[1][step].used)
@@ -209,7 +212,8 @@ ChannelReading Identification::read(int c, std::size_t step, double frequency, d
     if (heldFrames * frequency / sampleRate < gatePeriods)
         return reading;
     reading.response = responseAt(response(c, step), frequency, window, double(leadTaps));
-    reading.err = levelUncertaintyDb(reading.response, noise, window, fit.power, fit.lambda, size, frequency);
+    reading.err = levelUncertaintyDb(reading.response, noise, window, fit.power, fit.lambda(readingLambda), size,
+                                    frequency);
     return reading;
 }
 

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr double relativeLambda = 1e-7;
 constexpr double tolerance = 1e-9;
 constexpr int mostIterations = 300;
 
@@ -42,10 +41,14 @@ void ImpulseFit::add(const std::vector<std::complex<double>>& stimulus,
     }
 }
 
-std::vector<double> ImpulseFit::solve(RealFft& fft)
+double ImpulseFit::lambda(double relative) const
 {
-    lambda = relativeLambda * *std::max_element(power.begin(), power.end());
-    const double shift = lambda;
+    return relative * *std::max_element(power.begin(), power.end());
+}
+
+std::vector<double> ImpulseFit::solve(RealFft& fft, double relative) const
+{
+    const double shift = lambda(relative);
     std::vector<double> inverse(power.size());
     for (std::size_t k = 0; k < power.size(); ++k)
         inverse[k] = shift > 0 ? 1 / (power[k] + shift) : 0.0;

@@ -32,14 +32,23 @@ struct ImpulseFit {
     void add(const std::vector<std::complex<double>>& stimulus, const std::vector<std::complex<double>>& recording);
 
     /// Solves (T + lambda I) h = c, T the Toeplitz matrix of the stimulus's
-    /// autocorrelation and c the cross-correlation (lambda = 1e-7 of the
-    /// largest S): preconditioned conjugate gradients with FFT products and
-    /// the preconditioner 1 / (S + lambda), to a relative residual of 1e-9.
-    std::vector<double> solve(RealFft& fft);
+    /// autocorrelation and c the cross-correlation (lambda = `relative` of
+    /// the largest S): preconditioned conjugate gradients with FFT products
+    /// and the preconditioner 1 / (S + lambda), to a relative residual of 1e-9.
+    std::vector<double> solve(RealFft& fft, double relative) const;
 
-    /// The regularisation added to every bin's power: worked out by solve.
-    double lambda = 0;
+    /// The regularisation added to every bin's power for `relative`.
+    double lambda(double relative) const;
 };
+
+/// The readings' regularisation: a response held near zero where the steps
+/// hardly excite it, so that no frequency between them reads noise.
+constexpr double readingLambda = 1e-7;
+/// The prediction's, which judges what a step's window holds beyond its
+/// linear part: held back a hundred times less, so that the bursts' edges
+/// above the top step, which the readings' response leaves out, are not
+/// taken for distortion.
+constexpr double predictionLambda = 1e-9;
 
 /// The transform size for windows of up to `window` frames holding bursts
 /// of up to `burst` frames and a response of `taps` taps: a power of two.
