@@ -1,5 +1,6 @@
 #include "healing.h"
 
+#include "report_format.h"
 #include "stereo_wav_writer.h"
 
 #include <algorithm>
@@ -49,6 +50,8 @@ bool Healer::take(const JackSession& session)
 {
     for (; seen < session.lostCount; ++seen) {
         const LostFrames& lost = session.lost[seen];
+        if (lost.frames > longest.frames)
+            longest = lost;
         const std::int64_t at = static_cast<std::int64_t>(std::floor(double(lost.at) * toPlayed));
         // A late cycle without lost frames may have spoilt one period.
         const std::int64_t frames = static_cast<std::int64_t>(std::ceil(
@@ -96,7 +99,11 @@ bool Healer::review(const JackSession& session, StimulusFeed& feed)
     for (const FrameRange& range : merged) {
         replayed += range.end - range.start;
         if (replayed > budget) {
-            failure = "lost frames touched more than a tenth of the run";
+            // The figures say whether one long stall or many short ones did it.
+            failure = "lost frames touched more than a tenth of the run (" + fixedText(double(replayed) / 44100.0, 1)
+                + " s of the " + fixedText(double(budget) / 44100.0, 1) + " s allowed; the longest loss "
+                + fixedText(double(longest.frames) * toPlayed / 44100.0, 2) + " s, at "
+                + fixedText(double(longest.at) * toPlayed / 44100.0, 1) + " s)";
             return false;
         }
         const std::int64_t before = std::min(leadIn, range.start);

@@ -42,6 +42,7 @@ struct Healer {
     std::int64_t checkpoint = 0;    ///< the end of what must be played before the next review
     std::int64_t replayed = 0;
     int seen = 0;                   ///< lost-frame notes taken so far
+    LostFrames longest;             ///< the longest loss so far, in server frames
     std::string failure;            ///< why the run cannot be healed
 
     /// Reads the session's new notes of lost frames into `touched`. False,
