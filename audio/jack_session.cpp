@@ -396,7 +396,11 @@ bool JackSession::followFrameClock(std::uint32_t frames)
     }
     std::uint32_t now = jack_last_frame_time(jackClient(client));
     if (haveFrameTime && now != lastFrameTime + frames) {
-        std::int64_t gap = std::int64_t(std::uint32_t(now - lastFrameTime - frames));
+        const std::int64_t gap = frameClockGap(now, lastFrameTime, frames);
+        if (gap < 0) {
+            breakRun(RunBreak::clockBack);
+            return false;
+        }
         ++xruns;
         skipLost(gap);
     }
@@ -463,6 +467,13 @@ bool JackSession::recordCycle(float* const in[2], std::uint32_t frames, std::siz
     firstSound(firstHeard, recorded, in[0], record);
     recorded += static_cast<std::int64_t>(record);
     return true;
+}
+
+std::int64_t frameClockGap(std::uint32_t now, std::uint32_t last, std::uint32_t frames)
+{
+    // The difference, signed: a clock that went back must not read as a
+    // gap of hours, whose owed silence would fill the disk.
+    return std::int32_t(now - last - frames);
 }
 
 void JackSession::skipLost(std::int64_t gap)

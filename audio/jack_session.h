@@ -14,7 +14,12 @@ enum class RunBreak : int {
     portsGone,     ///< a connection of the client's ports was broken
     playbackLate,  ///< the stimulus did not reach the server in time
     captureFull,   ///< the recording was not taken from the server in time
+    clockBack,     ///< the server's frame clock went back
 };
+
+/// Frames between two cycles' frame times that the server skipped, from
+/// its 32-bit frame clock (which wraps): negative where the clock went back.
+std::int64_t frameClockGap(std::uint32_t now, std::uint32_t last, std::uint32_t frames);
 
 /// Where the run lost frames: `frames` cycles' worth the server skipped
 /// (0 for a cycle it only reported late), at frame `at` of the run.

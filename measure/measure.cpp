@@ -118,6 +118,8 @@ std::string breakText(RunBreak reason, const std::string& at)
         return "the stimulus did not reach the server in time at " + at;
     case RunBreak::captureFull:
         return "the recording was not taken from the server in time at " + at;
+    case RunBreak::clockBack:
+        return "the JACK server's frame clock went back at " + at + ", so the frames lost there cannot be counted";
     case RunBreak::none:
         break;
     }

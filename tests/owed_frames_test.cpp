@@ -93,3 +93,21 @@ TEST(OwedFrames, WhatIsOwedPastTheStimulusComesOffTheTail)
     EXPECT_EQ(session.owedPlay, 0);
     EXPECT_EQ(session.tailLeft, 500);
 }
+
+// The server's frame clock is 32 bits and wraps; a gap is read across the
+// wrap, and a clock that went back reads negative, never as hours owed.
+TEST(OwedFrames, TheFrameClockGapIsSignedAcrossItsWrap)
+{
+    const struct {
+        std::uint32_t now, last, frames;
+        std::int64_t gap;
+    } cases[] = {
+        {1256, 1000, 256, 0},
+        {2024, 1000, 256, 768},
+        {255, 4294967040u, 256, 255},   // across the wrap
+        {1000, 1000, 256, -256},        // the clock stood still
+        {999, 1000, 256, -257},         // it went back
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(frameClockGap(c.now, c.last, c.frames), c.gap) << c.now << " after " << c.last;
+}
