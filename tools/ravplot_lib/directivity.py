@@ -91,7 +91,7 @@ def polar_levels(planes, frequencies):
         if outside:
             raise Failure(UNUSABLE_INPUT, "--polar-at {:g} Hz lies outside the set's {:g} to {:g} Hz".format(
                 outside[0], low, high))
-        order = numpy.argsort(numpy.where(angles > 180, angles - 360, angles))
+        order = numpy.argsort(angles)
         round_orbit = numpy.append(angles[order], angles[order][0] + 360)
         levels = []
         for f in frequencies:

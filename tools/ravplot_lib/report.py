@@ -84,7 +84,9 @@ class Report:
         spacing = spacing[numpy.isfinite(spacing) & (spacing > 0)]
         if not len(spacing):
             return places
-        per_octave = max(1.0, numpy.round(1.0 / spacing.min()))
+        # ravfit writes at most 96 points an octave; a hand-made grid far
+        # finer is held to a million, so that its places stay whole numbers.
+        per_octave = min(max(1.0, numpy.round(1.0 / spacing.min())), 1e6)
         at = numpy.round(octaves * per_octave)
         if not numpy.all(numpy.isfinite(at)):
             return places
