@@ -2,6 +2,7 @@
 
 #include "report_format.h"
 #include "stereo_wav_writer.h"
+#include "units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -100,10 +101,10 @@ bool Healer::review(const JackSession& session, StimulusFeed& feed)
         replayed += range.end - range.start;
         if (replayed > budget) {
             // The figures say whether one long stall or many short ones did it.
-            failure = "lost frames touched more than a tenth of the run (" + fixedText(double(replayed) / 44100.0, 1)
-                + " s of the " + fixedText(double(budget) / 44100.0, 1) + " s allowed; the longest loss "
-                + fixedText(double(longest.frames) * toPlayed / 44100.0, 2) + " s, at "
-                + fixedText(double(longest.at) * toPlayed / 44100.0, 1) + " s)";
+            failure = "lost frames touched more than a tenth of the run (" + fixedText(double(replayed) / sampleRate, 1)
+                + " s of the " + fixedText(double(budget) / sampleRate, 1) + " s allowed; the longest loss "
+                + fixedText(double(longest.frames) * toPlayed / sampleRate, 2) + " s, at "
+                + fixedText(double(longest.at) * toPlayed / sampleRate, 1) + " s)";
             return false;
         }
         const std::int64_t before = std::min(leadIn, range.start);
