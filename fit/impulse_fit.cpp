@@ -37,13 +37,14 @@ void ImpulseFit::add(const std::vector<std::complex<double>>& stimulus,
 {
     for (std::size_t k = 0; k < power.size(); ++k) {
         power[k] += std::norm(stimulus[k]);
+        largestPower = std::max(largestPower, power[k]);
         cross[k] += recording[k] * std::conj(stimulus[k]);
     }
 }
 
 double ImpulseFit::lambda(double relative) const
 {
-    return relative * *std::max_element(power.begin(), power.end());
+    return relative * largestPower;
 }
 
 std::vector<double> ImpulseFit::solve(RealFft& fft, double relative) const

@@ -24,6 +24,7 @@ struct ImpulseFit {
     std::size_t taps;
     std::size_t size;
     std::vector<double> power;                 ///< S: the sum of |X|^2 per bin
+    double largestPower = 0;                   ///< the largest S, kept as windows are added
     std::vector<std::complex<double>> cross;   ///< C: the sum of Y X* per bin
 
     ImpulseFit(std::size_t taps, std::size_t size);

@@ -149,10 +149,6 @@ Finding repeatsFinding(const StepTable& table, int repeats)
     return finding;
 }
 
-} // namespace
-
-namespace {
-
 // Whether the bursts found on some channel come at the schedule's spacing,
 // step after step: then a first spacing that differs is frames lost or
 // inserted between the first bursts, not a recording at another speed.

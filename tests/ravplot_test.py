@@ -17,6 +17,8 @@ RAVPLOT = os.environ.get("RAVPLOT", "tools/ravplot")
 RAVFIT = os.environ.get("RAVFIT", "build/ravfit")
 TWO_WAY_TAKES = os.environ.get("TWO_WAY_TAKES", "build/two_way_takes")
 PYTHON = os.environ.get("RAVPLOT_PYTHON", sys.executable)
+# ravplot's library, for the tests that call it in this process.
+sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
 
 SETTINGS = (
     "executable:\t./ravan\n arguments:\t3\n file name:\trec.wav\n"
@@ -60,7 +62,6 @@ def run(args, stdin_text=None, env=None, close_stdout=False, process=False):
     one (an environment, a closed standard output, or `process`)."""
     if env is None and not close_stdout and not process:
         import io
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         from ravplot_lib.command import run as run_ravplot
         out, err = io.StringIO(), io.StringIO()
         stdin = io.BytesIO((stdin_text or "").encode("utf-8", "surrogateescape"))
@@ -131,8 +132,7 @@ class HandMadeReports(unittest.TestCase):
 
     def test_dist_panel_leaves_out_what_is_no_value(self):
         # ravfit per step: the second row's dist lies in the noise (-inf),
-        # the third step is damaged (nan), the fourth falls in a row of the
-        # grid's own order.
+        # the third step is damaged (nan), the others read.
         fit = SETTINGS.split("numCyc")[0] + "\t".join(FIT_STEP_HEADER) + "\n" + "".join(
             "1\t10\t{f}\t{f}\t-1\t0\t-1\t0.1\t0\t0.1\t0.01\t0.01\t{d}\t-inf\t{n}\t-60\n".format(
                 f=f, d=d, n=n) for f, d, n in ((100, -40, -50), (200, "-inf", -52), (400, "nan", "nan"),
@@ -141,7 +141,6 @@ class HandMadeReports(unittest.TestCase):
                                                   interval="22050"))
         result = run([report, "-o", self.path("d.png"), "--dist", "--traces", "1,2"])
         self.assertEqual(result.returncode, 0, result.stderr)
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         from ravplot_lib.report import read_report
         from ravplot_lib.traces import dist_traces
         found = {t.key: t for t in dist_traces(read_report(report, "fit", None), ["1", "2"])}
@@ -351,7 +350,6 @@ class RealReports(unittest.TestCase):
             # The uncertainty each level carries, for the picture's band;
             # beside ravan's report of the same take, each is named by its
             # reading.
-            sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
             from ravplot_lib.command import Plan, _name_kinds
             from ravplot_lib.report import read_report
             from ravplot_lib.traces import Corrections, trace
@@ -399,7 +397,6 @@ class RealReports(unittest.TestCase):
             return [line for line in text.read().splitlines() if not line.startswith("*")]
 
     def test_ravplot_reads_the_columns_ravan_writes(self):
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         from ravplot_lib.report import COLUMNS
         header = [line for line in self.reports["sweep"].splitlines() if line.startswith("numCyc")]
         self.assertEqual(header, ["\t".join(COLUMNS)])
@@ -463,7 +460,6 @@ class Hostile(unittest.TestCase):
             self.assertTrue(last.startswith(message), (args, last))
 
     def test_a_delay_is_exact_at_every_frequency(self):
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         import numpy
         from ravplot_lib.report import parse_report
         from ravplot_lib.traces import Corrections, trace
@@ -780,7 +776,6 @@ class DirectivitySets(unittest.TestCase):
         return {name: [float(row.split(",")[i]) for row in lines[1:]] for i, name in enumerate(names)}
 
     def test_weights_and_sources_whose_sound_power_is_known(self):
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         from ravplot_lib.spinorama import sphere_weights
         weights = sphere_weights()
         self.assertEqual(len(weights), 70)
@@ -973,7 +968,6 @@ class TwoWayTakes(unittest.TestCase):
 
     def test_grid_points_left_out_are_gaps_and_a_delay_is_unwrapped_out(self):
         import numpy
-        sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
         from ravplot_lib.report import parse_report
         from ravplot_lib.traces import Corrections, trace
         with open(self.reports[1]) as text:
@@ -1025,7 +1019,6 @@ class PistonSet(unittest.TestCase):
             result = run(["--directivity", box, "-o", picture, "--polar-at", "20000"])
             self.assertEqual(result.returncode, 2)
             self.assertIn("--polar-at 20000 Hz lies outside the set's 100 to 10000 Hz", result.stderr)
-            sys.path.insert(0, os.path.dirname(os.path.realpath(RAVPLOT)))
             from ravplot_lib.directivity import map_levels, polar_levels, set_frd_files
             _, _, reports = set_frd_files(box, folder, 0.0, "plain")
             orbit = polar_levels(map_levels(reports), [1000.0, 4000.0, 10000.0])["hor"]

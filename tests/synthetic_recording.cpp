@@ -212,6 +212,7 @@ struct ChannelFilters {
 std::complex<double> RecorderChannel::response(double frequencyHz, double ppm, int rate) const
 {
     const double sampled = frequencyHz * 44100 / rate / (1 + ppm * 1e-6);
+    const double omega = 2 * std::acos(-1.0) * frequencyHz / 44100;
     std::complex<double> a = filter.response(sampled) * highPass.response(sampled);
     for (const Biquad& section : more)
         a *= section.response(sampled);
@@ -219,9 +220,8 @@ std::complex<double> RecorderChannel::response(double frequencyHz, double ppm, i
         std::complex<double> b = 1;
         for (const Biquad& section : parallel)
             b *= section.response(sampled);
-        a += b * std::polar(1.0, -2 * std::acos(-1.0) * frequencyHz / 44100 * parallelDelayFrames);
+        a += b * std::polar(1.0, -omega * parallelDelayFrames);
     }
-    const double omega = 2 * std::acos(-1.0) * frequencyHz / 44100;
     a *= 1.0 + echoGain * std::polar(1.0, -omega * echoFrames);
     return gain * a * std::polar(1.0, -omega * delayFrames);
 }

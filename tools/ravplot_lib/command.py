@@ -35,6 +35,7 @@ class _Parser(argparse.ArgumentParser):
 
 
 def _options(argv):
+    from .directivity import NAMINGS
     parser = _Parser(prog="ravplot", usage=USAGE_LINE, allow_abbrev=False,
                      description="Draws reports of ravan or ravfit, or writes them as FRD files.")
     parser.add_argument("reports", nargs="*", metavar="REPORT",
@@ -66,7 +67,7 @@ def _options(argv):
     parser.add_argument("--csv", metavar="FILE", help="with --spinorama: write the curves as a CSV file")
     parser.add_argument("--directivity", metavar="FOLDER", help="a set of reports at angles, named as for "
                         "--spinorama: one FRD file per angle into the --frd folder, and a map with -o")
-    parser.add_argument("--naming", choices=["plain", "spinorama"], default="plain",
+    parser.add_argument("--naming", choices=NAMINGS, default="plain",
                         help="with --directivity: '<name> hor +30.frd' (plain) or '<name>_H 30.txt'")
     parser.add_argument("--dist", action="store_true", help="a third panel with ravfit's dist and noise per step")
     parser.add_argument("--polar-at", metavar="HZ,...", help="with --directivity and -o: polar plots of each "
@@ -472,7 +473,6 @@ def _directivity(plan):
     from .directivity import map_levels, polar_levels, set_frd_files
     from .pictures import draw_directivity_map
     from .tables import write_text
-    from .traces import SAMPLE_RATE
 
     files, delay, reports = set_frd_files(plan.directivity, plan.frd or ".", plan.delays[0], plan.naming)
     if plan.frd is None:
@@ -486,7 +486,7 @@ def _directivity(plan):
     if plan.output:
         draw_directivity_map(plan.output, planes, "directivity of {}, level against on-axis".format(
             os.path.basename(os.path.normpath(plan.directivity))), polar, plan.polar_at)
-    lines = ["delay taken off:\t{:.2f} frames\t{:.3f} ms".format(-delay, -delay * 1000.0 / SAMPLE_RATE)] if delay else []
+    lines = [_delay_line(" taken off", -delay)] if delay else []
     if files:
         lines.append("wrote {} FRD files into {}".format(len(files), display_text(plan.frd)))
     return lines + (["wrote " + display_text(plan.output)] if plan.output else [])

@@ -9,7 +9,7 @@ from .spinorama import set_files
 from .traces import SAMPLE_RATE
 
 NAMINGS = ("plain", "spinorama")
-_PLANE_WORDS = {"hor": "horizontal", "ver": "vertical"}
+PLANE_WORDS = {"hor": "horizontal", "ver": "vertical"}
 
 
 def frd_name(set_name, plane, angle, naming):
@@ -42,7 +42,7 @@ def set_frd_files(folder, out_folder, delay, naming):
     for (plane, angle), report in sorted(reports.items()):
         corrections = Corrections(delay)
         lines = frd_lines(report, trace(report, "diff", corrections), corrections)
-        header = ["* plane: {}, angle: {:+d} degrees".format(_PLANE_WORDS[plane], angle),
+        header = ["* plane: {}, angle: {:+d} degrees".format(PLANE_WORDS[plane], angle),
                   "* time reference: the set's own; " + (
                       "a delay of {:.2f} frames ({:.3f} ms) taken off every angle alike".format(
                           -delay, -delay * 1000.0 / SAMPLE_RATE) if delay else "no delay taken off")]

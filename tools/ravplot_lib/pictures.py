@@ -4,6 +4,7 @@ frequency, a polar run as level against the angle."""
 import os
 
 from .failure import Failure, MISSING_LIBRARY, UNUSABLE_INPUT, display_text
+from .directivity import PLANE_WORDS
 from .traces import wrapped_degrees
 
 # Line style, width and drawing order per trace: the widest is drawn first,
@@ -90,6 +91,14 @@ def _title(curves):
 
 def _hertz(value, _position=None):
     return "{:g}k".format(value / 1000.0) if value >= 1000 else "{:g}".format(value)
+
+
+def _frequency_axis(axes, ticker):
+    """A log frequency axis with ticks in Hz (100, 200, 500, 1k, ...)."""
+    axes.set_xscale("log")
+    axes.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
+    axes.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
+    axes.xaxis.set_minor_formatter(ticker.NullFormatter())
 
 
 def _level_limits(curves):
@@ -179,13 +188,10 @@ def _draw_sweep(plt, ticker, curves, wrapped_phase):
                             numpy.degrees(trace.phase if trace.continuous else numpy.unwrap(trace.phase)))
                 phase.plot(*_with_gaps(trace, trace.frequency, degrees), **look)
     frequencies = numpy.concatenate(frequencies)
-    level.set_xscale("log")
+    _frequency_axis(level, ticker)
     level.set_xlim(frequencies.min() / 1.05, frequencies.max() * 1.05)
     level.set_ylim(*limits)
-    level.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
-    level.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
     level.xaxis.set_minor_locator(ticker.LogLocator(subs=numpy.arange(2, 10)))
-    level.xaxis.set_minor_formatter(ticker.NullFormatter())
     if wrapped_phase:
         phase.set_ylim(-185, 185)
         phase.yaxis.set_major_locator(ticker.MultipleLocator(90))
@@ -289,10 +295,7 @@ def draw_impedance(path, curves, fits):
                                display_text(curve.label), fit.coil.name, fit.fs, fit.qts))
             phase.plot(curve.frequency, numpy.degrees(numpy.angle(model)), color="black", linewidth=1.0,
                        linestyle=(0, (4, 3)))
-    magnitude.set_xscale("log")
-    magnitude.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
-    magnitude.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
-    magnitude.xaxis.set_minor_formatter(ticker.NullFormatter())
+    _frequency_axis(magnitude, ticker)
     magnitude.set_ylim(bottom=0)
     magnitude.set_ylabel("|Z|, ohms")
     phase.set_ylim(-95, 95)
@@ -325,10 +328,7 @@ def draw_spinorama(path, frequency, result, title):
         indices.plot(frequency, result[name], color=colour, linewidth=1.0, linestyle=(0, (4, 2)), label=name)
     indices.set_ylim(-5.0, 45.0)
     indices.set_ylabel("directivity index, dB")
-    levels.set_xscale("log")
-    levels.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
-    levels.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
-    levels.xaxis.set_minor_formatter(ticker.NullFormatter())
+    _frequency_axis(levels, ticker)
     levels.set_xlim(float(frequency[0]), float(frequency[-1]))
     levels.set_xlabel("frequency, Hz")
     levels.grid(True, which="major", alpha=0.45)
@@ -340,6 +340,10 @@ def draw_spinorama(path, frequency, result, title):
     _save(plt, figure, path)
 
 
+# The map's and the polar plots' level scale, dB against on-axis.
+_MAP_FLOOR_DB, _MAP_TOP_DB = -30.0, 3.0
+
+
 def draw_directivity_map(path, planes, title, polar=None, polar_frequencies=()):
     """For each orbit, the level against on-axis over log frequency and the
     angle, in filled contours of 3 dB; with `polar` (from polar_levels), a
@@ -348,7 +352,7 @@ def draw_directivity_map(path, planes, title, polar=None, polar_frequencies=()):
     plt, ticker = _pyplot()
     figure = plt.figure(figsize=(15 if polar else 10, 4.8 * len(planes)))
     grid = figure.add_gridspec(len(planes), 2 if polar else 1, width_ratios=[2.3, 1] if polar else [1])
-    steps = numpy.arange(-30.0, 3.01, 3.0)
+    steps = numpy.arange(_MAP_FLOOR_DB, _MAP_TOP_DB + 0.01, 3.0)
     maps = []
     for row, (plane, (frequency, angles, level)) in enumerate(planes.items()):
         axes = figure.add_subplot(grid[row, 0])
@@ -356,15 +360,12 @@ def draw_directivity_map(path, planes, title, polar=None, polar_frequencies=()):
         if polar:
             _draw_orbit(figure.add_subplot(grid[row, 1], projection="polar"), plane, polar[plane],
                         polar_frequencies)
-        filled = axes.contourf(frequency, angles, numpy.clip(level, -30.0, 3.0), levels=steps, cmap="turbo",
-                               extend="neither")
+        filled = axes.contourf(frequency, angles, numpy.clip(level, _MAP_FLOOR_DB, _MAP_TOP_DB), levels=steps,
+                               cmap="turbo", extend="neither")
         axes.contour(frequency, angles, level, levels=[-6.0], colors="black", linewidths=0.8, linestyles="solid")
-        axes.set_xscale("log")
-        axes.xaxis.set_major_locator(ticker.FixedLocator(_FREQUENCY_TICKS))
-        axes.xaxis.set_major_formatter(ticker.FuncFormatter(_hertz))
-        axes.xaxis.set_minor_formatter(ticker.NullFormatter())
+        _frequency_axis(axes, ticker)
         axes.yaxis.set_major_locator(ticker.MultipleLocator(30))
-        axes.set_ylabel("{} angle, degrees".format("horizontal" if plane == "hor" else "vertical"))
+        axes.set_ylabel("{} angle, degrees".format(PLANE_WORDS[plane]))
         axes.grid(True, which="major", alpha=0.3, color="white")
         bar = figure.colorbar(filled, ax=axes, ticks=steps[::2])
         bar.set_label("dB against on-axis (black: -6 dB)")
@@ -373,24 +374,20 @@ def draw_directivity_map(path, planes, title, polar=None, polar_frequencies=()):
     _save(plt, figure, path)
 
 
-# The polar plots' level scale, dB against on-axis.
-_POLAR_FLOOR_DB, _POLAR_TOP_DB = -30.0, 3.0
-
-
 def _draw_orbit(axes, plane, orbit, frequencies):
     """One orbit's level against on-axis round the angle at each chosen
     frequency: 0 degrees at the top, positive angles to the right."""
     import numpy
     angles, levels = orbit
     for index, (f, level) in enumerate(zip(frequencies, levels)):
-        axes.plot(numpy.radians(angles), numpy.clip(level, _POLAR_FLOOR_DB, _POLAR_TOP_DB) - _POLAR_FLOOR_DB,
-                  color=_REPORT_COLOURS[index % len(_REPORT_COLOURS)], linewidth=1.6, label=_hertz(f) + " Hz")
+        radius = numpy.clip(level, _MAP_FLOOR_DB, _MAP_TOP_DB) - _MAP_FLOOR_DB
+        axes.plot(numpy.radians(angles), radius, color=_REPORT_COLOURS[index % len(_REPORT_COLOURS)], linewidth=1.6,
+                  label=_hertz(f) + " Hz")
     axes.set_theta_zero_location("N")
     axes.set_theta_direction(-1)
-    axes.set_ylim(0, _POLAR_TOP_DB - _POLAR_FLOOR_DB)
-    rings = numpy.arange(0.0, _POLAR_TOP_DB - _POLAR_FLOOR_DB + 0.1, 6.0)
+    axes.set_ylim(0, _MAP_TOP_DB - _MAP_FLOOR_DB)
+    rings = numpy.arange(0.0, _MAP_TOP_DB - _MAP_FLOOR_DB + 0.1, 6.0)
     axes.set_yticks(rings)
-    axes.set_yticklabels(["{:g}".format(r + _POLAR_FLOOR_DB) for r in rings], fontsize=7)
-    axes.set_title("{} orbit, dB against on-axis".format("horizontal" if plane == "hor" else "vertical"),
-                   fontsize=9)
+    axes.set_yticklabels(["{:g}".format(r + _MAP_FLOOR_DB) for r in rings], fontsize=7)
+    axes.set_title("{} orbit, dB against on-axis".format(PLANE_WORDS[plane]), fontsize=9)
     axes.legend(fontsize=7, loc="lower left", bbox_to_anchor=(0.95, -0.05))

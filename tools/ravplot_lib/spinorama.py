@@ -132,7 +132,7 @@ def read_set(folder, level_of):
     found, _ = set_files(folder)
     one_orbit = not any(plane == "ver" and angle not in (0, 180) for plane, angle in found)
     wanted = [_key(plane, angle) for plane in ("hor",) + (() if one_orbit else ("ver",)) for angle in ORBIT]
-    missing = sorted(set(k for k in wanted if k not in found), key=lambda k: (k[0], k[1]))
+    missing = sorted(set(k for k in wanted if k not in found))
     if missing:
         raise Failure(UNUSABLE_INPUT, "the set {} lacks {} of its {} measurements: {}{}".format(
             display_text(folder), len(missing), len(set(wanted)),
