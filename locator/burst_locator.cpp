@@ -160,10 +160,18 @@ bool BurstLocator::search(const Channel& channel, BurstTrack& track, const Burst
 {
     bool hit = tryFit(channel, track, shape, predicted, reach.narrow, trackRatio, fit);
     // Nothing near the expected place, or only a neighbouring cycle of
-    // what may be a burst moved by a jump: the wide search decides.
-    if (reach.wide > reach.narrow && (!hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames)) {
+    // what may be a burst moved by a jump (off the place, or at it where
+    // the jump was about a period, matched worse than the track's bursts
+    // are): the wide search decides.
+    const bool off = !hit || std::fabs(fit.time - predicted) > BurstTrack::jumpFrames;
+    const bool worse = hit && track.matchesWorse(fit.score);
+    if (reach.wide > reach.narrow && (off || worse)) {
+        // A match only worse than the track's gives way to one as good as
+        // the track's: where the shape fits no burst of a stretch wholly
+        // (near the recorder's half rate) neither is, and the place holds.
         BurstFit far;
-        if (tryFit(channel, track, shape, predicted, reach.wide, trackRatio, far) && (!hit || far.score > fit.score)) {
+        if (tryFit(channel, track, shape, predicted, reach.wide, trackRatio, far) && (!hit || far.score > fit.score)
+            && (off || !track.matchesWorse(far.score))) {
             fit = far;
             hit = true;
         }

@@ -65,9 +65,9 @@ double BurstShape::value(double u) const
 
 namespace {
 
-// |match| of the shape at each whole-frame offset from `predicted` within
-// `reach`; the shape's samples at those offsets are one sequence, worked
-// out once. Empty when the shape has no energy.
+// The match of the shape at each whole-frame offset from `predicted`
+// within `reach`, signed; the shape's samples at those offsets are one
+// sequence, worked out once. Empty when the shape has no energy.
 std::vector<double> wholeFrameMatches(const FrameRing& ring, const BurstShape& shape, double predicted, int reach)
 {
     std::int64_t base = static_cast<std::int64_t>(std::floor(predicted));
@@ -83,27 +83,38 @@ std::vector<double> wholeFrameMatches(const FrameRing& ring, const BurstShape& s
         return {};
     std::vector<double> byOffset(static_cast<std::size_t>(2 * reach + 1));
     for (int offset = -reach; offset <= reach; ++offset) {
-        byOffset[static_cast<std::size_t>(offset + reach)] = std::fabs(ring.dot(base + offset, shapeAt.data(), length));
+        byOffset[static_cast<std::size_t>(offset + reach)] = ring.dot(base + offset, shapeAt.data(), length);
     }
     return byOffset;
 }
 
-// The offsets of the strongest `count` local peaks of `byOffset`, strongest
-// first. Whole-frame offsets sample the correlation's carrier coarsely: a
-// neighbouring cycle's peak can be hit closer to its top than the true one,
-// so several are refined.
-std::vector<int> strongestPeaks(const std::vector<double>& byOffset, int reach, std::size_t count)
+// The offsets of the strongest `count` local peaks of `byOffset` (tops
+// and troughs: the burst may be inverted), strongest first. Whole-frame
+// offsets sample the correlation's carrier coarsely: a neighbouring
+// cycle's peak can be hit closer to its top than the true one, so several
+// are refined. Where the shape holds its harmonic, its top is twice its
+// troughs and a peak is one of the signed match: at a few frames a cycle,
+// a top and the trough beside it lie a frame or two apart and their sizes
+// alone do not part them. Without the harmonic the two are alike, and a
+// peak is one of the match's size.
+std::vector<int> strongestPeaks(const std::vector<double>& byOffset, int reach, std::size_t count, bool bySign)
 {
     std::vector<int> peaks;
     for (int i = 0; i <= 2 * reach; ++i) {
-        double here = byOffset[static_cast<std::size_t>(i)];
-        bool left = i == 0 || byOffset[static_cast<std::size_t>(i - 1)] <= here;
-        bool right = i == 2 * reach || byOffset[static_cast<std::size_t>(i + 1)] < here;
+        const double sign = byOffset[static_cast<std::size_t>(i)] < 0 ? -1 : 1;
+        auto size = [&](int j) {
+            double v = byOffset[static_cast<std::size_t>(j)];
+            return bySign ? sign * v : std::fabs(v);
+        };
+        double here = size(i);
+        bool left = i == 0 || size(i - 1) <= here;
+        bool right = i == 2 * reach || size(i + 1) < here;
         if (left && right)
             peaks.push_back(i - reach);
     }
     std::sort(peaks.begin(), peaks.end(), [&](int a, int b) {
-        return byOffset[static_cast<std::size_t>(a + reach)] > byOffset[static_cast<std::size_t>(b + reach)];
+        return std::fabs(byOffset[static_cast<std::size_t>(a + reach)])
+            > std::fabs(byOffset[static_cast<std::size_t>(b + reach)]);
     });
     if (peaks.size() > count)
         peaks.resize(count);
@@ -118,12 +129,24 @@ std::pair<double, Correlation> refinedPeak(const FrameRing& ring, const BurstSha
     double candidate = start;
     // The sums at the whole-frame start are the first step's; those at the
     // last point tried are reused when the steps stop there.
-    Correlation plain, last;
+    Correlation plain = correlateAt(ring, shape, start), last;
+    // A burst whose harmonic lies near the recorder's half rate has a top
+    // about a frame wide: half a frame from it the correlation bends the
+    // other way or Newton steps overshoot. The quarter frames around the
+    // start find the top's side first.
+    if (plain.value * plain.curvature >= 0 || std::fabs(plain.slope) > std::fabs(plain.curvature)) {
+        double best = std::fabs(plain.value);
+        for (int quarter = -3; quarter <= 3; ++quarter) {
+            Correlation c = correlateAt(ring, shape, start + quarter / 4.0);
+            if (quarter != 0 && (c.value < 0) == (plain.value < 0) && std::fabs(c.value) > best) {
+                best = std::fabs(c.value);
+                candidate = start + quarter / 4.0;
+            }
+        }
+    }
     double lastTime = start;
     for (int step = 0; step < 4; ++step) {
-        Correlation c = correlateAt(ring, shape, candidate);
-        if (step == 0)
-            plain = c;
+        Correlation c = step == 0 && candidate == start ? plain : correlateAt(ring, shape, candidate);
         last = c;
         lastTime = candidate;
         if (c.curvature == 0)
@@ -198,7 +221,7 @@ BurstFit fitBurst(const FrameRing& ring, const BurstShape& shape, double predict
     double time = predicted;
     Correlation at;
     bool any = false;
-    for (int offset : strongestPeaks(byOffset, reach, peaksToRefine)) {
+    for (int offset : strongestPeaks(byOffset, reach, peaksToRefine, shape.harmonic > 0)) {
         auto [candidate, refined] = refinedPeak(ring, shape, predicted + offset);
         if (!any || std::fabs(refined.value) > std::fabs(at.value)) {
             any = true;

@@ -9,6 +9,9 @@ namespace {
 // the first hits measure the difference.
 constexpr double clockTolerance = 2e-3;
 constexpr std::size_t recentHits = 16;
+// The least share of a burst a match may leave unexplained beyond its
+// track's before it counts as worse.
+constexpr double worseMatch = 0.01;
 
 } // namespace
 
@@ -44,6 +47,17 @@ double BurstTrack::ratio(double nominal) const
     if (fitted(slope))
         return slope;
     return carriedRatio > 0 ? carriedRatio : nominal;
+}
+
+bool BurstTrack::matchesWorse(double score) const
+{
+    if (hits.size() < 3)
+        return false;
+    std::vector<double> left;
+    for (std::size_t i = hits.size() - std::min<std::size_t>(hits.size(), recentHits); i < hits.size(); ++i)
+        left.push_back(1 - hits[i].score * hits[i].score);
+    std::nth_element(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(left.size() / 2), left.end());
+    return 1 - score * score > 4 * left[left.size() / 2] + worseMatch;
 }
 
 double BurstTrack::predictStart(const StepTable& table, double nominal, std::int64_t burst) const

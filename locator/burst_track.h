@@ -60,6 +60,11 @@ struct BurstTrack {
     /// hits once three are in, else `nominal`.
     double ratio(double nominal) const;
 
+    /// Whether a match of `score` leaves unexplained (1 - score^2) far more
+    /// than the track's latest hits do: a neighbouring cycle of a burst
+    /// that all but wholly matches its shape.
+    bool matchesWorse(double score) const;
+
     /// The input frame where burst `burst` should start.
     double predictStart(const StepTable& table, double nominal, std::int64_t burst) const;
 

@@ -540,6 +540,54 @@ double slopeSpread(const std::vector<std::vector<Point>>& groups, double slope, 
     return std::max(standard, drift);
 }
 
+// How far from a whole number of frames two stretches of a loopback may lie
+// apart and still be one line with frames lost or inserted between them.
+constexpr double wholeFrameSlack = 0.05;
+
+// The stretches of a loopback as lines of one clock. A recorder loses or
+// inserts whole frames of its own clock: consecutive stretches whose
+// places on lines of a clock lie whole frames apart are one line once
+// those frames are taken out, so that the clock comes from the span of
+// them all rather than from each stretch's few bursts (a recorder that
+// slips every second step leaves stretches of two).
+struct WholeFrameLines {
+    std::vector<std::vector<Point>> lines;
+    // Per stretch: on one line with a neighbour; the line; the frames taken
+    // out of it to put it there.
+    std::vector<bool> tied;
+    std::vector<std::size_t> lineOf;
+    std::vector<double> shiftOf;
+
+    WholeFrameLines(const std::vector<std::vector<Point>>& stretches, double slope)
+        : tied(stretches.size(), false), lineOf(stretches.size(), 0), shiftOf(stretches.size(), 0)
+    {
+        double previous = 0, shift = 0;
+        std::size_t last = 0;
+        for (std::size_t k = 0; k < stretches.size(); ++k) {
+            const std::vector<Point>& stretch = stretches[k];
+            if (stretch.empty())
+                continue;
+            double place = 0;
+            for (const Point& point : stretch)
+                place += (point.second - slope * point.first) / double(stretch.size());
+            const double gap = place - previous;
+            previous = place;
+            if (lines.empty() || std::fabs(gap - std::round(gap)) > wholeFrameSlack) {
+                shift = 0;
+                lines.push_back(stretch);
+            } else {
+                shift += std::round(gap);
+                for (const Point& point : stretch)
+                    lines.back().emplace_back(point.first, point.second - shift);
+                tied[k] = tied[last] = true;
+            }
+            lineOf[k] = lines.size() - 1;
+            shiftOf[k] = shift;
+            last = k;
+        }
+    }
+};
+
 // Each segment's clock and place, and the largest residual of any.
 void fitSegments(const BurstLocator& locator, TimingSolution& solution)
 {
@@ -565,15 +613,31 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
     // its uncertainty (the clock changed). A short stretch then takes the
     // clock of the whole run rather than that of its few bursts.
     double common = 0, commonWorst = 0;
+    std::vector<bool> tied(solution.segments.size(), false);
+    std::vector<double> tiedOffset(solution.segments.size(), 0);
     if (solution.reference >= 0 && solution.segments.size() > 1) {
         std::vector<std::vector<Point>> all;
         for (const ClockSegment& segment : solution.segments)
-            for (std::vector<Point>& group : clockGroups(locator, solution, segment))
-                if (!group.empty())
-                    all.push_back(group);
-        common = robustSlope(all, carried, commonWorst);
+            all.push_back(clockGroups(locator, solution, segment).front());
+        std::vector<std::vector<Point>> each = all;  // trimmed of its outliers by the fit
+        common = robustSlope(each, carried, commonWorst);
+        WholeFrameLines joined(all, common);
+        tied = joined.tied;
+        if (std::find(tied.begin(), tied.end(), true) != tied.end()) {
+            std::vector<std::vector<Point>> lines = joined.lines;
+            common = robustSlope(lines, common, commonWorst);
+            // A stretch on a line with others is placed by all of their
+            // bursts, its whole frames apart.
+            for (std::size_t k = 0; k < all.size(); ++k) {
+                std::vector<double> offsets;
+                for (const Point& point : joined.lines[joined.lineOf[k]])
+                    offsets.push_back(point.second - common * point.first);
+                tiedOffset[k] = robustMean(offsets) + joined.shiftOf[k];
+            }
+        }
     }
-    for (ClockSegment& segment : solution.segments) {
+    for (std::size_t k = 0; k < solution.segments.size(); ++k) {
+        ClockSegment& segment = solution.segments[k];
         if (shared > 0) {
             segment.ratio = shared;
         } else {
@@ -585,7 +649,7 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
             segment.ratio = points >= 2 ? robustSlope(groups, carried, worst) : carried;
             double centre = 0;
             const double uncertainty = points >= 4 ? slopeSpread(groups, segment.ratio, centre) : INFINITY;
-            if (common > 0 && std::fabs(segment.ratio - common) <= sameClockSpreads * uncertainty) {
+            if (common > 0 && (tied[k] || std::fabs(segment.ratio - common) <= sameClockSpreads * uncertainty)) {
                 segment.ratio = common;
                 worst = commonWorst;
             }
@@ -598,6 +662,8 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
                 offsets.push_back(straightened(locator, solution, hit) - segment.ratio * hit.played);
         if (!offsets.empty())
             segment.offset = solution.reference >= 0 ? robustMean(offsets) : median(offsets);
+        if (tied[k] && segment.ratio == common)
+            segment.offset = tiedOffset[k];
     }
     solution.residual = worstAll;
 }
