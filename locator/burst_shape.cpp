@@ -8,6 +8,9 @@
 namespace {
 
 constexpr double driveLevel = driveAmplitude;
+// A harmonic above this (radians per frame, a period of about four frames)
+// makes the correlation's top too narrow for Newton steps from a whole frame.
+constexpr double narrowTop = 1.5;
 
 // Sums over the window of the burst started at `time`: the correlation
 // and its first two derivatives with respect to the start time.
@@ -130,11 +133,12 @@ std::pair<double, Correlation> refinedPeak(const FrameRing& ring, const BurstSha
     // The sums at the whole-frame start are the first step's; those at the
     // last point tried are reused when the steps stop there.
     Correlation plain = correlateAt(ring, shape, start), last;
-    // A burst whose harmonic lies near the recorder's half rate has a top
-    // about a frame wide: half a frame from it the correlation bends the
-    // other way or Newton steps overshoot. The quarter frames around the
-    // start find the top's side first.
-    if (plain.value * plain.curvature >= 0 || std::fabs(plain.slope) > std::fabs(plain.curvature)) {
+    // A burst whose harmonic has a period of a few frames has a top about a
+    // frame wide: half a frame from it the correlation bends the other way
+    // or Newton steps overshoot. The quarter frames around the start find
+    // the top's side first.
+    if (shape.harmonic * shape.omega2 > narrowTop || plain.value * plain.curvature >= 0
+        || std::fabs(plain.slope) > std::fabs(plain.curvature)) {
         double best = std::fabs(plain.value);
         for (int quarter = -3; quarter <= 3; ++quarter) {
             Correlation c = correlateAt(ring, shape, start + quarter / 4.0);

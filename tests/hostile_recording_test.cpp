@@ -215,6 +215,17 @@ const HostileCase cases[] = {
     // placed.
     {"Lost16FramesEveryTwoSeconds", slipping(16, 4), {}, 0, {"segments:\t50\n", "damaged 2:\tnone\n"}, 0},
     {"LostOneFrameEverySecond", slipping(1, 2), {}, 0, {"segments:\t99\n", "damaged 2:\tnone\n"}, 0},
+    {"LostFourFramesEverySecond", slipping(4, 2), {}, 0, {"segments:\t99\n", "damaged 2:\tnone\n"}, 0},
+    {"Lost64FramesEverySecond", slipping(64, 2), {}, 0, {"segments:\t99\n", "damaged 2:\tnone\n"}, 0},
+    {"LostOneFrameEveryWholeSecondOnAFastClock", [] {
+         // Every 44100 of the recorder's own frames, 43 ppm fast: the slips
+         // drift through the steps' silences and bursts.
+         SyntheticRecording recording = device();
+         recording.ppm = 43;
+         for (std::int64_t at = 44100; at < 4400000; at += 44099)
+             recording.edits.push_back(FrameEdit{at, -1});
+         return recording;
+     }(), {}, 0, {"damaged 2:\tnone\n"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
     {"Lost30FramesInsideStep80", edited(insideBurst(80, 100), -30), {}, 0, {"damaged 1:\t80\n", "damaged 2:\t80\n"}, 1},
     {"Lost5FramesInsideStep150", edited(insideBurst(150, 40), -5), {}, 0, {"damaged 1:\t150\n", "damaged 2:\t150\n"}, 1},

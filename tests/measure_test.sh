@@ -100,8 +100,8 @@ realtime)
   status=$?
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   header_describes_file recording.wav
-  if [ $status -eq 247 ] && grep -q "an xrun" progress.txt; then
-    echo "the dummy driver missed a cycle, and ravmeasure said so: $(tail -n 1 progress.txt)"
+  if [ $status -eq 247 ] && grep -qE "an xrun|frame clock went back" progress.txt; then
+    echo "the dummy driver missed cycles or its clock slipped, and ravmeasure said so: $(tail -n 1 progress.txt)"
     exit 0
   fi
   [ $status -eq 0 ] || { cat progress.txt; fail "status $status"; }
@@ -117,23 +117,34 @@ realtime)
 healed)
   # A real-time run whose client misses cycles (RAVMEASURE_MISS), once in a
   # burst and once in silence: the recording is the undisturbed run's, byte
-  # for byte, and the facts say what was healed.
+  # for byte, and the facts say what was healed. On a busy machine the
+  # server itself may miss cycles beside the hook's, or stall longer than a
+  # run can heal: then the three runs are made again (up to three times),
+  # and said so; if the machine never lets them through, the case is
+  # skipped rather than failed, since nothing of ravmeasure's was shown.
   state=$3 server="tb-heal-$$"
   sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
   "$build/ravgen" full.wav >/dev/null
   head -c $((44 + 4 * 22050 * 4)) full.wav >stimulus.wav   # the lead-in and three steps
   measure() { RAVMEASURE_MISS=$2 "$build/ravmeasure" stimulus.wav "$1" --loopback --tail 0.2 --server "$server" >"$1.facts" 2>"$1.errors"; }
-  measure clean.wav ""; clean=$?
-  measure burst.wav $((22050 * 3 + 40)),2; burst=$?
-  measure silence.wav $((22050 * 2 + 15000)),3; silence=$?
+  xruns() { sed -n 's/^xruns:\t//p' "$1.facts"; }
+  # Whether the server missed cycles of its own in a run the hook made
+  # `hooked` misses in, or the run broke on the server's account.
+  disturbed() { [ "$2" -eq 247 ] || { [ "$2" -eq 0 ] && [ "$(xruns "$1")" -gt "$3" ]; }; }
+  for attempt in 1 2 3; do
+    measure clean.wav ""; clean=$?
+    measure burst.wav $((22050 * 3 + 40)),2; burst=$?
+    measure silence.wav $((22050 * 2 + 15000)),3; silence=$?
+    disturbed clean.wav $clean 0 || disturbed burst.wav $burst 1 || disturbed silence.wav $silence 1 || break
+    echo "attempt $attempt: the server missed cycles of its own (a busy machine): measured again"
+    cat ./*.errors
+    [ $attempt -eq 3 ] && { sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"; echo "skipped: the server missed cycles of its own in every attempt"; exit 77; }
+  done
   sh "$(dirname "$0")/jack_server.sh" stop "$server" "$state"
   [ $clean -eq 0 ] && [ $burst -eq 0 ] && [ $silence -eq 0 ] ||
     { cat ./*.errors; fail "status $clean, $burst, $silence"; }
-  # Real xruns of a loaded machine may be healed too, so the burst's count
-  # is at least one; a miss in silence costs nothing.
   grep -q "^healed:	[0-9]* stretch" burst.wav.facts || fail "burst: $(grep -E 'xruns|healed' burst.wav.facts)"
-  grep -q "^healed:	none$" silence.wav.facts || grep -q "^xruns:	[2-9]" silence.wav.facts ||
-    fail "silence: $(grep -E 'xruns|healed' silence.wav.facts)"
+  grep -q "^healed:	none$" silence.wav.facts || fail "silence: $(grep -E 'xruns|healed' silence.wav.facts)"
   cmp clean.wav burst.wav || fail "the healed recording differs from the undisturbed one"
   cmp clean.wav silence.wav || fail "the recording with a gap in silence differs from the undisturbed one"
   header_describes_file burst.wav
