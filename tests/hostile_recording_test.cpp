@@ -11,7 +11,9 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -224,6 +226,29 @@ const HostileCase cases[] = {
          recording.ppm = 43;
          for (std::int64_t at = 44100; at < 4400000; at += 44099)
              recording.edits.push_back(FrameEdit{at, -1});
+         return recording;
+     }(), {}, 0, {"damaged 2:\tnone\n"}, 0},
+    // A loss of about a period of the burst after it, just before it: its
+    // size is measured, not taken for a whole number of periods.
+    {"Lost16FramesJustBeforeStep144", edited(insideBurst(144, -200), -16), {}, 0, {"jump:\t144\t-16.0\t"}, 0},
+    {"Lost32FramesJustBeforeStep144", edited(insideBurst(144, -200), -32), {}, 0, {"jump:\t144\t-32.0\t"}, 0},
+    {"Lost11FramesJustBeforeStep160", edited(insideBurst(160, -200), -11), {}, 0, {"jump:\t160\t-11.0\t"}, 0},
+    {"Lost8FramesJustBeforeStep176", edited(insideBurst(176, -200), -8), {}, 0, {"jump:\t176\t-8.0\t"}, 0},
+    {"ThirtyLossesOf16FramesAtRandom", [] {
+         SyntheticRecording recording = device();
+         std::mt19937 random(31);
+         std::vector<int> steps;
+         for (int k = 0; k < 30; ++k)
+             steps.push_back(2 + static_cast<int>(random() % 197));
+         std::sort(steps.begin(), steps.end());
+         steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+         std::int64_t lost = 0;
+         for (int step : steps) {
+             // Anywhere in the silence after the step's burst.
+             const std::int64_t into = 600 + static_cast<std::int64_t>(random() % 21000);
+             recording.edits.push_back(FrameEdit{insideBurst(step, static_cast<int>(into)) + lost, -16});
+             lost -= 16;
+         }
          return recording;
      }(), {}, 0, {"damaged 2:\tnone\n"}, 0},
     {"LostFramesInsideABurst", edited(burstFrame, -64), {}, 0, {"damaged 1:\t121\n", "damaged 2:\t121\n"}, 1},
