@@ -476,48 +476,65 @@ void BurstLocator::fillGaps(const Channel& channel, BurstTrack& track) const
 void BurstLocator::findEarlierBursts(Channel& channel, BurstTrack& track)
 {
     // A sweep's track taken from its first burst on may have started a few
-    // steps late: frames lost or inserted between the first bursts leave
+    // bursts late: frames lost or inserted between the first bursts leave
     // them off its line, and the track from the first one died. The burst
     // an interval before its first (half an interval either way) is looked
     // for as each of the first steps; where one is the generator's burst
-    // itself, as a loopback's is, the track is one of the later steps, and
-    // the bursts before it are put in front of its hits.
+    // itself, as a loopback's is, the track is one of the later bursts, and
+    // the bursts before it are put in front of its hits. With numAvg 2 or
+    // more a step's repetitions look alike: the repetition taken is the one
+    // from which the bursts before it, each where the schedule puts it, lead
+    // back to the run's first.
     constexpr double earlierScore = 0.99;
     constexpr std::int64_t stepsLooked = 8;
-    if (!table.sweep || table.numAvg != 1 || track.hits.empty() || track.hits.front().burst != 0)
+    if (!table.sweep || track.hits.empty() || track.hits.front().burst != 0)
         return;
     const int reach = static_cast<int>(table.interval * nominalRatio / 2);
+    // Where the ring no longer holds a place looked at, nothing is known of
+    // it: no repetition may be taken for the first for want of it.
+    bool unknown = false;
     auto look = [&](std::int64_t burst, double predicted, BurstFit& fit) {
-        const BurstShape& shape = shapes[static_cast<std::size_t>(burst)];
+        const BurstShape& shape = shapes[static_cast<std::size_t>(burst / table.numAvg)];
         if (!channel.ring.holds(static_cast<std::int64_t>(predicted) - reach,
-                                static_cast<std::int64_t>(predicted + shape.span) + reach))
+                                static_cast<std::int64_t>(predicted + shape.span) + reach)) {
+            unknown = true;
             return false;
+        }
         fit = fitBurst(channel.ring, shape, predicted, reach);
         return fit.score >= earlierScore && !fit.atEdge && fit.time >= 0;
     };
-    // The step the burst before the first hit is: the one it matches best.
     double predicted = track.firstStart - table.interval * nominalRatio;
-    std::int64_t before = -1;
+    // The step the burst before the first hit is: the one it matches best.
+    std::int64_t step = -1;
     BurstFit best;
-    for (std::int64_t step = 0; step < std::min<std::int64_t>(stepsLooked, table.bursts() - 1); ++step) {
+    for (std::int64_t s = 0; s < std::min<std::int64_t>(stepsLooked, table.bursts() - 1); ++s) {
         BurstFit fit;
-        if (look(step, predicted, fit) && fit.score > best.score) {
+        if (look(s * table.numAvg, predicted, fit) && fit.score > best.score) {
             best = fit;
-            before = step;
+            step = s;
         }
     }
-    if (before < 0)
+    if (step < 0)
         return;
-    std::vector<BurstHit> earlier{earlierHit(channel, before, best)};
-    for (std::int64_t burst = before - 1; burst >= 0; --burst) {
-        BurstFit fit;
-        if (!look(burst, earlier.back().time - shapes[static_cast<std::size_t>(burst + 1)].span / 2
-                             - table.interval * nominalRatio, fit))
-            return;  // the steps before are not all there: the track stays as it was
-        earlier.push_back(earlierHit(channel, burst, fit));
+    for (std::int64_t before = (step + 1) * table.numAvg - 1; before >= step * table.numAvg; --before) {
+        std::vector<BurstHit> earlier{earlierHit(channel, before, best)};
+        for (std::int64_t burst = before - 1; burst >= 0; --burst) {
+            BurstFit fit;
+            if (!look(burst, earlier.back().time - shapes[static_cast<std::size_t>((burst + 1) / table.numAvg)].span / 2
+                                 - table.interval * nominalRatio, fit))
+                break;
+            earlier.push_back(earlierHit(channel, burst, fit));
+        }
+        if (unknown)
+            return;
+        // Every burst back to the run's first is there: the track's first
+        // hit is burst `before + 1`.
+        if (earlier.back().burst == 0) {
+            reindex(track, before + 1);
+            track.earlier.assign(earlier.rbegin(), earlier.rend());
+            return;
+        }
     }
-    reindex(track, before + 1);
-    track.earlier.assign(earlier.rbegin(), earlier.rend());
 }
 
 void BurstLocator::alignWithOther(Channel& channel)

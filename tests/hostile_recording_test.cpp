@@ -331,6 +331,16 @@ const HostileCase cases[] = {
          return recording;
      }(), {}, -7, {"though the recording holds 0.5 s of quiet before it, more than a step: no step was lost"}, 0},
     {"Lost300FramesAfterTheFirstStep", edited(firstSilence, -300), {}, 0, {"jump:\t2\t-300.0\t"}, 0},
+    {"NumAvg2Lost300FramesAfterTheFirstBurst", [] {
+         SyntheticRecording recording = edited(firstSilence, -300);
+         recording.args = {"22050", "2"};
+         return recording;
+     }(), {}, 0, {"jump:\t1\t-300.0\t"}, 0},
+    {"NumAvg2Inserted100FramesAfterTheSecondBurst", [] {
+         SyntheticRecording recording = edited(firstSilence + 22050, 100);
+         recording.args = {"22050", "2"};
+         return recording;
+     }(), {}, 0, {"jump:\t2\t100.0\t"}, 0},
     {"Lost300FramesAfterTheSecondStep", edited(firstSilence + 22050, -300), {}, 0, {"jump:\t3\t-300.0\t"}, 0},
     {"Inserted5000FramesAfterTheFirstStep", edited(firstSilence, 5000), {}, 0, {"jump:\t2\t5000.0\t"}, 0},
     {"Inserted100FramesAfterTheFirstStep", edited(firstSilence, 100), {}, 0, {"jump:\t2\t100.0\t"}, 0},
