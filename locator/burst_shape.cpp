@@ -141,8 +141,10 @@ std::pair<double, Correlation> refinedPeak(const FrameRing& ring, const BurstSha
         || std::fabs(plain.slope) > std::fabs(plain.curvature)) {
         double best = std::fabs(plain.value);
         for (int quarter = -3; quarter <= 3; ++quarter) {
+            if (quarter == 0)
+                continue;  // the start itself
             Correlation c = correlateAt(ring, shape, start + quarter / 4.0);
-            if (quarter != 0 && (c.value < 0) == (plain.value < 0) && std::fabs(c.value) > best) {
+            if ((c.value < 0) == (plain.value < 0) && std::fabs(c.value) > best) {
                 best = std::fabs(c.value);
                 candidate = start + quarter / 4.0;
             }

@@ -63,13 +63,14 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
     double jump = shifted.offset - current.offset;
     bool whole = std::fabs(jump - std::round(jump)) <= wholeFrameSlack + 3 * points[i].spread
         && std::round(jump) != 0;
-    // A loopback's burst is measured to a hundredth of a frame: a shift by
-    // whole frames is a jump on its own, whether or not the next burst
-    // shifts again (a recorder that slips every second step), unless what
-    // follows goes on with the old line (checked before this).
-    bool tight = whole && std::fabs(jump - std::round(jump)) <= 0.05 + 3 * points[i].spread;
-    if (available == 0 || (clockChanges && tight))
-        return clockChanges && tight;
+    // A loopback's shift by whole frames is a jump on its own, whether or
+    // not the next burst shifts again (a recorder that slips every second
+    // step), unless what follows goes on with the old line (checked before
+    // this).
+    if (clockChanges && whole && std::fabs(jump - std::round(jump)) <= loopbackWholeSlack + 3 * points[i].spread)
+        return true;
+    if (available == 0)
+        return false;
     std::size_t on = 0;
     for (std::size_t k = 1; k <= available; ++k)
         on += near(shifted, points[i + k], tolerance);

@@ -11,6 +11,11 @@ struct ClockPoint {
     double spread = 0;  ///< the time's standard uncertainty from the noise, input frames
 };
 
+/// How far from a whole number of frames a loopback's shift may measure and
+/// still be frames lost or inserted: its bursts are timed to a hundredth of
+/// a frame.
+constexpr double loopbackWholeSlack = 0.05;
+
 /// A stretch of consecutive bursts over which the recording keeps one
 /// clock: input frame = offset + ratio * played frame.
 struct ClockSegment {

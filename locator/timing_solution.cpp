@@ -540,16 +540,14 @@ double slopeSpread(const std::vector<std::vector<Point>>& groups, double slope, 
     return std::max(standard, drift);
 }
 
-// How far from a whole number of frames two stretches of a loopback may lie
-// apart and still be one line with frames lost or inserted between them.
-constexpr double wholeFrameSlack = 0.05;
-
 // The stretches of a loopback as lines of one clock. A recorder loses or
-// inserts whole frames of its own clock: consecutive stretches whose
-// places on lines of a clock lie whole frames apart are one line once
-// those frames are taken out, so that the clock comes from the span of
-// them all rather than from each stretch's few bursts (a recorder that
-// slips every second step leaves stretches of two).
+// inserts whole frames of its own clock: consecutive stretches that keep
+// the clock (`keeps`) and whose places on lines of it lie whole frames
+// apart are one line once those frames are taken out, so that the clock
+// comes from the span of them all rather than from each stretch's few
+// bursts (a recorder that slips every second step leaves stretches of
+// two). A stretch whose own clock stands off it (the clock changed) joins
+// none, whatever its place.
 struct WholeFrameLines {
     std::vector<std::vector<Point>> lines;
     // Per stretch: on one line with a neighbour; the line; the frames taken
@@ -558,11 +556,12 @@ struct WholeFrameLines {
     std::vector<std::size_t> lineOf;
     std::vector<double> shiftOf;
 
-    WholeFrameLines(const std::vector<std::vector<Point>>& stretches, double slope)
+    WholeFrameLines(const std::vector<std::vector<Point>>& stretches, const std::vector<bool>& keeps, double slope)
         : tied(stretches.size(), false), lineOf(stretches.size(), 0), shiftOf(stretches.size(), 0)
     {
         double previous = 0, shift = 0;
         std::size_t last = 0;
+        bool open = false;  // the latest line may take the next stretch
         for (std::size_t k = 0; k < stretches.size(); ++k) {
             const std::vector<Point>& stretch = stretches[k];
             if (stretch.empty())
@@ -572,9 +571,10 @@ struct WholeFrameLines {
                 place += (point.second - slope * point.first) / double(stretch.size());
             const double gap = place - previous;
             previous = place;
-            if (lines.empty() || std::fabs(gap - std::round(gap)) > wholeFrameSlack) {
+            if (!open || !keeps[k] || std::fabs(gap - std::round(gap)) > loopbackWholeSlack) {
                 shift = 0;
                 lines.push_back(stretch);
+                open = keeps[k];
             } else {
                 shift += std::round(gap);
                 for (const Point& point : stretch)
@@ -586,6 +586,27 @@ struct WholeFrameLines {
             last = k;
         }
     }
+};
+
+// A stretch's own clock from its groups (`fallback` with fewer than two
+// points), the largest residual about it, and how far it may be off
+// (infinitely, with fewer than four points).
+struct OwnClock {
+    double ratio = 1, worst = 0, uncertainty = INFINITY;
+
+    OwnClock(std::vector<std::vector<Point>> groups, double fallback) : ratio(fallback)
+    {
+        std::size_t points = 0;
+        for (const std::vector<Point>& group : groups)
+            points += group.size();
+        if (points >= 2)
+            ratio = robustSlope(groups, fallback, worst);
+        double centre = 0;
+        if (points >= 4)
+            uncertainty = slopeSpread(groups, ratio, centre);
+    }
+
+    bool keeps(double clock) const { return std::fabs(ratio - clock) <= sameClockSpreads * uncertainty; }
 };
 
 // Each segment's clock and place, and the largest residual of any.
@@ -621,19 +642,30 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
             all.push_back(clockGroups(locator, solution, segment).front());
         std::vector<std::vector<Point>> each = all;  // trimmed of its outliers by the fit
         common = robustSlope(each, carried, commonWorst);
-        WholeFrameLines joined(all, common);
+        // A stretch keeps the run's clock where a line of its own clock
+        // and one of the run's part by less than a whole frame's slack
+        // over its length: a clock that changed parts them by frames.
+        std::vector<bool> keeps;
+        for (const std::vector<Point>& stretch : all) {
+            const double span = stretch.size() < 2 ? 0 : stretch.back().first - stretch.front().first;
+            keeps.push_back(std::fabs(OwnClock({stretch}, carried).ratio - common) * span <= loopbackWholeSlack);
+        }
+        WholeFrameLines joined(all, keeps, common);
         tied = joined.tied;
         if (std::find(tied.begin(), tied.end(), true) != tied.end()) {
             std::vector<std::vector<Point>> lines = joined.lines;
             common = robustSlope(lines, common, commonWorst);
             // A stretch on a line with others is placed by all of their
             // bursts, its whole frames apart.
-            for (std::size_t k = 0; k < all.size(); ++k) {
+            std::vector<double> lineOffsets;
+            for (const std::vector<Point>& line : joined.lines) {
                 std::vector<double> offsets;
-                for (const Point& point : joined.lines[joined.lineOf[k]])
+                for (const Point& point : line)
                     offsets.push_back(point.second - common * point.first);
-                tiedOffset[k] = robustMean(offsets) + joined.shiftOf[k];
+                lineOffsets.push_back(robustMean(offsets));
             }
+            for (std::size_t k = 0; k < all.size(); ++k)
+                tiedOffset[k] = lineOffsets[joined.lineOf[k]] + joined.shiftOf[k];
         }
     }
     for (std::size_t k = 0; k < solution.segments.size(); ++k) {
@@ -641,15 +673,10 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
         if (shared > 0) {
             segment.ratio = shared;
         } else {
-            std::vector<std::vector<Point>> groups = clockGroups(locator, solution, segment);
-            std::size_t points = 0;
-            for (const std::vector<Point>& group : groups)
-                points += group.size();
-            double worst = 0;
-            segment.ratio = points >= 2 ? robustSlope(groups, carried, worst) : carried;
-            double centre = 0;
-            const double uncertainty = points >= 4 ? slopeSpread(groups, segment.ratio, centre) : INFINITY;
-            if (common > 0 && (tied[k] || std::fabs(segment.ratio - common) <= sameClockSpreads * uncertainty)) {
+            const OwnClock own(clockGroups(locator, solution, segment), carried);
+            segment.ratio = own.ratio;
+            double worst = own.worst;
+            if (common > 0 && (tied[k] || own.keeps(common))) {
                 segment.ratio = common;
                 worst = commonWorst;
             }

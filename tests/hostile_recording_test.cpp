@@ -90,11 +90,11 @@ SyntheticRecording slipping(std::int64_t frames, int everySteps, int firstStep =
     return recording;
 }
 
-SyntheticRecording clockStep()
+SyntheticRecording clockStep(int afterStep = 100, double ppmAfter = 500)
 {
     SyntheticRecording recording = device();
-    recording.ppmChangeAt = 22050 + 100 * 22050 + 11025;
-    recording.ppmAfter = 500;
+    recording.ppmChangeAt = 22050 + afterStep * 22050 + 11025;
+    recording.ppmAfter = ppmAfter;
     return recording;
 }
 
@@ -262,6 +262,9 @@ const HostileCase cases[] = {
          return recording;
      }(), {}, -7, {"The loopback's last burst is missing though the recording goes on past it"}, 0},
     {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
+    // Two stretches of different clocks whose places happen to lie whole
+    // frames apart on the run's clock are not one line.
+    {"ClockStepsBy41ppmAtStep150", clockStep(149, 41), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     {"DeviceFirstBurstMissing", damaged(22050 - 10, 22050 + 451, 0), {}, 0,
      {"damaged 1:\t1\n", "time of flight:\t0.00 frames"}, 1},
     {"DeviceFirstBurstNotANumber", damaged(22150, 22151, nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT), {}, 0,
