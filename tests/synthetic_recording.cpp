@@ -13,6 +13,44 @@
 
 namespace {
 
+// Unit normal noise from a 32-bit Mersenne twister, the same numbers as
+// the library's normal distribution draws from it (two words a uniform, the
+// polar method, the spare kept), without its uniform's per-draw logarithm
+// of the generator's range, which clang's build does not fold away and
+// which took a tenth of a sanitized test's time.
+struct Gaussian {
+    std::mt19937 bits;
+    double spare = 0;
+    bool haveSpare = false;
+
+    explicit Gaussian(unsigned seed) : bits(seed) {}
+
+    double uniform()
+    {
+        const double low = double(bits());
+        const double high = double(bits());
+        return std::min((low + high * 4294967296.0) / 18446744073709551616.0, std::nextafter(1.0, 0.0));
+    }
+
+    double operator()()
+    {
+        if (haveSpare) {
+            haveSpare = false;
+            return spare;
+        }
+        double x, y, r2;
+        do {
+            x = 2.0 * uniform() - 1.0;
+            y = 2.0 * uniform() - 1.0;
+            r2 = x * x + y * y;
+        } while (r2 > 1.0 || r2 == 0.0);
+        const double scale = std::sqrt(-2 * std::log(r2) / r2);
+        spare = x * scale;
+        haveSpare = true;
+        return y * scale;
+    }
+};
+
 // What an ideal converter plays from the generator's file: its samples,
 // joined by a band-limited (Kaiser-windowed sinc) interpolation, evaluated
 // at played time t (frames from the file's first frame). At whole frames
@@ -258,8 +296,7 @@ void SyntheticRecording::write(const std::string& path) const
     const double step = stepAt(0);
     const std::int64_t frames = static_cast<std::int64_t>(
         (table.playedLength() + latencyFrames + (tailSeconds + leadSeconds) * 44100) / step);
-    std::mt19937 random(7);
-    std::normal_distribution<double> gauss(0.0, 1.0);
+    Gaussian gauss(7);
     double noiseRms = noiseDb > 0 ? 24000 * std::pow(10.0, -noiseDb / 20) : 0;
     double humLevel = humDb > 0 ? 24000 * std::pow(10.0, -humDb / 20) : 0;
     const double pi = std::acos(-1.0);
@@ -319,7 +356,7 @@ void SyntheticRecording::write(const std::string& path) const
                     if (d.channel == c && t >= d.from && t < d.to)
                         value = d.value;
             if (noiseRms > 0 && std::isfinite(value))
-                value += noiseRms * gauss(random);
+                value += noiseRms * gauss();
             if (humLevel > 0) {
                 double seconds = double(m) / rate;
                 for (int h = 1; h <= 4; ++h)
