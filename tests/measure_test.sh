@@ -18,6 +18,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*"; exit 1; }
+# Starts this case's own server at 44100 Hz with period $1, named after the
+# case and the build's state folder: a server that had to be killed leaves
+# its name in JACK's registry, which holds eight, and only a server of the
+# same name takes the place back.
+start_own_server() {
+  server="tb-$what-$(printf %s "$state" | cksum | cut -d' ' -f1)"
+  started=$(sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 "$1" "$state") || fail "no server: $started"
+}
 
 # The 32-bit data size of a WAV header, and the bytes after the header.
 data_size() { od -An -tu4 -j40 -N4 "$1" | tr -d ' '; }
@@ -92,8 +100,8 @@ loopback)
 realtime)
   # A short run at the server's own pace. On a loaded machine the non-realtime
   # dummy driver may miss cycles; ravmeasure heals them, or says why it cannot.
-  state=$3 server="tb-rt-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 1024 "$state" >/dev/null || fail "no server"
+  state=$3
+  start_own_server 1024
   "$build/ravgen" full.wav >/dev/null
   head -c $((44 + 4 * 66150)) full.wav >stimulus.wav   # the lead-in and two steps
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --tail 0.5 --server "$server" >facts.txt 2>progress.txt
@@ -122,8 +130,8 @@ healed)
   # run can heal: then the three runs are made again (up to three times),
   # and said so; if the machine never lets them through, the case is
   # skipped rather than failed, since nothing of ravmeasure's was shown.
-  state=$3 server="tb-heal-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  state=$3
+  start_own_server 256
   "$build/ravgen" full.wav >/dev/null
   head -c $((44 + 4 * 22050 * 4)) full.wav >stimulus.wav   # the lead-in and three steps
   measure() { RAVMEASURE_MISS=$2 "$build/ravmeasure" stimulus.wav "$1" --loopback --tail 0.2 --server "$server" >"$1.facts" 2>"$1.errors"; }
@@ -154,8 +162,8 @@ healed)
 stopped | disconnected | interrupted)
   # A long freewheeling run that is broken once it is under way: the server
   # goes away, a connection of the measurement is broken, or Ctrl-C.
-  state=$3 server="tb-$what-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  state=$3
+  start_own_server 256
   "$build/ravgen" stimulus.wav >/dev/null
   echo "an earlier recording" >recording.wav
   "$build/ravmeasure" stimulus.wav recording.wav --loopback --freewheel --tail 3600 --server "$server" \
@@ -186,8 +194,8 @@ freewheel-held)
   # first ends by Ctrl-C the server runs on its own again. One killed while
   # it freewheels leaves the server freewheeling: later runs are refused
   # with the remedy, and the remedy works.
-  state=$3 server="tb-fw-$$"
-  sh "$(dirname "$0")/jack_server.sh" start "$server" 44100 256 "$state" >/dev/null || fail "no server"
+  state=$3
+  start_own_server 256
   "$build/ravgen" stimulus.wav >/dev/null
   head -c $((44 + 4 * 11025)) stimulus.wav >short.wav   # a quarter second of the lead-in
   short() { "$build/ravmeasure" short.wav second.wav --loopback --tail 0 --server "$server" >facts2.txt 2>errors2.txt; }
