@@ -42,6 +42,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
         channel.quietFrom = 0;
         channel.lastGuided = -1;
         channel.retriedLoud = false;
+        channel.passed.clear();
         channel.result = ChannelBursts();
         channel.ring.reset();
         channel.probe.start(inputRate);
@@ -445,6 +446,47 @@ BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, co
     return found;
 }
 
+void BurstLocator::takePassedBursts(Channel& channel, BurstTrack& track) const
+{
+    // Each step of a polar run has the same burst, so a track's first hit
+    // tells nothing of which burst it is. A track that found the run's
+    // first bursts and then lost them (frames lost or inserted after them,
+    // more than its search reached) left them here: those that lie an
+    // interval before the track's first, one after another (half an
+    // interval either way), are the bursts before it.
+    const double interval = table.interval * nominalRatio;
+    std::vector<BurstHit> before;
+    double next = track.hits.front().time;
+    for (;;) {
+        auto previous = std::find_if(channel.passed.begin(), channel.passed.end(), [&](const BurstHit& hit) {
+            return std::fabs(next - interval - hit.time) <= interval / 2;
+        });
+        if (previous == channel.passed.end() || before.size() >= channel.passed.size())
+            break;
+        before.push_back(*previous);
+        next = previous->time;
+    }
+    const std::int64_t late = static_cast<std::int64_t>(before.size());
+    if (late == 0 || late >= table.bursts())
+        return;
+    for (BurstHit& hit : track.hits) {
+        hit.burst += late;
+        hit.played += table.playedOffset(late);
+    }
+    std::int64_t burst = 0;
+    for (auto hit = before.rbegin(); hit != before.rend(); ++hit, ++burst) {
+        hit->played += table.playedOffset(burst) - table.playedOffset(hit->burst);
+        hit->burst = burst;
+    }
+    track.hits.insert(track.hits.begin(), before.rbegin(), before.rend());
+    track.stretchStart += before.size();
+    track.next += late;
+    const BurstHit& earliest = track.hits.front();
+    track.firstStart = earliest.time - shapes[0].span / 2;
+    track.firstPower = earliest.power;
+    track.proposal = static_cast<std::int64_t>(std::llround(track.firstStart));
+}
+
 void BurstLocator::fillGaps(const Channel& channel, BurstTrack& track) const
 {
     // A burst the track passed over before it was confirmed (it lay off the
@@ -487,8 +529,12 @@ void BurstLocator::findEarlierBursts(Channel& channel, BurstTrack& track)
     // back to the run's first.
     constexpr double earlierScore = 0.99;
     constexpr std::int64_t stepsLooked = 8;
-    if (!table.sweep || track.hits.empty() || track.hits.front().burst != 0)
+    if (track.hits.empty() || track.hits.front().burst != 0)
         return;
+    if (!table.sweep) {
+        takePassedBursts(channel, track);
+        return;
+    }
     const int reach = static_cast<int>(table.interval * nominalRatio / 2);
     // Where the ring no longer holds a place looked at, nothing is known of
     // it: no repetition may be taken for the first for want of it.
@@ -632,8 +678,18 @@ void BurstLocator::advanceTracks(Channel& channel)
             }
         }
     }
-    // Drop dead tracks, keeping the confirmed one's index valid.
+    // Drop dead tracks, keeping the confirmed one's index valid, and the
+    // bursts they matched as the generator's own.
     if (channel.confirmed < 0) {
+        constexpr double passedScore = 0.99;
+        for (const BurstTrack& track : channel.tracks)
+            if (track.state == BurstTrack::State::dead && !track.guided)
+                for (const BurstHit& hit : track.hits)
+                    if (hit.score >= passedScore)
+                        channel.passed.push_back(hit);
+        if (channel.passed.size() > passedKept)
+            channel.passed.erase(channel.passed.begin(),
+                                 channel.passed.end() - static_cast<std::ptrdiff_t>(passedKept));
         channel.tracks.erase(std::remove_if(channel.tracks.begin(), channel.tracks.end(),
                                             [](const BurstTrack& t) { return t.state == BurstTrack::State::dead; }),
                              channel.tracks.end());

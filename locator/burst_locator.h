@@ -41,6 +41,7 @@ struct RunShift {
 struct BurstLocator {
     static constexpr int channelCount = 2;
     static constexpr int confirmations = 3;
+    static constexpr std::size_t passedKept = 16;
     static constexpr int maxPending = 8;
     /// The first hits of each track are matched against the first steps
     /// of a sweep from the run's start frequency, to tell what was played.
@@ -66,6 +67,11 @@ struct BurstLocator {
         double quietFrom = 0;
         std::int64_t lastGuided = -1;  ///< the latest burst a guided track was proposed at
         bool retriedLoud = false;      ///< refused for a loud lead-in, then looked for again as the other's run
+        /// Bursts that tracks dropped before one was confirmed matched as
+        /// the generator's own (the latest `passedKept`): a polar run's
+        /// first bursts, cut off from the rest by frames lost or inserted,
+        /// which the ring no longer holds when a later track is confirmed.
+        std::vector<BurstHit> passed;
         ChannelBursts result;
     };
 
@@ -139,6 +145,9 @@ private:
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);
     void findEarlierBursts(Channel& channel, BurstTrack& track);
+    /// The same for a polar run, whose bursts look alike: from the bursts
+    /// that tracks dropped before.
+    void takePassedBursts(Channel& channel, BurstTrack& track) const;
     /// The hit that `fit` makes of burst `burst`, at `ratio` input frames per played frame.
     BurstHit hitFrom(const BurstFit& fit, std::int64_t burst, const BurstShape& shape, double ratio) const;
     /// The same for a burst found before or between a track's hits, named by its shape.

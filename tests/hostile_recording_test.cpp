@@ -261,6 +261,18 @@ const HostileCase cases[] = {
          recording.args = {"22050", "1", "1000", "polar"};
          return recording;
      }(), {}, -7, {"The loopback's last burst is missing though the recording goes on past it"}, 0},
+    // A polar run's bursts look alike: the ones cut off at its start are
+    // the bursts an interval before the first of the rest.
+    {"PolarRunLost300FramesAfterTheFirstBurst", [] {
+         SyntheticRecording recording = edited(firstSilence, -300);
+         recording.args = {"22050", "1", "1000", "polar"};
+         return recording;
+     }(), {}, 0, {"jump:\t2\t-300.0\t"}, 0},
+    {"PolarRunInserted500FramesAfterTheSecondBurst", [] {
+         SyntheticRecording recording = edited(firstSilence + 44100, 500);
+         recording.args = {"22050", "1", "1000", "polar"};
+         return recording;
+     }(), {}, 0, {"jump:\t3\t500.0\t"}, 0},
     {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     // Two stretches of different clocks whose places happen to lie whole
     // frames apart on the run's clock are not one line.
