@@ -48,6 +48,14 @@ bool near(const Line& line, const ClockPoint& point, double tolerance)
     return std::fabs(point.time - line.at(point.played)) <= tolerance + 6 * point.spread;
 }
 
+// Whether `point` lies whole frames (at least one) off `current`: where a
+// recorder lost or inserted frames of its own.
+bool wholeShift(const Line& current, const ClockPoint& point)
+{
+    const double jump = point.time - current.at(point.played);
+    return std::round(jump) != 0 && std::fabs(jump - std::round(jump)) <= wholeFrameSlack + 3 * point.spread;
+}
+
 // Whether the points after `i` follow point `i`: at least two of the next
 // three (or every one there is) on the line through it with the clock of
 // `current`, or the next two on a new clock through it.
@@ -61,8 +69,7 @@ bool followed(const std::vector<ClockPoint>& points, std::size_t i, const Line& 
     Line shifted = current;
     shifted.offset = points[i].time - current.ratio * points[i].played;
     double jump = shifted.offset - current.offset;
-    bool whole = std::fabs(jump - std::round(jump)) <= wholeFrameSlack + 3 * points[i].spread
-        && std::round(jump) != 0;
+    bool whole = wholeShift(current, points[i]);
     // A loopback's shift by whole frames is a jump on its own, whether or
     // not the next burst shifts again (a recorder that slips every second
     // step), unless what follows goes on with the old line (checked before
@@ -123,18 +130,198 @@ bool damagedPoint(const std::vector<ClockPoint>& points, std::size_t i, const Li
     return (ahead > 0 && onOld * 2 >= ahead) || !followed(points, i, current, reach, clockChanges);
 }
 
-// Ends a stretch as a segment of `clock`; returns the clock the next
-// stretch starts from (the stretch's own, where it has two points).
-double closeStretch(const std::vector<ClockPoint>& stretch, double ratio, SegmentedClock& clock)
+// A clock that changed by a few ppm bends a stretch's line too gently for
+// any one point to leave the line through the points before it, though by
+// the stretch's end its points lie frames off one line. A line that leaves
+// a point by more than `bendSlack` (and six times the point's spread) is
+// bent where two lines that meet there fit the points best (least
+// squares), if that brings them closer; each part keeps `bendSide` points,
+// so that it has a clock of its own, and is looked at again (a clock may
+// change more than once, and a bend near a stretch's end is only seen once
+// the rest is cut off).
+constexpr double bendSlack = 0.05;
+constexpr std::size_t bendSide = 4;
+constexpr int mostBends = 6;
+
+// Solves the n x n system `m` c = `v` (n <= 4) by elimination with
+// partial pivoting; false when it is singular.
+bool solveSmall(double (&m)[4][4], double (&v)[4], std::size_t n, double (&c)[4])
 {
-    Line line = lineThrough(stretch, 0, stretch.size(), ratio);
-    ClockSegment segment;
-    segment.firstBurst = stretch.front().burst;
-    segment.lastBurst = stretch.back().burst;
-    segment.ratio = line.ratio;
-    segment.offset = line.offset;
-    clock.segments.push_back(segment);
-    return stretch.size() >= 2 ? line.ratio : ratio;
+    for (std::size_t col = 0; col < n; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t row = col + 1; row < n; ++row)
+            if (std::fabs(m[row][col]) > std::fabs(m[pivot][col]))
+                pivot = row;
+        if (!(std::fabs(m[pivot][col]) > 1e-12 * std::fabs(m[0][0])))
+            return false;
+        std::swap(m[col], m[pivot]);
+        std::swap(v[col], v[pivot]);
+        for (std::size_t row = col + 1; row < n; ++row) {
+            const double factor = m[row][col] / m[col][col];
+            for (std::size_t k = col; k < n; ++k)
+                m[row][k] -= factor * m[col][k];
+            v[row] -= factor * v[col];
+        }
+    }
+    for (std::size_t row = n; row-- > 0;) {
+        double sum = v[row];
+        for (std::size_t k = row + 1; k < n; ++k)
+            sum -= m[row][k] * c[k];
+        c[row] = sum / m[row][row];
+    }
+    return true;
+}
+
+// How far `points` lie from their least-squares line: the sum of squares
+// and the largest residual.
+struct LineFit {
+    double squares = INFINITY, worst = INFINITY;
+};
+
+// The fit of `points` by a line, bent at points[bend] when `bend` > 0 (two
+// lines that meet there), with a shared input coupling's term where their
+// frequencies differ: a coupling bends a sweep's first steps, and that is
+// no change of clock. Times are taken about the chord through the first
+// and last points, and played frames as a share of the stretch, so that
+// the sums stay small.
+LineFit fitLine(const std::vector<ClockPoint>& points, std::size_t bend)
+{
+    const ClockPoint& first = points.front();
+    const double span = points.back().played - first.played;
+    if (!(span > 0))
+        return {0, 0};
+    const double chord = (points.back().time - first.time) / span;
+    double lowest = INFINITY, highest = 0;
+    for (const ClockPoint& point : points) {
+        lowest = std::min(lowest, point.coupling);
+        highest = std::max(highest, point.coupling);
+    }
+    // A few points' coupling term could take up anything, a jump as well.
+    const bool coupled = points.size() >= 2 * bendSide && highest > 0 && highest - lowest > 0.01 * highest;
+    const double bendAt = (points[bend].played - first.played) / span;
+    auto columns = [&](const ClockPoint& point, double (&f)[4]) {
+        const double x = (point.played - first.played) / span;
+        std::size_t n = 0;
+        f[n++] = 1;
+        f[n++] = x;
+        if (bend > 0)
+            f[n++] = std::max(0.0, x - bendAt);
+        if (coupled)
+            f[n++] = point.coupling / highest;
+        return n;
+    };
+    auto departure = [&](const ClockPoint& point) {
+        return point.time - first.time - chord * (point.played - first.played);
+    };
+    double m[4][4] = {}, v[4] = {}, c[4] = {}, f[4] = {};
+    std::size_t n = 0;
+    for (const ClockPoint& point : points) {
+        n = columns(point, f);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j)
+                m[i][j] += f[i] * f[j];
+            v[i] += f[i] * departure(point);
+        }
+    }
+    LineFit fit;
+    if (!solveSmall(m, v, n, c))
+        return fit;
+    fit.squares = fit.worst = 0;
+    for (const ClockPoint& point : points) {
+        columns(point, f);
+        double off = departure(point);
+        for (std::size_t i = 0; i < n; ++i)
+            off -= c[i] * f[i];
+        fit.squares += off * off;
+        fit.worst = std::max(fit.worst, std::fabs(off));
+    }
+    return fit;
+}
+
+// `stretch` cut where its line bends, each part looked at again.
+void cutAtBends(const std::vector<ClockPoint>& stretch, std::vector<std::vector<ClockPoint>>& parts, int depth)
+{
+    if (stretch.size() >= 2 * bendSide && depth < mostBends) {
+        double spread = 0;
+        for (const ClockPoint& point : stretch)
+            spread = std::max(spread, point.spread);
+        const LineFit straight = fitLine(stretch, 0);
+        if (straight.worst > bendSlack + 6 * spread) {
+            std::size_t best = 0;
+            LineFit bent;
+            for (std::size_t k = bendSide; k + bendSide <= stretch.size(); ++k) {
+                const LineFit fit = fitLine(stretch, k);
+                if (fit.squares < bent.squares) {
+                    bent = fit;
+                    best = k;
+                }
+            }
+            if (best > 0 && bent.worst < straight.worst) {
+                // The point at the bend lies on both lines; it belongs to
+                // the one it fits better once each part has its own.
+                auto apart = [&](std::size_t k) {
+                    return fitLine({stretch.begin(), stretch.begin() + static_cast<std::ptrdiff_t>(k)}, 0).squares
+                        + fitLine({stretch.begin() + static_cast<std::ptrdiff_t>(k), stretch.end()}, 0).squares;
+                };
+                if (best + bendSide < stretch.size() && apart(best + 1) < apart(best))
+                    ++best;
+                const auto at = stretch.begin() + static_cast<std::ptrdiff_t>(best);
+                cutAtBends({stretch.begin(), at}, parts, depth + 1);
+                cutAtBends({at, stretch.end()}, parts, depth + 1);
+                return;
+            }
+        }
+    }
+    parts.push_back(stretch);
+}
+
+// Whether `part` lies on one line within `bendSlack` (and six times the
+// spread of its points).
+bool straight(const std::vector<ClockPoint>& part)
+{
+    double spread = 0;
+    for (const ClockPoint& point : part)
+        spread = std::max(spread, point.spread);
+    return fitLine(part, 0).worst <= bendSlack + 6 * spread;
+}
+
+// Ends `stretches` as segments of `clock`, and returns the clock the next
+// stretch starts from (the last part's own, where it has two points). With
+// `bends` (a loopback's), they are first taken as one and cut where least
+// squares puts a bend: a change of clock turns the line too gently for
+// the first point that leaves it to say where (it is a few points late,
+// and may lie whole frames off by then), and a cut at frames lost leaves
+// two straight parts too. Only where that leaves every part straight is
+// it taken; else each stretch is cut at its own bends.
+double closeStretches(const std::vector<std::vector<ClockPoint>>& stretches, double ratio, SegmentedClock& clock,
+                      bool bends)
+{
+    std::vector<std::vector<ClockPoint>> parts;
+    if (bends) {
+        std::vector<ClockPoint> joined;
+        for (const std::vector<ClockPoint>& stretch : stretches)
+            joined.insert(joined.end(), stretch.begin(), stretch.end());
+        cutAtBends(joined, parts, 0);
+        if (stretches.size() > 1 && !std::all_of(parts.begin(), parts.end(), straight)) {
+            parts.clear();
+            for (const std::vector<ClockPoint>& stretch : stretches)
+                cutAtBends(stretch, parts, 0);
+        }
+    } else {
+        parts = stretches;
+    }
+    for (const std::vector<ClockPoint>& part : parts) {
+        Line line = lineThrough(part, 0, part.size(), ratio);
+        ClockSegment segment;
+        segment.firstBurst = part.front().burst;
+        segment.lastBurst = part.back().burst;
+        segment.ratio = line.ratio;
+        segment.offset = line.offset;
+        clock.segments.push_back(segment);
+        if (part.size() >= 2)
+            ratio = line.ratio;
+    }
+    return ratio;
 }
 
 } // namespace
@@ -146,6 +333,7 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
     if (points.empty())
         return clock;
     std::vector<ClockPoint> stretch{points[0]};
+    std::vector<std::vector<ClockPoint>> sinceJump;  // stretches not yet closed
     double ratio = commonRatio(points, nominal);
     for (std::size_t i = 1; i < points.size(); ++i) {
         Line current = lineThrough(stretch, 0, stretch.size(), ratio);
@@ -156,11 +344,20 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
         } else if (damagedPoint(points, i, current, reach, clockChanges)) {
             clock.outliers.push_back(points[i].burst);
         } else {
-            ratio = closeStretch(stretch, ratio, clock);
+            // Frames lost or inserted move the line by whole frames; a
+            // change of clock turns it.
+            sinceJump.push_back(stretch);
+            if (!clockChanges) {
+                ratio = closeStretches(sinceJump, ratio, clock, false);
+                sinceJump.clear();
+            } else if (stretch.size() >= 2) {
+                ratio = current.ratio;
+            }
             stretch.assign(1, points[i]);
         }
     }
-    closeStretch(stretch, ratio, clock);
+    sinceJump.push_back(stretch);
+    closeStretches(sinceJump, ratio, clock, clockChanges);
     return clock;
 }
 

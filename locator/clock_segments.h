@@ -9,6 +9,9 @@ struct ClockPoint {
     double played = 0;  ///< played frames from the first step's start
     double time = 0;    ///< input frame
     double spread = 0;  ///< the time's standard uncertainty from the noise, input frames
+    /// How an input coupling far below the burst's frequency moves its time
+    /// (in proportion to 1 / f^2); 0 where nothing is known.
+    double coupling = 0;
 };
 
 /// How far from a whole number of frames a loopback's shift may measure and
@@ -38,8 +41,10 @@ struct SegmentedClock {
 /// points before it by more than `tolerance` input frames (or six times its
 /// spread, if more) and the points after it follow it (on a line through
 /// it with the same clock, or, when `clockChanges`, on a new clock); a
-/// point that the points after it do not follow is an outlier. `nominal`
-/// is the ratio to assume before two points are in.
+/// point that the points after it do not follow is an outlier. When
+/// `clockChanges`, a stretch is also cut where its line bends (a clock that
+/// changed by a few ppm, too gently for any one point to leave the line).
+/// `nominal` is the ratio to assume before two points are in.
 SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolerance, double nominal,
                             bool clockChanges);
 

@@ -446,7 +446,7 @@ std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBu
     std::vector<ClockPoint> points;
     for (const BurstHit& hit : bursts.hits)
         points.push_back(ClockPoint{hit.burst, hit.played, hit.time + (loopback ? 0.0 : shifts[hit.burst]),
-                                    timeSpread(locator, bursts, hit)});
+                                    timeSpread(locator, bursts, hit), couplingShape(locator.table, hit.burst)});
     return points;
 }
 

@@ -277,6 +277,11 @@ const HostileCase cases[] = {
     // Two stretches of different clocks whose places happen to lie whole
     // frames apart on the run's clock are not one line.
     {"ClockStepsBy41ppmAtStep150", clockStep(149, 41), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
+    // A change of a few ppm turns the line too gently for any one burst to
+    // leave it: it is cut where two lines meeting there fit best.
+    {"ClockStepsBy2ppm", clockStep(100, 2), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
+    {"ClockStepsBy5ppm", clockStep(100, 5), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
+    {"ClockStepsBy10ppm", clockStep(100, 10), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     {"DeviceFirstBurstMissing", damaged(22050 - 10, 22050 + 451, 0), {}, 0,
      {"damaged 1:\t1\n", "time of flight:\t0.00 frames"}, 1},
     {"DeviceFirstBurstNotANumber", damaged(22150, 22151, nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT), {}, 0,
