@@ -467,7 +467,7 @@ void BurstLocator::takePassedBursts(Channel& channel, BurstTrack& track) const
         next = previous->time;
     }
     const std::int64_t late = static_cast<std::int64_t>(before.size());
-    if (late == 0 || late >= table.bursts())
+    if (late == 0 || track.hits.back().burst + late >= table.bursts())
         return;
     for (BurstHit& hit : track.hits) {
         hit.burst += late;

@@ -333,7 +333,7 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
     if (points.empty())
         return clock;
     std::vector<ClockPoint> stretch{points[0]};
-    std::vector<std::vector<ClockPoint>> sinceJump;  // stretches not yet closed
+    std::vector<std::vector<ClockPoint>> unclosed;
     double ratio = commonRatio(points, nominal);
     for (std::size_t i = 1; i < points.size(); ++i) {
         Line current = lineThrough(stretch, 0, stretch.size(), ratio);
@@ -344,20 +344,20 @@ SegmentedClock segmentClock(const std::vector<ClockPoint>& points, double tolera
         } else if (damagedPoint(points, i, current, reach, clockChanges)) {
             clock.outliers.push_back(points[i].burst);
         } else {
-            // Frames lost or inserted move the line by whole frames; a
-            // change of clock turns it.
-            sinceJump.push_back(stretch);
+            // A loopback's stretches are closed together at the end, where
+            // least squares places the cuts; a device's, one by one here.
+            unclosed.push_back(stretch);
             if (!clockChanges) {
-                ratio = closeStretches(sinceJump, ratio, clock, false);
-                sinceJump.clear();
+                ratio = closeStretches(unclosed, ratio, clock, false);
+                unclosed.clear();
             } else if (stretch.size() >= 2) {
                 ratio = current.ratio;
             }
             stretch.assign(1, points[i]);
         }
     }
-    sinceJump.push_back(stretch);
-    closeStretches(sinceJump, ratio, clock, clockChanges);
+    unclosed.push_back(stretch);
+    closeStretches(unclosed, ratio, clock, clockChanges);
     return clock;
 }
 
