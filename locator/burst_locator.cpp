@@ -286,7 +286,7 @@ double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, d
         double fineLeft = ownLeft;
         for (double factor : fineFactors) {
             double score = scoreAt(factor, false);
-            double left = 1 - score * score;
+            double left = unexplainedShare(score);
             if (score > ownScore + 1e-4 && left < 0.5 * ownLeft && left < fineLeft) {
                 fineLeft = left;
                 fine = factor;

@@ -43,6 +43,14 @@ struct BurstFit {
     bool atEdge = false;    ///< the best match lay at the end of the search
 };
 
+/// The share of a burst's power that a match of normalised correlation
+/// `score` leaves unexplained by the shape: a click, a dropout, noise, or a
+/// neighbouring cycle matched instead.
+inline double unexplainedShare(double score)
+{
+    return 1 - score * score;
+}
+
 /// Matches `shape` in `ring` at start times within `reach` frames of
 /// `predicted`: the strongest correlation over whole-frame offsets, then
 /// Newton steps on the correlation's slope to a fraction of a frame. The

@@ -56,13 +56,13 @@ bool BurstTrack::matchesWorse(double score) const
         return false;
     std::vector<double> left;
     for (std::size_t i = hits.size() - std::min<std::size_t>(hits.size(), recentHits); i < hits.size(); ++i)
-        left.push_back(1 - hits[i].score * hits[i].score);
+        left.push_back(unexplainedShare(hits[i].score));
     std::nth_element(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(left.size() / 2), left.end());
     // Only a track whose bursts its shape all but wholly explains (a
     // loopback's) tells a neighbouring cycle by its match; in a device's
     // noise or filters the match varies from step to step anyway.
     const double usual = left[left.size() / 2];
-    return usual <= closeMatch && 1 - score * score > 4 * usual + worseMatch;
+    return usual <= closeMatch && unexplainedShare(score) > 4 * usual + worseMatch;
 }
 
 double BurstTrack::predictStart(const StepTable& table, double nominal, std::int64_t burst) const

@@ -48,7 +48,7 @@ std::int64_t BurstLocator::heardBurst(const Channel& channel, const BurstTrack& 
     std::int64_t after = track.hits.empty() ? 0 : track.hits.back().burst + 1;
     std::int64_t own = track.next / table.numAvg;
     std::int64_t best = track.next;
-    double bestLeft = 1 - fit.score * fit.score;
+    double bestLeft = unexplainedShare(fit.score);
     std::vector<std::int64_t> tried;
     for (std::int64_t d = 1; d <= 3 * std::int64_t(table.numAvg); ++d)
         for (std::int64_t burst : {track.next + d, track.next - d}) {
@@ -63,7 +63,7 @@ std::int64_t BurstLocator::heardBurst(const Channel& channel, const BurstTrack& 
                                     static_cast<std::int64_t>(fit.time) + reach + shape.window() + 2))
                 continue;
             double score = fitBurst(channel.ring, shape, fit.time, reach, 1).score;
-            double left = 1 - score * score;
+            double left = unexplainedShare(score);
             if (score >= stepsTold && left < 0.25 * bestLeft) {
                 best = burst;
                 bestLeft = left;

@@ -60,7 +60,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     auto harmonic = [&](std::int64_t b) {
         return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
     };
-    auto unexplained = [](const BurstHit& h) { return 1 - h.score * h.score; };
+    auto unexplained = [](const BurstHit& h) { return unexplainedShare(h.score); };
     auto level = [](const BurstHit& h) { return 20 * std::log10(std::max(std::fabs(h.amplitude), 1e-12)); };
     std::vector<const BurstHit*> nearest;
     double usual = 0;
@@ -106,7 +106,7 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
             || shapes[static_cast<std::size_t>((burst + k) / numAvg)].harmonic
                 != shapes[static_cast<std::size_t>(burst / numAvg)].harmonic)
             return false;
-        left[k + 2] = 1 - near->second->score * near->second->score;
+        left[k + 2] = unexplainedShare(near->second->score);
     }
     double course = (-left[0] + 4 * left[1] + 4 * left[3] - left[4]) / 6;
     double largest = std::max({left[0], left[1], left[3], left[4], unexplainedFloor});

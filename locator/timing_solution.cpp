@@ -376,8 +376,8 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
         if (match == first.end())
             continue;
         lead.push_back(hit.time - match->second->time);
-        unexplained[0].push_back(1 - match->second->score * match->second->score);
-        unexplained[1].push_back(1 - hit.score * hit.score);
+        unexplained[0].push_back(unexplainedShare(match->second->score));
+        unexplained[1].push_back(unexplainedShare(hit.score));
     }
     const double left[2] = {median(unexplained[0]), median(unexplained[1])};
     if (left[0] < explainedBetter * left[1])
@@ -689,7 +689,7 @@ void fitSegments(const BurstLocator& locator, TimingSolution& solution)
                 offsets.push_back(straightened(locator, solution, hit) - segment.ratio * hit.played);
         if (!offsets.empty())
             segment.offset = solution.reference >= 0 ? robustMean(offsets) : median(offsets);
-        if (tied[k] && segment.ratio == common)
+        if (tied[k])
             segment.offset = tiedOffset[k];
     }
     solution.residual = worstAll;
