@@ -487,6 +487,28 @@ void BurstLocator::takePassedBursts(Channel& channel, BurstTrack& track) const
     track.proposal = static_cast<std::int64_t>(std::llround(track.firstStart));
 }
 
+bool BurstLocator::lookPastEnd(Channel& channel, BurstTrack& track) const
+{
+    // A polar run's bursts look alike, so a run played twice, the first
+    // time stopped after a burst or two, reads like one that lost frames
+    // after its first bursts, all but its end: the second playing's last
+    // burst lies an interval after the schedule's last.
+    const std::int64_t burst = table.bursts();
+    const double trackRatio = track.ratio(nominalRatio);
+    const BurstShape shape(table.stepOf(burst - 1), trackRatio);
+    const double predicted = track.predictStart(table, nominalRatio, burst);
+    const int reach = track.reach(table, shape, nominalRatio, burst);
+    const std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - reach - 2;
+    const std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + reach + shape.window() + 2;
+    if (last >= channel.ring.pushed)
+        return false;
+    constexpr double afterScore = 0.99;
+    BurstFit fit;
+    channel.result.burstAfterRun = channel.ring.holds(std::max<std::int64_t>(first, 0), last)
+        && tryFit(channel, track, shape, predicted, reach, trackRatio, fit) && fit.score >= afterScore;
+    return true;
+}
+
 void BurstLocator::fillGaps(const Channel& channel, BurstTrack& track) const
 {
     // A burst the track passed over before it was confirmed (it lay off the
@@ -677,6 +699,8 @@ void BurstLocator::advanceTracks(Channel& channel)
                     return;
             }
         }
+        if (track.state == BurstTrack::State::confirmed && track.next >= total && !table.sweep && !track.pastEndLooked)
+            track.pastEndLooked = lookPastEnd(channel, track);
     }
     // Drop dead tracks, keeping the confirmed one's index valid, and the
     // bursts they matched as the generator's own.
@@ -705,7 +729,8 @@ bool BurstLocator::done() const
             continue;
         if (channel.confirmed < 0)
             return false;
-        if (channel.tracks[static_cast<std::size_t>(channel.confirmed)].next < table.bursts())
+        const BurstTrack& track = channel.tracks[static_cast<std::size_t>(channel.confirmed)];
+        if (track.next < table.bursts() || (!table.sweep && !track.pastEndLooked))
             return false;
     }
     return true;

@@ -14,6 +14,7 @@ struct ChannelBursts {
     bool found = false;              ///< a track was confirmed
     bool startsInsideBurst = false;  ///< the recording began inside a burst of the first step's shape
     bool leadInLoud = false;         ///< a confirmed track was refused: its lead-in was not quiet
+    bool burstAfterRun = false;      ///< a polar run's burst lies an interval after its last one
     std::vector<BurstHit> hits;      ///< every burst found, in run order
     double firstStart = 0;           ///< the first burst's start, input frames
     double firstPower = 0;           ///< its window's power per frame
@@ -148,6 +149,9 @@ private:
     /// The same for a polar run, whose bursts look alike: from the bursts
     /// that tracks dropped before.
     void takePassedBursts(Channel& channel, BurstTrack& track) const;
+    /// Whether a polar run's burst follows its last one; false until the
+    /// ring holds that place.
+    bool lookPastEnd(Channel& channel, BurstTrack& track) const;
     /// The hit that `fit` makes of burst `burst`, at `ratio` input frames per played frame.
     BurstHit hitFrom(const BurstFit& fit, std::int64_t burst, const BurstShape& shape, double ratio) const;
     /// The same for a burst found before or between a track's hits, named by its shape.

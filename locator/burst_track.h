@@ -46,6 +46,7 @@ struct BurstTrack {
     double pendingMove = 0;      ///< input frames to add to the line's predictions until the next hit
     bool jumpAhead = false;      ///< the next hit starts a new stretch
     bool cut = false;            ///< burst 0 began before the recording did
+    bool pastEndLooked = false;  ///< a polar run's place after its last burst was looked at
     /// Proposed where the other channel's confirmed track put a later
     /// burst, for a device whose first steps lie in its noise (a tweeter).
     bool guided = false;

@@ -90,6 +90,10 @@ std::string mismatchText(const Finding& f, const StepTable& table, const Finding
     case FindingKind::lastBurstMissing:
         return "The loopback's last burst is missing though the recording goes on past it: the recording lost "
                "whole steps somewhere, and a polar run's steps, all alike, cannot say where; record again.";
+    case FindingKind::burstAfterRun:
+        return "A burst follows the run's last step an interval later: the recording holds more bursts than the "
+               "run, as when playback was started again after its first bursts; record again, starting playback "
+               "once.";
     default:
         return "";
     }

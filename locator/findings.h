@@ -20,6 +20,7 @@ enum class FindingKind {
     firstStepsUnheard,    ///< the same, though the recording holds `seconds` of quiet before that burst
     endsEarly,            ///< the recording ends in step `step`, `seconds` short
     lastBurstMissing,     ///< a polar run's loopback lacks its last burst though the recording goes on
+    burstAfterRun,        ///< a polar run's bursts go on an interval after its last step
     // About a recording that is used (a warning or a note).
     clipped,              ///< channel `channel` reaches full scale from step `step` on; lower by `decibels`
     weak,                 ///< channel `channel`'s bursts only `decibels` above the lead-in's noise

@@ -377,6 +377,8 @@ std::optional<Finding> scheduleFinding(const BurstLocator& locator, const Timing
     // holds half an interval of silence or more.
     if (table.sweep || timing.reference < 0 || timing.segments.empty())
         return std::nullopt;
+    if (locator.channel(timing.reference).burstAfterRun)
+        return found(FindingKind::burstAfterRun);
     const std::vector<BurstHit>& loopback = locator.channel(timing.reference).hits;
     if (!loopback.empty() && loopback.back().burst < table.bursts() - 1
         && inputFrames > lastBurstStart(locator, timing, timing.reference) + 0.5 * timing.ratio * table.interval)

@@ -273,6 +273,15 @@ const HostileCase cases[] = {
          recording.args = {"22050", "1", "1000", "polar"};
          return recording;
      }(), {}, 0, {"jump:\t3\t500.0\t"}, 0},
+    // Played again after its first burst: it reads as the loss above but
+    // for the burst that follows the last.
+    {"PolarRunStartedTwice", [] {
+         SyntheticRecording recording = device();
+         recording.args = {"22050", "1", "1000", "polar"};
+         recording.edits.push_back(FrameEdit{44100 - 300, 0, true});
+         recording.tailSeconds = 3;
+         return recording;
+     }(), {}, -7, {"A burst follows the run's last step an interval later"}, 0},
     {"ClockStepsMidRun", clockStep(), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     // Two stretches of different clocks whose places happen to lie whole
     // frames apart on the run's clock are not one line.

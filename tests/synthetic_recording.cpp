@@ -319,7 +319,9 @@ void SyntheticRecording::write(const std::string& path) const
             current = stepAt(t);
         }
         if (inserted == 0 && edit < edits.size() && edits[edit].at == m) {
-            if (edits[edit].frames < 0)
+            if (edits[edit].restart)
+                t = -latencyFrames;
+            else if (edits[edit].frames < 0)
                 t += double(-edits[edit].frames) * current;
             else
                 inserted = edits[edit].frames;

@@ -35,6 +35,7 @@ struct RecorderChannel {
 struct FrameEdit {
     std::int64_t at = 0;
     std::int64_t frames = 0;
+    bool restart = false;  ///< playback starts again from the file's first frame instead
 };
 
 /// A stretch of one channel replaced by `value` (0 for a dropout, NaN,
