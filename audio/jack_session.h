@@ -21,6 +21,10 @@ enum class RunBreak : int {
 /// its 32-bit frame clock (which wraps): negative where the clock went back.
 std::int64_t frameClockGap(std::uint32_t now, std::uint32_t last, std::uint32_t frames);
 
+/// Whether a frame clock `gap` frames off the next cycle's (cycles of
+/// `frames`) went back further than a cycle read early or late explains.
+bool frameClockWentBack(std::int64_t gap, std::uint32_t frames);
+
 /// Where the run lost frames: `frames` cycles' worth the server skipped
 /// (0 for a cycle it only reported late), at frame `at` of the run.
 struct LostFrames {

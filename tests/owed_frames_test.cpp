@@ -111,3 +111,16 @@ TEST(OwedFrames, TheFrameClockGapIsSignedAcrossItsWrap)
     for (const auto& c : cases)
         EXPECT_EQ(frameClockGap(c.now, c.last, c.frames), c.gap) << c.now << " after " << c.last;
 }
+
+// A loaded machine's client may read the server's frame time a cycle
+// early or late: the clock then stands still or steps back a little, which
+// is no loss; further back, the frames lost cannot be counted.
+TEST(OwedFrames, OnlyAClockFarBackBreaksTheCount)
+{
+    const struct {
+        std::int64_t gap;
+        bool back;
+    } cases[] = {{0, false}, {768, false}, {-256, false}, {-4096, false}, {-4097, true}, {-44100, true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(frameClockWentBack(c.gap, 256), c.back) << c.gap;
+}
