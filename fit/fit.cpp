@@ -49,10 +49,10 @@ int identify(TimedRecording& recording, const FitOptions& options, Identificatio
     const int base = timingChannel(timing);
     for (int c = 0; c < 2; ++c)
         if (timing.channels[c].found)
-            fit.arrival[c] = double(leadTaps) + (timing.lag[c] - timing.lag[base]) / timing.ratio;
+            fit.arrival[c] = double(fit.lead) + (timing.lag[c] - timing.lag[base]) / timing.ratio;
     const int lagOf[2] = {base, base};
     std::vector<OutputStretch> stretches = recording.stretches(lagOf);
-    StepGatherer gatherer(fit.table, static_cast<std::int64_t>(leadTaps), fit.neededFrames(),
+    StepGatherer gatherer(fit.table, static_cast<std::int64_t>(fit.lead), fit.neededFrames(),
                           [&](std::size_t step, const std::vector<double> (&span)[2]) { fit.addStep(step, span); });
     AlignedSink sink = [&](std::int64_t first, const double* pairs, std::int64_t count) {
         return gatherer.take(first, pairs, count);
@@ -173,7 +173,7 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
     if (code != exitOk)
         return code;
     Identification fit;
-    if (!fit.begin(recording.locator->table, recording.verdict.damaged)) {
+    if (!fit.begin(recording.locator->table, recording.verdict.damaged, recording.file.rate)) {
         errors << "Refused: the bursts fill so much of their interval that no impulse response fits between them; "
                   "generate with a higher start frequency."
                << std::endl;
@@ -185,7 +185,7 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
         code = recording.refuseDamage(errors);
         if (code == exitOk) {
             fit = Identification();
-            fit.begin(recording.locator->table, recording.verdict.damaged);
+            fit.begin(recording.locator->table, recording.verdict.damaged, recording.file.rate);
             code = identify(recording, options, fit, errors);
         }
     }

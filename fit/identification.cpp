@@ -27,19 +27,23 @@ double decibels(double ratio)
 
 } // namespace
 
-bool Identification::begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2])
+bool Identification::begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2],
+                           double inputRate)
 {
     table = steps;
+    lead = leadTapsFor(inputRate);
+    noiseBand = std::min(1.0, inputRate / sampleRate);
+    arrival[0] = arrival[1] = double(lead);
     perStep = !table.sweep;
     longest = 0;
     for (const StepInfo& step : table.steps)
         longest = std::max(longest, static_cast<std::size_t>(std::max(step.duration, 0)));
-    std::size_t room = static_cast<std::size_t>(table.interval) > 2 * leadTaps + longest
-        ? static_cast<std::size_t>(table.interval) - 2 * leadTaps - longest : 0;
+    std::size_t room = static_cast<std::size_t>(table.interval) > 2 * lead + longest
+        ? static_cast<std::size_t>(table.interval) - 2 * lead - longest : 0;
     taps = std::min(perStep ? polarTaps : sweepTaps, room);
     if (taps < polarTaps)
         return false;
-    size = transformSize(leadTaps + longest + taps, longest, taps);
+    size = transformSize(lead + longest + taps, longest, taps);
     fft = std::make_unique<RealFft>(size);
     std::size_t stored = 0;
     for (int c = 0; c < 2; ++c) {
@@ -59,14 +63,14 @@ bool Identification::begin(const StepTable& steps, const std::vector<std::uint8_
 
 std::size_t Identification::windowFrames(std::size_t step) const
 {
-    return leadTaps + static_cast<std::size_t>(table.steps[step].duration) + taps;
+    return lead + static_cast<std::size_t>(table.steps[step].duration) + taps;
 }
 
 void Identification::stimulus(std::size_t step, std::vector<std::complex<double>>& bins)
 {
     const StepInfo& info = table.steps[step];
-    // The recording's window starts leadTaps before the burst arrives: tap
-    // leadTaps of the response is an arrival on time.
+    // The recording's window starts `lead` taps before the burst arrives:
+    // tap `lead` of the response is an arrival on time.
     std::vector<double> x(static_cast<std::size_t>(info.duration));
     for (std::int32_t n = 0; n < info.duration; ++n)
         x[static_cast<std::size_t>(n)] = toneBurstSample(n, info.omega);
@@ -162,7 +166,7 @@ std::size_t Identification::fitIndex(int c, std::size_t step) const
 
 std::size_t Identification::neededFrames() const
 {
-    return leadTaps + longest + taps;
+    return lead + longest + taps;
 }
 
 const std::vector<double>& Identification::response(int c, std::size_t step) const
@@ -211,9 +215,9 @@ ChannelReading Identification::read(int c, std::size_t step, double frequency, d
     const double heldFrames = gateFrames > 0 ? gateFrames : window.end - arrival[c];
     if (heldFrames * frequency / sampleRate < gatePeriods)
         return reading;
-    reading.response = responseAt(response(c, step), frequency, window, double(leadTaps));
-    reading.err = levelUncertaintyDb(reading.response, noise, window, fit.power, fit.lambda(readingLambda), size,
-                                    frequency);
+    reading.response = responseAt(response(c, step), frequency, window, double(lead));
+    reading.err = levelUncertaintyDb(reading.response, noise / noiseBand, window, fit.power,
+                                     fit.lambda(readingLambda), size, frequency);
     return reading;
 }
 

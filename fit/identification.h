@@ -42,6 +42,11 @@ struct Identification {
     std::size_t longest = 0;     ///< the longest burst, frames
     bool perStep = false;        ///< a polar run
     const std::vector<std::uint8_t>* verdict[2] = {nullptr, nullptr};
+    std::size_t lead = leadTaps;  ///< taps before the arrival: `leadTapsFor` the recording's rate
+    /// The share of the player's band that the recording's noise fills:
+    /// below 44100 Hz the recorder's, so its noise per hertz is that much
+    /// denser than its power per frame says.
+    double noiseBand = 1;
     double arrival[2] = {double(leadTaps), double(leadTaps)};  ///< each channel's arrival, taps
     std::unique_ptr<RealFft> fft;
 
@@ -53,16 +58,17 @@ struct Identification {
     /// for again at every step.
     std::vector<std::complex<double>> stimulusBins, recordingBins, responseBins[2];
     std::vector<double> predicted;
-    /// Every step's averaged window (from `leadTaps` before the burst),
+    /// Every step's averaged window (from `lead` before the burst),
     /// kept until the sweep's response is known; one block, touched only
     /// where written. A polar run keeps one step's at a time.
     std::unique_ptr<float[]> windowStore;
 
-    /// Sets up for `steps`: taps, transform size. False when the bursts fill
-    /// so much of their interval that no response fits between them.
-    bool begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2]);
+    /// Sets up for `steps` in a recording at `inputRate` Hz: taps, transform
+    /// size. False when the bursts fill so much of their interval that no
+    /// response fits between them.
+    bool begin(const StepTable& steps, const std::vector<std::uint8_t> (&damagedSteps)[2], double inputRate);
 
-    /// Takes one step's averaged span (from `leadTaps` before its burst).
+    /// Takes one step's averaged span (from `lead` before its burst).
     void addStep(std::size_t step, const std::vector<double> (&span)[2]);
 
     /// Solves the sweep's responses and works out every step's residual.

@@ -101,3 +101,8 @@ std::size_t transformSize(std::size_t window, std::size_t burst, std::size_t tap
         size *= 2;
     return size;
 }
+
+std::size_t leadTapsFor(double inputRate)
+{
+    return inputRate < sampleRate ? slowRecorderLeadTaps : leadTaps;
+}
