@@ -125,6 +125,9 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     for (const BurstHit& hit : bursts.hits)
         byBurst[hit.burst] = &hit;
     double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    // A burst well above the noise is judged however badly its shape
+    // matches: where the neighbours' match well, a poor one is damage.
+    auto loud = [&](const BurstHit& hit) { return hit.power >= strongOverNoise * noise; };
     auto strong = [&](std::int64_t burst) {
         auto found = byBurst.find(burst);
         return found != byBurst.end() && found->second->score >= strongScore
@@ -144,7 +147,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
             if (before && after && timing.channels[c].levelAboveNoise >= 30
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
-        } else if (strong(burst)
+        } else if (loud(*found->second)
                    && (departs(locator, byBurst, burst, deviceLevelDb) || bendsAway(locator, byBurst, burst))) {
             markBurst(verdict, table, c, burst);
         }

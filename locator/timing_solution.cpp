@@ -340,6 +340,11 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
 double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
                         const std::vector<ClockSegment>& segments)
 {
+    // A polar run's bursts are one frequency: the coupling delays each the
+    // same, which is part of the offset. Solved for, it is noise divided
+    // by nothing (it put a run 5 intervals early).
+    if (!table.sweep)
+        return 0;
     double ownRms = 0, commonRms = 0;
     double own = perSegmentCoupling(table, points, segments, ownRms);
     if (segments.size() < 2)

@@ -275,6 +275,15 @@ const HostileCase cases[] = {
      }(), {}, 0, {"jump:\t3\t500.0\t"}, 0},
     // Played again after its first burst: it reads as the loss above but
     // for the burst that follows the last.
+    // A polar run's bursts are one frequency: no input coupling can be
+    // told from its offset (solved for, noise put this run 5 intervals early).
+    {"PolarRunLost40FramesWithFaintNoise", [] {
+         SyntheticRecording recording = edited(22050 + 44100 + 300 + 555, -40);
+         recording.latencyFrames = 555.246;
+         recording.noiseDb = 80;
+         recording.args = {"22050", "1", "1000", "polar"};
+         return recording;
+     }(), {}, 0, {"jump:\t3\t-40.0\t"}, 0},
     {"PolarRunStartedTwice", [] {
          SyntheticRecording recording = device();
          recording.args = {"22050", "1", "1000", "polar"};
@@ -293,8 +302,19 @@ const HostileCase cases[] = {
     {"ClockStepsBy10ppm", clockStep(100, 10), {}, 0, {"segments:\t2\n", "damaged 1:\tnone\n"}, 0},
     {"DeviceFirstBurstMissing", damaged(22050 - 10, 22050 + 451, 0), {}, 0,
      {"damaged 1:\t1\n", "time of flight:\t0.00 frames"}, 1},
+    // A stretch overwritten across a device burst's first quarter: its
+    // match is poor where its neighbours' are all but perfect.
+    {"DeviceBurstsStartOverwritten", damaged(22050 + 187 * 22050 - 92, 22050 + 187 * 22050 + 27, 5282), {}, 0,
+     {"damaged 1:\t188\n", "damaged 2:\tnone\n"}, 1},
     {"DeviceFirstBurstNotANumber", damaged(22150, 22151, nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT), {}, 0,
      {"damaged 1:\t1\n"}, 1},
+    // An arrival 0.02 frames past a whole frame is moved by those 0.02
+    // frames (it was taken as whole: 0.03 rad off at 10 kHz).
+    {"LatencyJustPastAWholeFrame", [] {
+         SyntheticRecording recording = device();
+         recording.latencyFrames = 1822.02;
+         return recording;
+     }(), {}, 0, {"segments:\t1\n"}, 0},
     {"FortySecondsBeforePlayback", withLead(40), {}, 0, {"time of flight:\t0.00 frames", "segments:\t1\n"}, 0},
     {"ThreeHertzInputCoupling", coupled(3), {}, 0, {"segments:\t1\n"}, 0},
     {"TenHertzInputCouplingAndALongLeadIn", coupled(10, 25), {}, 0, {"segments:\t1\n"}, 0},
