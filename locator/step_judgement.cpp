@@ -24,6 +24,9 @@ constexpr double loopbackLevelDb = 0.1;
 constexpr double deviceLevelDb = 1.0;
 constexpr double unexplainedFloor = 1e-3;
 constexpr double wellExplained = 1e-4;
+// A match leaves about the noise's share of its window unexplained; up to
+// this many times that, the shape explains all the rest.
+constexpr double noiseLeftOver = 3;
 
 void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t burst)
 {
@@ -50,11 +53,12 @@ double stimulusLevel(const StepInfo& step)
 // `levelDb`, or the part of it that the shape does not explain
 // (1 - score^2: a click, a dropout, a sample that went wrong) four times
 // the larger of theirs. Only where the shape explains the neighbours all
-// but wholly: where it does not (a harmonic near the recorder's half rate,
-// a device's filters) the left-over changes from step to step. A burst
-// matched a cycle away keeps both.
+// but wholly, or all but their channel's noise (`noise` per frame): where
+// it does not (a harmonic near the recorder's half rate, a device's
+// filters) the left-over changes from step to step. A burst matched a
+// cycle away keeps both.
 bool departs(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
-             std::int64_t burst, double levelDb)
+             std::int64_t burst, double levelDb, double noise)
 {
     const BurstHit& hit = *byBurst.at(burst);
     auto harmonic = [&](std::int64_t b) {
@@ -63,7 +67,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     auto unexplained = [](const BurstHit& h) { return unexplainedShare(h.score); };
     auto level = [](const BurstHit& h) { return 20 * std::log10(std::max(std::fabs(h.amplitude), 1e-12)); };
     std::vector<const BurstHit*> nearest;
-    double usual = 0;
+    double usual = 0, noiseShare = 0;
     std::size_t like = 0;
     for (int side : {-1, 1}) {
         bool taken = false;
@@ -72,13 +76,14 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
             if (near == byBurst.end() || harmonic(burst + side * k) != harmonic(burst))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
+            noiseShare = std::max(noiseShare, noise / std::max(near->second->power, 1e-300));
             ++like;
             if (!taken)
                 nearest.push_back(near->second);
             taken = true;
         }
     }
-    if (like < 2 || usual >= wellExplained)
+    if (like < 2 || (usual >= wellExplained && usual > noiseLeftOver * noiseShare))
         return false;
     double expected = 0;
     for (const BurstHit* near : nearest)
@@ -148,7 +153,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
         } else if (loud(*found->second)
-                   && (departs(locator, byBurst, burst, deviceLevelDb) || bendsAway(locator, byBurst, burst))) {
+                   && (departs(locator, byBurst, burst, deviceLevelDb, noise) || bendsAway(locator, byBurst, burst))) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -163,6 +168,8 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     std::map<std::int64_t, const BurstHit*> byBurst;
     for (const BurstHit& hit : locator.channel(timing.reference).hits)
         byBurst[hit.burst] = &hit;
+    const StretchPower& leadIn = locator.channel(timing.reference).leadIn;
+    const double noise = leadIn.frames > 0 ? leadIn.variance : 0;
     auto damage = [&](std::int64_t burst) {
         for (int c = 0; c < BurstLocator::channelCount; ++c)
             markBurst(verdict, table, c, burst);
@@ -176,7 +183,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     // with no later one to show the jump), whatever it matched.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
-        if (departs(locator, byBurst, entry.first, loopbackLevelDb)
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
