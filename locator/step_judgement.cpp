@@ -177,13 +177,15 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     for (std::int64_t burst = 0; burst < table.bursts(); ++burst)
         if (byBurst.count(burst) == 0 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
             damage(burst);
-    // Every burst there is judged against its neighbours, and against its
-    // line: one the line does not place, beyond what its noise allows, is
+    // Every burst there is judged against its neighbours (their levels,
+    // and what the shape leaves unexplained: at the top steps the shape
+    // leaves some of every burst, so there against the course it takes),
+    // and against its line: one the line does not place, beyond what its noise allows, is
     // not explained (frames lost inside it, or just before the last step
     // with no later one to show the jump), whatever it matched.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
-        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise)
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise) || bendsAway(locator, byBurst, entry.first)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
