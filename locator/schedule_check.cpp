@@ -283,7 +283,9 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
     // burst lets itself be named: most of them must. A polar run's bursts
     // come every 44100 frames: a sweep's schedule finds them only at every
     // other burst.
-    std::size_t following = 0, everyOther = 0;
+    std::size_t following = 0, everyOther = 0, otherStep = 0;
+    for (const BurstHit* hit : named)
+        otherStep += hit->playedStep != first;
     for (std::size_t i = 1; i < named.size(); ++i) {
         int advance = named[i]->playedStep - named[i - 1]->playedStep;
         following += advance >= 0 && advance <= named[i]->burst - named[i - 1]->burst;
@@ -297,7 +299,9 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
         return found(FindingKind::notFollowing, heard);
     if (!changed && table.sweep && named.back()->burst - named.front()->burst >= table.numAvg)
         return found(FindingKind::allOneFrequency, heard);
-    if (changed && !table.sweep)
+    // A polar run's bursts rise only where most of them are named as later
+    // steps: one burst cut short by a dropout looks like another step.
+    if (changed && !table.sweep && 2 * otherStep > named.size())
         return found(FindingKind::risingFrequency, heard);
     if (table.sweep && steady && changed && repeats != table.numAvg && repeats > 0)
         return repeatsFinding(table, static_cast<int>(repeats));

@@ -306,6 +306,19 @@ const HostileCase cases[] = {
     // match is poor where its neighbours' are all but perfect.
     {"DeviceBurstsStartOverwritten", damaged(22050 + 187 * 22050 - 92, 22050 + 187 * 22050 + 27, 5282), {}, 0,
      {"damaged 1:\t188\n", "damaged 2:\tnone\n"}, 1},
+    // A dropout over most of a polar run's sixth loopback burst: that
+    // burst alone looks like a later step of a sweep (it was refused as
+    // a sweep read as a polar run).
+    {"DropoutInAPolarRunsSixthLoopbackBurst", [] {
+         SyntheticRecording recording = device();
+         recording.args = {"22050", "1", "1000", "polar"};
+         recording.damage.push_back(ChannelDamage{1, 22050 + 5 * 44100 + 39, 22050 + 5 * 44100 + 181, 0});
+         return recording;
+     }(), {}, 0, {"damaged 1:\t6\n", "damaged 2:\t6\n"}, 1},
+    // One sample of a device's burst lost: what the shape leaves of it
+    // unexplained lay under the 1e-3 floor this had (it read 0.012 dB off).
+    {"OneSampleOfADevicesBurstLost", damaged(22050 + 76 * 22050 + 128, 22050 + 76 * 22050 + 129, 0), {}, 0,
+     {"damaged 1:\t77\n", "damaged 2:\tnone\n"}, 1},
     // Near 6.5 kHz the shape leaves a little of every loopback burst
     // unexplained: a dropout there stands out of the course it takes.
     {"DropoutInTheLoopbacksBurstAtStep182", [] {
