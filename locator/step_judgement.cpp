@@ -1,5 +1,6 @@
 #include "step_judgement.h"
 
+#include "median.h"
 #include "tone_burst.h"
 #include "units.h"
 
@@ -61,9 +62,11 @@ double stimulusLevel(const StepInfo& step)
 // but wholly, or all but their channel's noise (`noise` per frame): where
 // it does not (a harmonic near the recorder's half rate, a device's
 // filters) the left-over changes from step to step. A burst matched a
-// cycle away keeps both.
+// cycle away keeps both. A `flat` channel's level (a loopback's) is held
+// to the median of its neighbours' also where the shape explains them
+// poorly, to a decibel.
 bool departs(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
-             std::int64_t burst, double levelDb, double noise)
+             std::int64_t burst, double levelDb, double noise, bool flat)
 {
     const BurstHit& hit = *byBurst.at(burst);
     auto harmonic = [&](std::int64_t b) {
@@ -72,6 +75,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     auto unexplained = [](const BurstHit& h) { return unexplainedShare(h.score); };
     auto level = [](const BurstHit& h) { return 20 * std::log10(std::max(std::fabs(h.amplitude), 1e-12)); };
     std::vector<const BurstHit*> nearest;
+    std::vector<double> levels;
     double usual = 0, noiseShare = 0;
     std::size_t like = 0;
     for (int side : {-1, 1}) {
@@ -82,18 +86,30 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
                 continue;
             usual = std::max(usual, unexplained(*near->second));
             noiseShare = std::max(noiseShare, noise / std::max(near->second->power, 1e-300));
+            levels.push_back(level(*near->second));
             ++like;
             if (!taken)
                 nearest.push_back(near->second);
             taken = true;
         }
     }
-    if (like < 2 || (usual >= wellExplained && usual > noiseLeftOver * noiseShare))
+    if (like < 2)
         return false;
+    // A device's level from its nearest neighbour on each side (its slope);
+    // a flat channel's from all of them, so that one damaged neighbour does
+    // not move it.
     double expected = 0;
     for (const BurstHit* near : nearest)
         expected += level(*near) / double(nearest.size());
-    return unexplained(hit) > 4 * usual + departureFloor || std::fabs(level(hit) - expected) > levelDb;
+    if (flat)
+        expected = median(levels);
+    const double off = std::fabs(level(hit) - expected);
+    // Where the shape leaves the neighbours unexplained (what a recorder
+    // at a lower rate or an alias keeps of each burst differs from step to
+    // step), a flat channel's level wanders by tenths of a decibel.
+    if (usual >= wellExplained && usual > noiseLeftOver * noiseShare)
+        return flat && off > deviceLevelDb;
+    return unexplained(hit) > 4 * usual + departureFloor || off > levelDb;
 }
 
 // Whether the part of a device's burst that its shape leaves unexplained
@@ -158,7 +174,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
         } else if (loud(*found->second)
-                   && (departs(locator, byBurst, burst, deviceLevelDb, noise) || bendsAway(locator, byBurst, burst))) {
+                   && (departs(locator, byBurst, burst, deviceLevelDb, noise, false) || bendsAway(locator, byBurst, burst))) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -190,7 +206,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     // with no later one to show the jump), whatever it matched.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
-        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise) || bendsAway(locator, byBurst, entry.first)
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise, true) || bendsAway(locator, byBurst, entry.first)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)

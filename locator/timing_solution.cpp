@@ -1,5 +1,7 @@
 #include "timing_solution.h"
 
+#include "median.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -24,19 +26,6 @@ constexpr double sameClockSpreads = 4;
 constexpr std::int64_t firstSteps = 10;
 
 using Point = std::pair<double, double>;  // played frames, input frames
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    double upper = values[middle];
-    if (values.size() % 2 == 1)
-        return upper;
-    double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
-    return (lower + upper) / 2;
-}
 
 // How far from the line a point may lie before it is left out: six
 // robust standard deviations of `sizes` (distances from the line), and
