@@ -1,6 +1,5 @@
 #include "jack_session.h"
 
-#include <cstdio>
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
 

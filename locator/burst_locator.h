@@ -149,8 +149,9 @@ private:
     /// The same for a polar run, whose bursts look alike: from the bursts
     /// that tracks dropped before.
     void takePassedBursts(Channel& channel, BurstTrack& track) const;
-    /// Whether a polar run's burst follows its last one; false until the
-    /// ring holds that place.
+    /// Looks for a burst of a polar run one interval after its last (into
+    /// `ChannelBursts::burstAfterRun`); false while the ring does not yet
+    /// hold that place.
     bool lookPastEnd(Channel& channel, BurstTrack& track) const;
     /// The hit that `fit` makes of burst `burst`, at `ratio` input frames per played frame.
     BurstHit hitFrom(const BurstFit& fit, std::int64_t burst, const BurstShape& shape, double ratio) const;

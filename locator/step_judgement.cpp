@@ -112,10 +112,11 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     return unexplained(hit) > 4 * usual + departureFloor || off > levelDb;
 }
 
-// Whether the part of a device's burst that its shape leaves unexplained
-// stands out of the smooth course its two neighbours on each side give it
-// by more than the largest of theirs: a device's filters change that part
-// slowly from step to step, a dropout or a click inside the burst at once.
+// Whether the part of a burst that its shape leaves unexplained stands out
+// of the smooth course its two neighbours on each side give it by more than
+// the largest of theirs: a device's filters (or, on a loopback, the top
+// steps' harmonics) change that part slowly from step to step, a dropout
+// or a click inside the burst at once.
 bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
                std::int64_t burst)
 {
@@ -173,8 +174,8 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
             if (before && after && timing.channels[c].levelAboveNoise >= 30
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
-        } else if (loud(*found->second)
-                   && (departs(locator, byBurst, burst, deviceLevelDb, noise, false) || bendsAway(locator, byBurst, burst))) {
+        } else if (loud(*found->second) && (departs(locator, byBurst, burst, deviceLevelDb, noise, false)
+                                             || bendsAway(locator, byBurst, burst))) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -201,12 +202,13 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     // Every burst there is judged against its neighbours (their levels,
     // and what the shape leaves unexplained: at the top steps the shape
     // leaves some of every burst, so there against the course it takes),
-    // and against its line: one the line does not place, beyond what its noise allows, is
-    // not explained (frames lost inside it, or just before the last step
-    // with no later one to show the jump), whatever it matched.
+    // and against its line: one the line does not place, beyond what its
+    // noise allows, is not explained (frames lost inside it, or just before
+    // the last step with no later one to show the jump), whatever it matched.
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
-        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise, true) || bendsAway(locator, byBurst, entry.first)
+        if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise, true)
+            || bendsAway(locator, byBurst, entry.first)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
