@@ -238,15 +238,22 @@ LineFit fitLine(const std::vector<ClockPoint>& points, std::size_t bend)
     return fit;
 }
 
+// How far `points` may lie off one line and still count as on it:
+// `bendSlack`, and six times the largest spread of a point's time.
+double bendAllowance(const std::vector<ClockPoint>& points)
+{
+    double spread = 0;
+    for (const ClockPoint& point : points)
+        spread = std::max(spread, point.spread);
+    return bendSlack + 6 * spread;
+}
+
 // `stretch` cut where its line bends, each part looked at again.
 void cutAtBends(const std::vector<ClockPoint>& stretch, std::vector<std::vector<ClockPoint>>& parts, int depth)
 {
     if (stretch.size() >= 2 * bendSide && depth < mostBends) {
-        double spread = 0;
-        for (const ClockPoint& point : stretch)
-            spread = std::max(spread, point.spread);
         const LineFit straight = fitLine(stretch, 0);
-        if (straight.worst > bendSlack + 6 * spread) {
+        if (straight.worst > bendAllowance(stretch)) {
             std::size_t best = 0;
             LineFit bent;
             for (std::size_t k = bendSide; k + bendSide <= stretch.size(); ++k) {
@@ -275,14 +282,10 @@ void cutAtBends(const std::vector<ClockPoint>& stretch, std::vector<std::vector<
     parts.push_back(stretch);
 }
 
-// Whether `part` lies on one line within `bendSlack` (and six times the
-// spread of its points).
+// Whether `part` lies on one line within its allowance.
 bool straight(const std::vector<ClockPoint>& part)
 {
-    double spread = 0;
-    for (const ClockPoint& point : part)
-        spread = std::max(spread, point.spread);
-    return fitLine(part, 0).worst <= bendSlack + 6 * spread;
+    return fitLine(part, 0).worst <= bendAllowance(part);
 }
 
 // Ends `stretches` as segments of `clock`, and returns the clock the next

@@ -239,6 +239,15 @@ std::vector<const ClockPoint*> pointsOf(const std::vector<ClockPoint>& points, c
 // The coupling that, taken out of every point, leaves each segment's
 // points straightest: least squares over the segments' lines and one
 // shared coupling term.
+// Whether coupling shapes from `low` to `high` are one frequency's (a
+// polar run's): a coupling then delays every burst alike, which is part of
+// the offset, and solved for it is noise divided by nothing (that put a
+// polar run 5 intervals early).
+bool oneFrequency(double low, double high)
+{
+    return std::max(low, high) < 1.1 * std::min(low, high);
+}
+
 double perSegmentCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
                           const std::vector<ClockSegment>& segments, double& rms)
 {
@@ -248,9 +257,8 @@ double perSegmentCoupling(const StepTable& table, const std::vector<ClockPoint>&
         std::vector<const ClockPoint*> own = pointsOf(points, segment);
         if (own.size() < 3)
             continue;
-        // A segment of one frequency (a polar run) says nothing of it.
-        double low = couplingShape(table, own.back()->burst), high = couplingShape(table, own.front()->burst);
-        if (std::max(low, high) < 1.1 * std::min(low, high))
+        // A segment of one frequency says nothing of it.
+        if (oneFrequency(couplingShape(table, own.back()->burst), couplingShape(table, own.front()->burst)))
             continue;
         double p0 = own.front()->played, t0 = own.front()->time;
         for (const ClockPoint* point : own) {
@@ -291,6 +299,7 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
                            const std::vector<ClockSegment>& segments, double& rms)
 {
     double spp = 0, spg = 0, sgg = 0, spt = 0, sgt = 0, stt = 0, count = 0;
+    double lowest = INFINITY, highest = 0;
     for (const ClockSegment& segment : segments) {
         std::vector<const ClockPoint*> own = pointsOf(points, segment);
         if (own.empty())
@@ -303,7 +312,10 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
         }
         for (const ClockPoint* point : own) {
             double p = point->played - own.front()->played - mp, t = point->time - own.front()->time - mt;
-            double g = couplingShape(table, point->burst) - mg;
+            const double shape = couplingShape(table, point->burst);
+            lowest = std::min(lowest, shape);
+            highest = std::max(highest, shape);
+            double g = shape - mg;
             spp += p * p;
             spg += p * g;
             sgg += g * g;
@@ -314,7 +326,7 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
         }
     }
     double det = spp * sgg - spg * spg;
-    if (!(det > 0) || count < 4) {
+    if (!(det > 0) || count < 4 || oneFrequency(lowest, highest)) {
         rms = INFINITY;
         return 0;
     }
@@ -329,11 +341,6 @@ double commonClockCoupling(const StepTable& table, const std::vector<ClockPoint>
 double estimateCoupling(const StepTable& table, const std::vector<ClockPoint>& points,
                         const std::vector<ClockSegment>& segments)
 {
-    // A polar run's bursts are one frequency: the coupling delays each the
-    // same, which is part of the offset. Solved for, it is noise divided
-    // by nothing (it put a run 5 intervals early).
-    if (!table.sweep)
-        return 0;
     double ownRms = 0, commonRms = 0;
     double own = perSegmentCoupling(table, points, segments, ownRms);
     if (segments.size() < 2)
