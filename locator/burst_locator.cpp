@@ -118,7 +118,9 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     bool tells = confirmed && tellsSteps(track);
     int whole = tells && track.missesInRow < 3 ? std::max(wide, runReach(shape, trackRatio)) : wide;
     std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - whole - 2;
-    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + whole + shape.window() + 2;
+    // Its edges are judged too: wait for the frames after it.
+    std::int64_t last = static_cast<std::int64_t>(std::ceil(predicted)) + whole + shape.window() + 2
+        + BurstLeftOver::edgeFrames;
     // The first hits are also matched against other steps, which may be
     // longer: wait until the longest of them is in.
     if (track.hits.size() < identifiedHits)
@@ -206,6 +208,7 @@ void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const Bu
     }
     double trackRatio = track.ratio(nominalRatio);
     BurstHit found = hitFrom(fit, track.next, shape, trackRatio);
+    found.leftOver = burstLeftOver(channel.ring, shape, fit.time);
     if (track.hits.size() < identifiedHits) {
         found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
         found.heardFactor = heardFactor(channel, table.stepOf(track.next), fit.time, trackRatio, found.fineFactor);
@@ -440,7 +443,9 @@ BurstHit BurstLocator::hitFrom(const BurstFit& fit, std::int64_t burst, const Bu
 
 BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, const BurstFit& fit) const
 {
-    BurstHit found = hitFrom(fit, burst, shapes[static_cast<std::size_t>(burst / table.numAvg)], nominalRatio);
+    const BurstShape& shape = shapes[static_cast<std::size_t>(burst / table.numAvg)];
+    BurstHit found = hitFrom(fit, burst, shape, nominalRatio);
+    found.leftOver = burstLeftOver(channel.ring, shape, fit.time);
     found.playedStep = identifyStep(channel, fit.time, nominalRatio, found.playedScore);
     found.heardFactor = heardFactor(channel, table.stepOf(burst), fit.time, nominalRatio, found.fineFactor);
     return found;

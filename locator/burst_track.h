@@ -1,5 +1,6 @@
 #pragma once
 
+#include "burst_left_over.h"
 #include "burst_shape.h"
 #include "step_table.h"
 
@@ -24,6 +25,7 @@ struct BurstHit {
     double unclipped = 0;    ///< the gain from the samples that did not clip
     double score = 0;        ///< normalised correlation, 0 .. 1
     double power = 0;        ///< window power per frame
+    BurstLeftOver leftOver;  ///< what the window and its edges hold beyond the burst
 };
 
 /// A proposed first burst followed through the schedule: each later burst

@@ -33,6 +33,17 @@ constexpr double wellExplained = 1e-4;
 // A match leaves about the noise's share of its window unexplained; up to
 // this many times that, the shape explains all the rest.
 constexpr double noiseLeftOver = 3;
+// An edge of 16 frames that holds only noise lies below six times the
+// noise's share but once in about 1e13.
+constexpr double edgeNoise = 6;
+// Edges that hold less than this of their burst's energy are quiet: a
+// converter's ringing at the top steps, not a device's onset.
+constexpr double quietEdge = 1e-3;
+// What a converter leaves inside a loopback's bursts at the top steps
+// changes with where each burst falls between two samples, and grows
+// towards the top: from one step to the next by up to about 4 times the
+// largest of its neighbours'.
+constexpr double insideRise = 8;
 
 void markBurst(StepVerdict& verdict, const StepTable& table, int c, std::int64_t burst)
 {
@@ -53,18 +64,71 @@ double stimulusLevel(const StepInfo& step)
     return std::hypot(re, im) / (analyzerScale * std::max(1, step.duration));
 }
 
+// What a burst's match leaves unexplained: on a `flat` channel (a
+// loopback) what the tone at free amplitudes and phases leaves, which a
+// recorder's filter on the harmonic does not raise; elsewhere what the
+// shape leaves, which takes in how a device's filters turn the harmonic
+// against the fundamental.
+double leftOver(const BurstHit& hit, bool flat)
+{
+    return flat ? hit.leftOver.tone : unexplainedShare(hit.score);
+}
+
+// Whether what lies just before or just after a burst's window stands out
+// of its neighbours' (a sample struck, a stretch overwritten next to the
+// burst: the aligned file's interpolation carries it into the burst's
+// frames): judged only where the tone explains the burst and its
+// neighbours all but wholly and the neighbours' edges hold no more than
+// their noise or a thousandth of their burst, since a device's onset or
+// ringing fills its edges differently from step to step.
+bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
+                 std::int64_t burst, double noise)
+{
+    const BurstHit& hit = *byBurst.at(burst);
+    // Only where the tone explains the burst all but wholly is its match
+    // placed well enough to tell its edges from its own ends.
+    if (hit.leftOver.tone > quietEdge)
+        return false;
+    // The noise's share of an edge, for a burst of `power` per frame.
+    auto noiseShare = [&](const BurstHit& h) {
+        const double frames = locator.shapes[static_cast<std::size_t>(h.burst / locator.table.numAvg)].window() - 1;
+        return noise * BurstLeftOver::edgeFrames / std::max(h.power * frames, 1e-300);
+    };
+    for (double BurstLeftOver::*edge : {&BurstLeftOver::before, &BurstLeftOver::after}) {
+        const double own = hit.leftOver.*edge;
+        if (!std::isfinite(own))
+            continue;
+        double usual = 0, quiet = quietEdge;
+        int like = 0;
+        for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
+            auto near = byBurst.find(burst + k);
+            if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge))
+                continue;
+            if (near->second->leftOver.tone > quietEdge)
+                return false;
+            usual = std::max(usual, near->second->leftOver.*edge);
+            quiet = std::max(quiet, edgeNoise * noiseShare(*near->second));
+            ++like;
+        }
+        if (like >= 2 && usual <= quiet && own > 4 * usual + edgeNoise * noiseShare(hit) + departureFloor)
+            return true;
+    }
+    return false;
+}
+
 // Whether a burst's match departs from its neighbours' (the closest one
 // each side within three bursts that is matched with a shape like its
 // own, a second harmonic or not): its level off theirs by more than
-// `levelDb`, or the part of it that the shape does not explain
-// (1 - score^2: a click, a dropout, a sample that went wrong) four times
-// the larger of theirs. Only where the shape explains the neighbours all
-// but wholly, or all but their channel's noise (`noise` per frame): where
-// it does not (a harmonic near the recorder's half rate, a device's
-// filters) the left-over changes from step to step. A burst matched a
-// cycle away keeps both. A `flat` channel's level (a loopback's) is held
-// to the median of its neighbours' also where the shape explains them
-// poorly, to a decibel.
+// `levelDb`, or the part of it left unexplained (`leftOver`: a click, a
+// dropout, a sample that went wrong) four times the larger of theirs.
+// A device's only where the shape explains the neighbours all but wholly,
+// or all but their channel's noise (`noise` per frame): where it does not
+// (a device's filters) the left-over changes from step to step. A burst
+// matched a cycle away keeps both. A `flat` channel (a loopback) is judged
+// by its tone, whatever the harmonic, also where a converter's ringing
+// leaves some of every burst: what the tone leaves inside the burst, away
+// from the ringing, `insideRise` times its neighbours' at most, and its
+// fundamental's level held to the median of its neighbours', to a decibel.
 bool departs(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
              std::int64_t burst, double levelDb, double noise, bool flat)
 {
@@ -72,19 +136,22 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     auto harmonic = [&](std::int64_t b) {
         return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
     };
-    auto unexplained = [](const BurstHit& h) { return unexplainedShare(h.score); };
-    auto level = [](const BurstHit& h) { return 20 * std::log10(std::max(std::fabs(h.amplitude), 1e-12)); };
+    auto unexplained = [flat](const BurstHit& h) { return leftOver(h, flat); };
+    auto level = [flat](const BurstHit& h) {
+        return 20 * std::log10(std::max(flat ? h.leftOver.fundamental : std::fabs(h.amplitude), 1e-12));
+    };
     std::vector<const BurstHit*> nearest;
     std::vector<double> levels;
-    double usual = 0, noiseShare = 0;
+    double usual = 0, usualInside = 0, noiseShare = 0;
     std::size_t like = 0;
     for (int side : {-1, 1}) {
         bool taken = false;
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + side * k);
-            if (near == byBurst.end() || harmonic(burst + side * k) != harmonic(burst))
+            if (near == byBurst.end() || (!flat && harmonic(burst + side * k) != harmonic(burst)))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
+            usualInside = std::max(usualInside, near->second->leftOver.inside);
             noiseShare = std::max(noiseShare, noise / std::max(near->second->power, 1e-300));
             levels.push_back(level(*near->second));
             ++like;
@@ -104,12 +171,14 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     if (flat)
         expected = median(levels);
     const double off = std::fabs(level(hit) - expected);
-    // Where the shape leaves the neighbours unexplained (what a recorder
-    // at a lower rate or an alias keeps of each burst differs from step to
-    // step), a flat channel's level wanders by tenths of a decibel.
+    // Where the neighbours are left unexplained (a converter's ringing, or
+    // what a recorder at a lower rate keeps of each burst, differs from
+    // step to step), a flat channel's level wanders by tenths of a decibel.
+    const bool standsOut = unexplained(hit) > 4 * usual + departureFloor
+        || (flat && hit.leftOver.inside > insideRise * usualInside + departureFloor);
     if (usual >= wellExplained && usual > noiseLeftOver * noiseShare)
-        return flat && off > deviceLevelDb;
-    return unexplained(hit) > 4 * usual + departureFloor || off > levelDb;
+        return flat && (standsOut || off > deviceLevelDb);
+    return standsOut || off > levelDb;
 }
 
 // Whether the part of a burst that its shape leaves unexplained stands out
@@ -118,7 +187,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
 // steps' harmonics) change that part slowly from step to step, a dropout
 // or a click inside the burst at once.
 bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
-               std::int64_t burst)
+               std::int64_t burst, bool flat)
 {
     const std::vector<BurstShape>& shapes = locator.shapes;
     std::int64_t numAvg = locator.table.numAvg;
@@ -133,7 +202,7 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
             || shapes[static_cast<std::size_t>((burst + k) / numAvg)].harmonic
                 != shapes[static_cast<std::size_t>(burst / numAvg)].harmonic)
             return false;
-        left[k + 2] = unexplainedShare(near->second->score);
+        left[k + 2] = leftOver(*near->second, flat);
     }
     double course = (-left[0] + 4 * left[1] + 4 * left[3] - left[4]) / 6;
     double largest = std::max({left[0], left[1], left[3], left[4], unexplainedFloor});
@@ -175,7 +244,8 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
                 && levels[static_cast<std::size_t>(burst / table.numAvg)] >= carriedLevel)
                 markBurst(verdict, table, c, burst);
         } else if (loud(*found->second) && (departs(locator, byBurst, burst, deviceLevelDb, noise, false)
-                                             || bendsAway(locator, byBurst, burst))) {
+                                             || bendsAway(locator, byBurst, burst, false)
+                                             || edgesDepart(locator, byBurst, burst, noise))) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -208,7 +278,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
         if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise, true)
-            || bendsAway(locator, byBurst, entry.first)
+            || bendsAway(locator, byBurst, entry.first, true) || edgesDepart(locator, byBurst, entry.first, noise)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
