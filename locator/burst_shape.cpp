@@ -57,6 +57,8 @@ BurstShape::BurstShape(const StepInfo& step, double scale)
     harmonic = second < 0.9 * pi && omega2 < 0.9 * pi ? 1.0 : 0.0;
     span = std::min<double>(double(step.duration) * scale, maxWindow);
     halfPeriod = pi / omega;
+    this->scale = scale;
+    duration = step.duration;
 }
 
 double BurstShape::value(double u) const

@@ -20,6 +20,8 @@ struct BurstShape {
     double harmonic = 1;    ///< weight of the second harmonic, 1 or 0
     double span = 0;        ///< input frames matched, at most maxWindow
     double halfPeriod = 0;  ///< half a period of the fundamental, input frames
+    double scale = 1;       ///< input frames per played frame
+    std::int32_t duration = 0;  ///< the burst's length, played frames
 
     BurstShape(const StepInfo& step, double scale);
 

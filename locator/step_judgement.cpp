@@ -36,11 +36,12 @@ constexpr double noiseLeftOver = 3;
 // An edge of 16 frames that holds only noise lies below six times the
 // noise's share but once in about 1e13.
 constexpr double edgeNoise = 6;
-// Edges that hold less than this of their burst's energy are quiet: a
-// converter's ringing at the top steps, not a device's onset.
+// Edges that hold less than this of their burst's energy beyond the
+// model are quiet: what a converter's filter leaves, not a device's onset.
 constexpr double quietEdge = 1e-3;
-// What a converter leaves inside a loopback's bursts at the top steps
-// changes with where each burst falls between two samples, and grows
+// What a recorder's own filter leaves inside a loopback's bursts (the
+// model plays them through the player's converter, not the recorder's)
+// changes with where each burst falls between two samples and grows
 // towards the top: from one step to the next by up to about 4 times the
 // largest of its neighbours'.
 constexpr double insideRise = 8;
@@ -66,12 +67,12 @@ double stimulusLevel(const StepInfo& step)
 
 // What a burst's match leaves unexplained: on a `flat` channel (a
 // loopback) what the tone at free amplitudes and phases leaves, which a
-// recorder's filter on the harmonic does not raise; elsewhere what the
-// shape leaves, which takes in how a device's filters turn the harmonic
-// against the fundamental.
+// recorder's filter on the harmonic or a converter's ringing does not
+// raise; elsewhere the lesser of that and what the shape leaves (a
+// device's filters shape its onset, which the tone leaves unexplained).
 double leftOver(const BurstHit& hit, bool flat)
 {
-    return flat ? hit.leftOver.tone : unexplainedShare(hit.score);
+    return flat ? hit.leftOver.tone : std::min(unexplainedShare(hit.score), hit.leftOver.tone);
 }
 
 // Whether what lies just before or just after a burst's window stands out
@@ -80,10 +81,15 @@ double leftOver(const BurstHit& hit, bool flat)
 // frames): judged only where the tone explains the burst and its
 // neighbours all but wholly and the neighbours' edges hold no more than
 // their noise or a thousandth of their burst, since a device's onset or
-// ringing fills its edges differently from step to step.
+// ringing fills its edges differently from step to step; a device's
+// against neighbours matched with a shape like its own, whose matches
+// place the onset alike.
 bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
-                 std::int64_t burst, double noise)
+                 std::int64_t burst, double noise, bool flat)
 {
+    auto harmonic = [&](std::int64_t b) {
+        return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
+    };
     const BurstHit& hit = *byBurst.at(burst);
     // Only where the tone explains the burst all but wholly is its match
     // placed well enough to tell its edges from its own ends.
@@ -102,7 +108,8 @@ bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const
         int like = 0;
         for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + k);
-            if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge))
+            if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge)
+                || (!flat && harmonic(burst + k) != harmonic(burst)))
                 continue;
             if (near->second->leftOver.tone > quietEdge)
                 return false;
@@ -245,7 +252,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
                 markBurst(verdict, table, c, burst);
         } else if (loud(*found->second) && (departs(locator, byBurst, burst, deviceLevelDb, noise, false)
                                              || bendsAway(locator, byBurst, burst, false)
-                                             || edgesDepart(locator, byBurst, burst, noise))) {
+                                             || edgesDepart(locator, byBurst, burst, noise, false))) {
             markBurst(verdict, table, c, burst);
         }
     }
@@ -278,7 +285,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     for (const auto& entry : byBurst) {
         bool off = timing.isOffLine(entry.first);
         if (departs(locator, byBurst, entry.first, loopbackLevelDb, noise, true)
-            || bendsAway(locator, byBurst, entry.first, true) || edgesDepart(locator, byBurst, entry.first, noise)
+            || bendsAway(locator, byBurst, entry.first, true) || edgesDepart(locator, byBurst, entry.first, noise, true)
             || (off && (byBurst.size() < 2 || unexplainedDeparture(locator, timing, *entry.second) > 0))) {
             damage(entry.first);
             if (!off)
