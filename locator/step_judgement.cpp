@@ -143,9 +143,21 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     auto harmonic = [&](std::int64_t b) {
         return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
     };
-    auto unexplained = [flat](const BurstHit& h) { return leftOver(h, flat); };
-    auto level = [flat](const BurstHit& h) {
-        return 20 * std::log10(std::max(flat ? h.leftOver.fundamental : std::fabs(h.amplitude), 1e-12));
+    // A device's burst matched with another shape than its neighbours' (the
+    // top step, whose harmonic the shape leaves out) is compared by its
+    // tone, as a flat channel's is, which does not depend on the shape.
+    std::size_t likeShaped = 0;
+    for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k)
+        likeShaped += k != 0 && byBurst.count(burst + k) != 0 && harmonic(burst + k) == harmonic(burst);
+    const bool byTone = flat || likeShaped < 2;
+    // Such a device's match places its burst's ends differently from its
+    // neighbours', so only the burst's inside is compared.
+    const bool insideOnly = byTone && !flat;
+    auto unexplained = [byTone, insideOnly](const BurstHit& h) {
+        return insideOnly ? h.leftOver.inside : leftOver(h, byTone);
+    };
+    auto level = [byTone](const BurstHit& h) {
+        return 20 * std::log10(std::max(byTone ? h.leftOver.fundamental : std::fabs(h.amplitude), 1e-12));
     };
     std::vector<const BurstHit*> nearest;
     std::vector<double> levels;
@@ -155,7 +167,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
         bool taken = false;
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + side * k);
-            if (near == byBurst.end() || (!flat && harmonic(burst + side * k) != harmonic(burst)))
+            if (near == byBurst.end() || (!byTone && harmonic(burst + side * k) != harmonic(burst)))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
             usualInside = std::max(usualInside, near->second->leftOver.inside);
@@ -181,7 +193,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     // Where the neighbours are left unexplained (a converter's ringing, or
     // what a recorder at a lower rate keeps of each burst, differs from
     // step to step), a flat channel's level wanders by tenths of a decibel.
-    const bool standsOut = unexplained(hit) > 4 * usual + departureFloor
+    const bool standsOut = unexplained(hit) > (insideOnly ? insideRise : 4) * usual + departureFloor
         || (flat && hit.leftOver.inside > insideRise * usualInside + departureFloor);
     if (usual >= wellExplained && usual > noiseLeftOver * noiseShare)
         return flat && (standsOut || off > deviceLevelDb);
