@@ -439,6 +439,17 @@ std::map<std::int64_t, double> branchShifts(const BurstLocator& locator, const C
     return shifts;
 }
 
+// A burst the generator's tones explain but for this share of itself, and
+// its noise's share three times over, is placed by its arrival.
+constexpr double explainedTone = 1e-3;
+constexpr double noiseLeftOverShare = 3;
+
+bool explainedBurst(const ChannelBursts& bursts, const BurstHit& hit)
+{
+    const double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    return hit.leftOver.tone <= explainedTone + noiseLeftOverShare * noise / std::max(hit.power, 1e-300);
+}
+
 std::vector<ClockPoint> clockPoints(const BurstLocator& locator, const ChannelBursts& bursts, bool loopback)
 {
     std::map<std::int64_t, double> shifts;
@@ -831,6 +842,52 @@ double provenResidual(const BurstLocator& locator, const TimingSolution& solutio
         if (step < damaged.size() && damaged[step] != 0)
             continue;
         worst = std::max(worst, unexplainedDeparture(locator, solution, hit));
+    }
+    return worst;
+}
+
+CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolution& solution,
+                                const std::vector<std::uint8_t>& damaged)
+{
+    CourseDeparture worst;
+    if (solution.clockChannel < 0 || solution.segments.empty())
+        return worst;
+    const StepTable& table = locator.table;
+    const ChannelBursts& bursts = locator.channel(solution.clockChannel);
+    std::map<std::int64_t, const BurstHit*> usable;
+    for (const BurstHit& hit : bursts.hits) {
+        const std::size_t step = static_cast<std::size_t>(hit.burst / table.numAvg);
+        if ((step >= damaged.size() || damaged[step] == 0) && explainedBurst(bursts, hit))
+            usable[hit.burst] = &hit;
+    }
+    // The lines were drawn through the times as the clock's points hold
+    // them: a device's joined across its match's changes of sign.
+    std::map<std::int64_t, double> shifts;
+    if (solution.reference < 0)
+        shifts = branchShifts(locator, bursts);
+    auto departure = [&](const BurstHit& hit) {
+        const ClockSegment& segment = solution.segmentOf(hit.burst);
+        return (straightened(locator, solution, hit) + shifts[hit.burst] - segment.at(hit.played)
+                - solution.lag[solution.clockChannel])
+            / segment.ratio;
+    };
+    for (const auto& entry : usable) {
+        double around[5];
+        bool whole = true;
+        for (std::int64_t k = -2; k <= 2 && whole; ++k) {
+            auto near = usable.find(entry.first + k * table.numAvg);
+            whole = near != usable.end();
+            if (whole)
+                around[k + 2] = departure(*near->second);
+        }
+        if (!whole)
+            continue;
+        const double course = (-around[0] + 4 * around[1] + 4 * around[3] - around[4]) / 6;
+        const double beyond = std::fabs(around[2] - course) - 6 * timeSpread(locator, bursts, *entry.second);
+        if (beyond > worst.frames) {
+            worst.frames = beyond;
+            worst.burst = entry.first;
+        }
     }
     return worst;
 }

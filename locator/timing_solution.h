@@ -78,14 +78,33 @@ TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice);
 TimingSolution solveTiming(const BurstLocator& locator, ReferenceChoice choice,
                            const std::vector<std::int64_t>& damaged);
 
+/// How far `hit`, a burst of the clock's channel, lies off the line that
+/// places it beyond what its noise allows, played frames; 0 within it.
+double unexplainedDeparture(const BurstLocator& locator, const TimingSolution& solution, const BurstHit& hit);
+
 /// The largest departure, in played frames, of a burst of the clock's
 /// channel from the line that places it, over the steps not marked in
 /// `damaged` (one entry per step, 1 when damaged): the proof that every
 /// step read is placed by the timing. Bursts left off the lines count too;
 /// a burst within six times the spread its noise gives does not.
-/// How far `hit`, a burst of the clock's channel, lies off the line that
-/// places it beyond what its noise allows, played frames; 0 within it.
-double unexplainedDeparture(const BurstLocator& locator, const TimingSolution& solution, const BurstHit& hit);
-
 double provenResidual(const BurstLocator& locator, const TimingSolution& solution,
                       const std::vector<std::uint8_t>& damaged);
+
+/// A device's bursts off the course they set: where a burst departs from
+/// its line, it was placed by the device, not by a loopback.
+struct CourseDeparture {
+    std::int64_t burst = -1;  ///< the burst that departs most; -1 for none
+    double frames = 0;        ///< by how much beyond its noise, played frames
+};
+
+/// Without a loopback the lines come from the device, whose own phase moves
+/// its bursts from step to step; what that cannot do is move them at once.
+/// The largest departure of a burst of the clock's channel from the course
+/// the same repetition of the two steps on each side sets (their
+/// departures from their lines, a cubic through them), beyond six times
+/// the spread its noise gives, over
+/// bursts the generator's tones explain all but wholly (to 1e-3 of
+/// themselves and three times their noise), undamaged in `damaged`, with
+/// such neighbours.
+CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolution& solution,
+                                const std::vector<std::uint8_t>& damaged);

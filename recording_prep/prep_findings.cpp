@@ -60,6 +60,10 @@ std::string stepList(const std::vector<std::int64_t>& steps)
 // How far, in frames, a loopback's burst may lie off its line for the
 // timing to count as proven.
 constexpr double provenFrames = 0.1;
+// Without a loopback: how far a burst the device's tones explain may lie
+// off the course of its neighbours. Its own phase leaves a few
+// thousandths of a frame; a frame lost or inserted, half a frame or more.
+constexpr double courseFrames = 0.25;
 
 Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames)
@@ -92,6 +96,22 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                                       + std::to_string(2 - c) + "," + std::to_string(2 - c) + "."};
     // The proof: every step read lies on the line that places it. A
     // loopback's bursts lie within a few hundredths of a frame of it.
+    // Without a loopback the device's own phase moves its bursts from step
+    // to step, smoothly; frames lost or inserted move them at once. A jump
+    // the lines did not cut shows as a burst off the course its neighbours
+    // set by half the frames or more.
+    if (timing.reference < 0 && timing.clockChannel >= 0) {
+        const CourseDeparture off = courseDeparture(locator, timing, verdict.damaged[timing.clockChannel]);
+        if (off.frames > courseFrames) {
+            const std::int64_t step = off.burst / table.numAvg + 1;
+            return {exitMismatch, "Refused: without a loopback, channel " + std::to_string(timing.clockChannel + 1)
+                                      + "'s bursts near step " + std::to_string(step) + " lie "
+                                      + fixedText(off.frames, 2) + " frames off the course the steps around them "
+                                        "set, more than " + fixedText(courseFrames, 2) + ": the recording lost or "
+                                        "inserted a few frames there, which only a loopback places. Record again, "
+                                        "with the player's output also on the other input."};
+        }
+    }
     if (timing.reference >= 0) {
         const double residual = provenResidual(locator, timing, verdict.damaged[timing.reference]);
         if (residual > provenFrames)

@@ -262,6 +262,40 @@ TEST(FractionalDelay, SideBySideSumsEqualOneAtATime)
         }
 }
 
+// Without a loopback the device places the bursts, and a frame or two lost
+// or inserted moves them by less than the lines cut at: such a take is
+// refused, since nothing places its steps (it read with status 0, every
+// step after the loss a frame off).
+TEST(RecordingPrep, AFewFramesLostWithoutALoopbackAreRefused)
+{
+    for (std::int64_t frames : {0, -1, 1, -2}) {
+        SyntheticRecording room;
+        for (RecorderChannel& channel : room.channels) {
+            channel.gain = 0.5;
+            channel.filter = Biquad::lowPass(8000, std::sqrt(0.5));
+            channel.highPass = Biquad::highPass(80, std::sqrt(0.5));
+            channel.echoGain = 0.5;
+            channel.echoFrames = 154;
+        }
+        room.noiseDb = 50;
+        room.ppm = 50;
+        room.latencyFrames = 2000.4;
+        if (frames != 0)
+            room.edits.push_back(FrameEdit{22050 + 150 * 22050 + 11025 + 2000, frames});
+        PrepRun run = prepare(room, {"--reference", "none"});
+        if (frames == 0) {
+            EXPECT_EQ(run.code, 0) << run.errors;
+            continue;
+        }
+        // The loss lies between steps 151 and 152: either names it.
+        EXPECT_EQ(run.code, -7) << frames << "\n" << run.report;
+        const std::string said = "Refused: without a loopback, channel 1's bursts near step ";
+        EXPECT_TRUE(run.errors.find(said + "151 lie") != std::string::npos
+                    || run.errors.find(said + "152 lie") != std::string::npos)
+            << run.errors;
+    }
+}
+
 // A lone microphone in a room: a floor reflection 6 dB down 3.5 ms after
 // the direct sound, the microphone's own roll-offs, no loopback.
 TEST(RecordingPrep, ALoneMicrophoneInARoomIsRead)
