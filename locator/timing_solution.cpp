@@ -891,3 +891,30 @@ CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolutio
     }
     return worst;
 }
+
+std::int64_t unexplainedCut(const BurstLocator& locator, const TimingSolution& solution)
+{
+    if (solution.reference >= 0 || solution.clockChannel < 0)
+        return -1;
+    const ChannelBursts& bursts = locator.channel(solution.clockChannel);
+    std::map<std::int64_t, const BurstHit*> byBurst;
+    for (const BurstHit& hit : bursts.hits)
+        byBurst[hit.burst] = &hit;
+    // The two bursts found nearest the cut on one side, counting outward.
+    auto explainedSide = [&](std::int64_t from, std::int64_t step) {
+        int seen = 0;
+        for (std::int64_t burst = from; burst >= 0 && burst < locator.table.bursts() && seen < 2; burst += step) {
+            auto found = byBurst.find(burst);
+            if (found == byBurst.end())
+                continue;
+            if (!explainedBurst(bursts, *found->second))
+                return false;
+            ++seen;
+        }
+        return seen == 2;
+    };
+    for (std::size_t k = 1; k < solution.segments.size(); ++k)
+        if (!explainedSide(solution.segments[k - 1].lastBurst, -1) || !explainedSide(solution.segments[k].firstBurst, 1))
+            return solution.segments[k].firstBurst;
+    return -1;
+}

@@ -106,5 +106,13 @@ struct CourseDeparture {
 /// bursts the generator's tones explain all but wholly (to 1e-3 of
 /// themselves and three times their noise), undamaged in `damaged`, with
 /// such neighbours.
+/// Without a loopback, the first burst after a cut of the clock's lines
+/// whose two bursts nearest it on either side are not all explained by the
+/// generator's tones (as `courseDeparture` counts them): there the device's
+/// own onset moves its match from step to step, and a change of place is
+/// no proof of frames lost. -1 where every cut is explained, or with a
+/// loopback.
+std::int64_t unexplainedCut(const BurstLocator& locator, const TimingSolution& solution);
+
 CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolution& solution,
                                 const std::vector<std::uint8_t>& damaged);

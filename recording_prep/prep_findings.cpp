@@ -101,6 +101,14 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
     // the lines did not cut shows as a burst off the course its neighbours
     // set by half the frames or more.
     if (timing.reference < 0 && timing.clockChannel >= 0) {
+        const std::int64_t cut = unexplainedCut(locator, timing);
+        if (cut >= 0)
+            return {exitMismatch, "Refused: without a loopback, channel " + std::to_string(timing.clockChannel + 1)
+                                      + "'s bursts change their place at step " + std::to_string(cut / table.numAvg + 1)
+                                      + ", where the generator's burst explains them poorly (a filter's onset, "
+                                        "or the device's own phase, moves them): frames lost there cannot be told "
+                                        "from the device. Record again, with the player's output also on the other "
+                                        "input."};
         const CourseDeparture off = courseDeparture(locator, timing, verdict.damaged[timing.clockChannel]);
         if (off.frames > courseFrames) {
             const std::int64_t step = off.burst / table.numAvg + 1;
