@@ -23,19 +23,19 @@ struct BurstLeftOver {
     /// unlike the shape's left-over, this does not grow where a recorder's
     /// filter shapes the harmonic or a converter rings, so a loopback's
     /// bursts leave next to nothing but their noise.
-    double tone = 1;
+    double tone = NAN;
     /// The same over the burst's inside, `edgeFrames` from either end.
-    double inside = 1;
+    double inside = NAN;
     /// The fundamental's amplitude in that fit, against the generator's.
     double fundamental = 0;
     /// What the model leaves in the `edgeFrames` before the window and
     /// after it: a loopback's silence, a device's silence or its ringing.
-    /// Not-a-number where the ring does not hold them.
     double before = NAN, after = NAN;
 };
 
 /// Works out the left-overs of the burst of `shape` matched at `time` in
 /// `ring`. The window is the match's: frames ceil(time) .. ceil(time) +
 /// shape.window() - 2; the ring must hold `edgeFrames` more on each side,
-/// or every figure keeps its default.
+/// or every figure keeps its default: not-a-number, which judges nothing
+/// (and a fundamental of 0).
 BurstLeftOver burstLeftOver(const FrameRing& ring, const BurstShape& shape, double time);

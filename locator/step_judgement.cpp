@@ -65,6 +65,12 @@ double stimulusLevel(const StepInfo& step)
     return std::hypot(re, im) / (analyzerScale * std::max(1, step.duration));
 }
 
+// Whether the shape that matched `burst` holds the second harmonic.
+double harmonicOf(const BurstLocator& locator, std::int64_t burst)
+{
+    return locator.shapes[static_cast<std::size_t>(burst / locator.table.numAvg)].harmonic;
+}
+
 // What a burst's match leaves unexplained: on a `flat` channel (a
 // loopback) what the tone at free amplitudes and phases leaves, which a
 // recorder's filter on the harmonic or a converter's ringing does not
@@ -87,9 +93,6 @@ double leftOver(const BurstHit& hit, bool flat)
 bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
                  std::int64_t burst, double noise, bool flat)
 {
-    auto harmonic = [&](std::int64_t b) {
-        return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
-    };
     const BurstHit& hit = *byBurst.at(burst);
     // Only where the tone explains the burst all but wholly is its match
     // placed well enough to tell its edges from its own ends.
@@ -109,7 +112,7 @@ bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const
         for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + k);
             if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge)
-                || (!flat && harmonic(burst + k) != harmonic(burst)))
+                || (!flat && harmonicOf(locator, burst + k) != harmonicOf(locator, burst)))
                 continue;
             if (near->second->leftOver.tone > quietEdge)
                 return false;
@@ -140,15 +143,12 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
              std::int64_t burst, double levelDb, double noise, bool flat)
 {
     const BurstHit& hit = *byBurst.at(burst);
-    auto harmonic = [&](std::int64_t b) {
-        return locator.shapes[static_cast<std::size_t>(b / locator.table.numAvg)].harmonic;
-    };
     // A device's burst matched with another shape than its neighbours' (the
     // top step, whose harmonic the shape leaves out) is compared by its
     // tone, as a flat channel's is, which does not depend on the shape.
     std::size_t likeShaped = 0;
     for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k)
-        likeShaped += k != 0 && byBurst.count(burst + k) != 0 && harmonic(burst + k) == harmonic(burst);
+        likeShaped += k != 0 && byBurst.count(burst + k) != 0 && harmonicOf(locator, burst + k) == harmonicOf(locator, burst);
     const bool byTone = flat || likeShaped < 2;
     // Such a device's match places its burst's ends differently from its
     // neighbours', so only the burst's inside is compared.
@@ -157,7 +157,8 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
         return insideOnly ? h.leftOver.inside : leftOver(h, byTone);
     };
     auto level = [byTone](const BurstHit& h) {
-        return 20 * std::log10(std::max(byTone ? h.leftOver.fundamental : std::fabs(h.amplitude), 1e-12));
+        const double tone = h.leftOver.fundamental;
+        return 20 * std::log10(std::max(byTone && tone > 0 ? tone : std::fabs(h.amplitude), 1e-12));
     };
     std::vector<const BurstHit*> nearest;
     std::vector<double> levels;
@@ -167,7 +168,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
         bool taken = false;
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + side * k);
-            if (near == byBurst.end() || (!byTone && harmonic(burst + side * k) != harmonic(burst)))
+            if (near == byBurst.end() || (!byTone && harmonicOf(locator, burst + side * k) != harmonicOf(locator, burst)))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
             usualInside = std::max(usualInside, near->second->leftOver.inside);
@@ -208,8 +209,6 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
 bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const BurstHit*>& byBurst,
                std::int64_t burst, bool flat)
 {
-    const std::vector<BurstShape>& shapes = locator.shapes;
-    std::int64_t numAvg = locator.table.numAvg;
     // Where the recording does not carry the second harmonic cleanly (near
     // or above its half rate), that part changes from step to step anyway.
     if (2 * locator.table.stepOf(burst).actFreq > 0.4 * sampleRate * locator.nominalRatio)
@@ -217,9 +216,7 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
     double left[5];
     for (std::int64_t k = -2; k <= 2; ++k) {
         auto near = byBurst.find(burst + k);
-        if (near == byBurst.end()
-            || shapes[static_cast<std::size_t>((burst + k) / numAvg)].harmonic
-                != shapes[static_cast<std::size_t>(burst / numAvg)].harmonic)
+        if (near == byBurst.end() || harmonicOf(locator, burst + k) != harmonicOf(locator, burst))
             return false;
         left[k + 2] = leftOver(*near->second, flat);
     }
