@@ -222,7 +222,10 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
     }
     double course = (-left[0] + 4 * left[1] + 4 * left[3] - left[4]) / 6;
     double largest = std::max({left[0], left[1], left[3], left[4], unexplainedFloor});
-    return left[2] - course > largest;
+    // A device's left-over may also change its level at one step and keep
+    // it (a room's reflection against a burst whose length changes), which
+    // overshoots the course by up to about the new level.
+    return left[2] - course > (flat ? 1 : 2) * largest;
 }
 
 // A device channel: its bursts missing between strong neighbours where
