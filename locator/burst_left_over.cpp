@@ -1,5 +1,6 @@
 #include "burst_left_over.h"
 
+#include "kaiser_sinc.h"
 #include "tone_burst.h"
 
 #include <algorithm>
@@ -55,25 +56,13 @@ Row solve(std::array<Row, terms> a, Row b)
 struct Interpolation {
     static constexpr int reach = 64;
     static constexpr int steps = 512;
+    static constexpr double beta = 10;
     std::vector<double> table;
 
     Interpolation() : table(static_cast<std::size_t>(2 * reach * steps + 2))
     {
-        const double pi = std::acos(-1.0), beta = 10;
-        auto i0 = [](double v) {
-            double sum = 1, term = 1;
-            for (int k = 1; k < 40; ++k) {
-                term *= (v / (2 * k)) * (v / (2 * k));
-                sum += term;
-            }
-            return sum;
-        };
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            const double x = double(i) / steps - reach;
-            const double r = std::min(1.0, std::fabs(x) / reach);
-            const double sinc = x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
-            table[i] = sinc * i0(beta * std::sqrt(1 - r * r)) / i0(beta);
-        }
+        for (std::size_t i = 0; i < table.size(); ++i)
+            table[i] = kaiserSinc(double(i) / steps - reach, reach, beta);
     }
 
     double at(double x) const

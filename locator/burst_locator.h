@@ -19,6 +19,9 @@ struct ChannelBursts {
     double firstStart = 0;           ///< the first burst's start, input frames
     double firstPower = 0;           ///< its window's power per frame
     StretchPower leadIn;             ///< the frames before it
+
+    /// The channel's noise: its lead-in's power per frame, 0 without one.
+    double noise() const { return leadIn.frames > 0 ? leadIn.variance : 0; }
 };
 
 /// Finds every burst of a run in a two-channel recording at any sample

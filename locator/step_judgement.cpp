@@ -1,5 +1,6 @@
 #include "step_judgement.h"
 
+#include "cubic_middle.h"
 #include "median.h"
 #include "tone_burst.h"
 #include "units.h"
@@ -148,7 +149,8 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     // tone, as a flat channel's is, which does not depend on the shape.
     std::size_t likeShaped = 0;
     for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k)
-        likeShaped += k != 0 && byBurst.count(burst + k) != 0 && harmonicOf(locator, burst + k) == harmonicOf(locator, burst);
+        likeShaped += k != 0 && byBurst.count(burst + k) != 0
+            && harmonicOf(locator, burst + k) == harmonicOf(locator, burst);
     const bool byTone = flat || likeShaped < 2;
     // Such a device's match places its burst's ends differently from its
     // neighbours', so only the burst's inside is compared.
@@ -220,7 +222,7 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
             return false;
         left[k + 2] = leftOver(*near->second, flat);
     }
-    double course = (-left[0] + 4 * left[1] + 4 * left[3] - left[4]) / 6;
+    double course = cubicMiddle(left[0], left[1], left[3], left[4]);
     double largest = std::max({left[0], left[1], left[3], left[4], unexplainedFloor});
     // A device's left-over may also change its level at one step and keep
     // it (a room's reflection against a burst whose length changes), which
@@ -239,7 +241,7 @@ void judgeDevice(const BurstLocator& locator, const TimingSolution& timing, int 
     std::map<std::int64_t, const BurstHit*> byBurst;
     for (const BurstHit& hit : bursts.hits)
         byBurst[hit.burst] = &hit;
-    double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    const double noise = bursts.noise();
     // A burst well above the noise is judged however badly its shape
     // matches: where the neighbours' match well, a poor one is damage.
     auto loud = [&](const BurstHit& hit) { return hit.power >= strongOverNoise * noise; };
@@ -279,8 +281,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
     std::map<std::int64_t, const BurstHit*> byBurst;
     for (const BurstHit& hit : locator.channel(timing.reference).hits)
         byBurst[hit.burst] = &hit;
-    const StretchPower& leadIn = locator.channel(timing.reference).leadIn;
-    const double noise = leadIn.frames > 0 ? leadIn.variance : 0;
+    const double noise = locator.channel(timing.reference).noise();
     auto damage = [&](std::int64_t burst) {
         for (int c = 0; c < BurstLocator::channelCount; ++c)
             markBurst(verdict, table, c, burst);

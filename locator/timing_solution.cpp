@@ -1,5 +1,6 @@
 #include "timing_solution.h"
 
+#include "cubic_middle.h"
 #include "median.h"
 
 #include <algorithm>
@@ -396,7 +397,7 @@ int chooseReference(const BurstLocator& locator, const TimingSolution& solution,
 // its window.
 double timeSpread(const BurstLocator& locator, const ChannelBursts& bursts, const BurstHit& hit)
 {
-    double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    double noise = bursts.noise();
     double signal = hit.power - noise;
     if (!(noise > 0))
         return 0;
@@ -446,7 +447,7 @@ constexpr double noiseLeftOverShare = 3;
 
 bool explainedBurst(const ChannelBursts& bursts, const BurstHit& hit)
 {
-    const double noise = bursts.leadIn.frames > 0 ? bursts.leadIn.variance : 0;
+    const double noise = bursts.noise();
     return hit.leftOver.tone <= explainedTone + noiseLeftOverShare * noise / std::max(hit.power, 1e-300);
 }
 
@@ -882,7 +883,7 @@ CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolutio
         }
         if (!whole)
             continue;
-        const double course = (-around[0] + 4 * around[1] + 4 * around[3] - around[4]) / 6;
+        const double course = cubicMiddle(around[0], around[1], around[3], around[4]);
         const double beyond = std::fabs(around[2] - course) - 6 * timeSpread(locator, bursts, *entry.second);
         if (beyond > worst.frames) {
             worst.frames = beyond;

@@ -101,24 +101,22 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
     // the lines did not cut shows as a burst off the course its neighbours
     // set by half the frames or more.
     if (timing.reference < 0 && timing.clockChannel >= 0) {
+        auto refusal = [&](const std::string& what) {
+            return Refusal{exitMismatch, "Refused: without a loopback, channel "
+                                             + std::to_string(timing.clockChannel + 1) + "'s bursts " + what
+                                             + ". Record again, with the player's output also on the other input."};
+        };
         const std::int64_t cut = unexplainedCut(locator, timing);
         if (cut >= 0)
-            return {exitMismatch, "Refused: without a loopback, channel " + std::to_string(timing.clockChannel + 1)
-                                      + "'s bursts change their place at step " + std::to_string(cut / table.numAvg + 1)
-                                      + ", where the generator's burst explains them poorly (a filter's onset, "
-                                        "or the device's own phase, moves them): frames lost there cannot be told "
-                                        "from the device. Record again, with the player's output also on the other "
-                                        "input."};
+            return refusal("change their place at step " + std::to_string(cut / table.numAvg + 1)
+                           + ", where the generator's burst explains them poorly (a filter's onset, or the "
+                             "device's own phase, moves them): frames lost there cannot be told from the device");
         const CourseDeparture off = courseDeparture(locator, timing, verdict.damaged[timing.clockChannel]);
-        if (off.frames > courseFrames) {
-            const std::int64_t step = off.burst / table.numAvg + 1;
-            return {exitMismatch, "Refused: without a loopback, channel " + std::to_string(timing.clockChannel + 1)
-                                      + "'s bursts near step " + std::to_string(step) + " lie "
-                                      + fixedText(off.frames, 2) + " frames off the course the steps around them "
-                                        "set, more than " + fixedText(courseFrames, 2) + ": the recording lost or "
-                                        "inserted a few frames there, which only a loopback places. Record again, "
-                                        "with the player's output also on the other input."};
-        }
+        if (off.frames > courseFrames)
+            return refusal("near step " + std::to_string(off.burst / table.numAvg + 1) + " lie "
+                           + fixedText(off.frames, 2) + " frames off the course the steps around them set, more than "
+                           + fixedText(courseFrames, 2) + ": the recording lost or inserted a few frames there, which "
+                             "only a loopback places");
     }
     if (timing.reference >= 0) {
         const double residual = provenResidual(locator, timing, verdict.damaged[timing.reference]);
