@@ -1,11 +1,11 @@
-#include "analyzer.h"
+#include "analyzer/analyzer.h"
 
-#include "burst_analyzer.h"
-#include "burst_schedule.h"
-#include "command_line.h"
-#include "exit_codes.h"
-#include "recording_start.h"
-#include "wav_header.h"
+#include "analyzer/burst_analyzer.h"
+#include "common/burst_schedule.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/recording_start.h"
+#include "common/wav_header.h"
 
 #include <istream>
 #include <ostream>

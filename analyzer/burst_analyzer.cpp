@@ -1,9 +1,9 @@
-#include "burst_analyzer.h"
+#include "analyzer/burst_analyzer.h"
 
-#include "tone_burst.h"
+#include "common/tone_burst.h"
 
-#include "bits.h"
-#include "report_format.h"
+#include "common/little_endian.h"
+#include "common/report_format.h"
 
 #include <algorithm>
 #include <cmath>

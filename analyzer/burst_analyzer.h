@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "zeroed_array.h"
+#include "common/burst_schedule.h"
+#include "common/zeroed_array.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -20,7 +20,7 @@
 struct BurstAnalyzer {
     static constexpr int blockFrames = 32768;
     /// The longest interval a schedule uses; every window frame lies below it.
-    static constexpr int maxInterval = 44100;
+    static constexpr int maxInterval = polarInterval;
 
     // On the heap (1.2 MiB together), from calloc: a run touches only the
     // pages of the frames it uses, which for a sweep is a few per table.

@@ -1,7 +1,7 @@
-#include "analyzer.h"
-#include "command_line.h"
+#include "analyzer/analyzer.h"
+#include "common/command_line.h"
 
-#include "report_check.h"
+#include "common/report_check.h"
 
 #include <fstream>
 #include <iostream>

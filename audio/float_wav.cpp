@@ -1,4 +1,4 @@
-#include "float_wav.h"
+#include "audio/float_wav.h"
 
 #include <sndfile.h>
 

@@ -1,4 +1,4 @@
-#include "jack_session.h"
+#include "audio/jack_session.h"
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>

@@ -1,4 +1,6 @@
-#include "resampler.h"
+#include "audio/resampler.h"
+
+#include "common/units.h"
 
 #include <soxr.h>
 
@@ -11,7 +13,7 @@ Resampler::~Resampler()
 bool Resampler::start(double ratio)
 {
     // The rates matter only as their ratio.
-    return start(ratio * 44100.0, 44100.0);
+    return start(ratio * sampleRate, sampleRate);
 }
 
 bool Resampler::start(double inputRate, double outputRate)

@@ -1,4 +1,6 @@
-#include "sound_file.h"
+#include "audio/sound_file.h"
+
+#include "common/units.h"
 
 #include <sndfile.h>
 
@@ -54,7 +56,7 @@ std::int64_t SoundFile::read(double* samples, std::int64_t count)
         return -1;
     }
     for (sf_count_t i = 0; i < got * channels; ++i)
-        samples[i] *= 32768.0;
+        samples[i] *= sampleScale16;
     return got;
 }
 

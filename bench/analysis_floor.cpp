@@ -6,9 +6,10 @@
 // and one row of the same fields, formatted as ravan formats them and
 // written at once. Nothing else: no header, no checks, no held values.
 //   analysis_floor FILE
-#include "bits.h"
-#include "burst_schedule.h"
-#include "report_format.h"
+#include "common/burst_schedule.h"
+#include "common/little_endian.h"
+#include "common/report_format.h"
+#include "common/wav_header.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,7 +49,7 @@ int main(int argc, char** argv)
         return 2;
     static unsigned char bytes[8191];
     BurstSchedule schedule;
-    std::int64_t stepStart = 44 + 4 * std::int64_t(schedule.delay);
+    std::int64_t stepStart = WavHeader::size + 4 * std::int64_t(schedule.delay);
     double lastOmega = 0;
     for (schedule.begin(); schedule.hasMore(); schedule.next(), stepStart += 4 * std::int64_t(schedule.interval)) {
         const std::int64_t duration = schedule.duration;

@@ -3,8 +3,8 @@
 // the same library settings), and prints the CPU microseconds that the
 // conversion alone took, all threads counted.
 //   resampler_cost RECORDING RATIO     (RATIO: input frames per output frame)
-#include "resampler.h"
-#include "sound_file.h"
+#include "audio/resampler.h"
+#include "audio/sound_file.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "burst_schedule.h"
+#include "common/burst_schedule.h"
 
-#include "bits.h"
-#include "report_format.h"
+#include "common/little_endian.h"
+#include "common/report_format.h"
 
 #include <cmath>
 #include <limits>

@@ -1,12 +1,13 @@
-#include "command_line.h"
+#include "common/command_line.h"
 
-#include "exit_codes.h"
-#include "number_text.h"
-#include "report_format.h"
-#include "wav_header.h"
+#include "common/exit_codes.h"
+#include "common/number_text.h"
+#include "common/report_format.h"
+#include "common/wav_header.h"
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -71,10 +72,20 @@ bool startsWithDash(int argc, const char* const* argv)
 
 } // namespace
 
+const char* usageLabel(const char* synopsis)
+{
+    // "Useage" is intended and must stay for ravgen and ravan, and for the
+    // programs that were built beside them with the same message: scripts
+    // match it as it is.
+    for (const char* plain : {"ravfit ", "ravsim "})
+        if (std::strncmp(synopsis, plain, std::strlen(plain)) == 0)
+            return "Usage: ";
+    return "Useage: ";
+}
+
 void writeUsage(std::ostream& errors, const char* synopsis)
 {
-    // "Useage" is intended and must stay: scripts match the message as it is.
-    errors << "Useage: " << synopsis << "\nBuilt " << __DATE__ << "." << std::endl;
+    errors << usageLabel(synopsis) << synopsis << "\nBuilt " << __DATE__ << "." << std::endl;
 }
 
 bool argumentCountValid(int argc)

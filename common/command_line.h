@@ -1,12 +1,17 @@
 #pragma once
 
-#include "burst_schedule.h"
+#include "common/burst_schedule.h"
 
 #include <iosfwd>
 
-/// What follows "Useage: " in each program's usage message.
+/// What follows the label ("Useage: " or "Usage: ") in each program's
+/// usage message.
 constexpr const char* generatorSynopsis = "ravgen outfile.wav [delay [numAvg [startFreq [sweep|polar]]]]";
 constexpr const char* analyzerSynopsis = "ravan infile.wav [delay [numAvg [startFreq [sweep|polar]]]]";
+
+/// The label before a program's synopsis: "Usage: " for ravfit and ravsim,
+/// "Useage: " for the others, whose users' scripts match it as it stands.
+const char* usageLabel(const char* synopsis);
 
 /// Writes the two-line usage message with the build date and ends the line.
 void writeUsage(std::ostream& errors, const char* synopsis);

@@ -1,4 +1,4 @@
-#include "kaiser_sinc.h"
+#include "common/kaiser_sinc.h"
 
 #include <cmath>
 

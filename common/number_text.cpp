@@ -1,6 +1,6 @@
-#include "number_text.h"
+#include "common/number_text.h"
 
-#include "bits.h"
+#include "common/little_endian.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
-#include "option_reader.h"
+#include "common/option_reader.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
-#include "number_text.h"
-#include "same_file.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/number_text.h"
+#include "common/same_file.h"
 
 #include <cstring>
 #include <ostream>

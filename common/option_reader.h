@@ -1,6 +1,6 @@
 #pragma once
 
-#include "option_rule.h"
+#include "common/option_rule.h"
 
 #include <iosfwd>
 #include <string>
@@ -15,7 +15,7 @@ struct SplitLine {
     std::vector<std::pair<std::string, std::string>> options;
 };
 
-/// A program's options: its name, its synopsis (what follows "Useage: ")
+/// A program's options: its name, its synopsis (what follows the usage label)
 /// and the table of its options. Usage, help, refusals and the splitting of
 /// a command line are written here once for every program with options.
 struct OptionTable {

@@ -1,7 +1,7 @@
-#include "option_rule.h"
+#include "common/option_rule.h"
 
-#include "number_text.h"
-#include "report_format.h"
+#include "common/number_text.h"
+#include "common/report_format.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "output_target.h"
+#include "common/output_target.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "recording_start.h"
+#include "common/recording_start.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
 
 #include <istream>
 #include <ostream>

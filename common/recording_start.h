@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "wav_header.h"
+#include "common/burst_schedule.h"
+#include "common/wav_header.h"
 
 #include <iosfwd>
 

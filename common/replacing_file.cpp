@@ -1,4 +1,4 @@
-#include "replacing_file.h"
+#include "common/replacing_file.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output_target.h"
+#include "common/output_target.h"
 
 #include <fstream>
 #include <string>

@@ -1,6 +1,6 @@
-#include "report_check.h"
+#include "common/report_check.h"
 
-#include "exit_codes.h"
+#include "common/exit_codes.h"
 
 #include <cstdio>
 #include <iostream>

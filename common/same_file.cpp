@@ -1,4 +1,4 @@
-#include "same_file.h"
+#include "common/same_file.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,7 @@
-#include "stereo_wav_writer.h"
+#include "common/stereo_wav_writer.h"
 
-#include "bits.h"
+#include "common/little_endian.h"
+#include "common/units.h"
 
 #include <cmath>
 #include <ostream>
@@ -27,9 +28,9 @@ std::int16_t toSample16(double value, bool& held)
     if (std::isnan(value))
         return 0;
     double rounded = std::nearbyint(value);
-    held = rounded > 32767 || rounded < -32768;
+    held = rounded > largestCode16 || rounded < smallestCode16;
     if (held)
-        rounded = rounded > 0 ? 32767 : -32768;
+        rounded = rounded > 0 ? largestCode16 : smallestCode16;
     return static_cast<std::int16_t>(rounded);
 }
 

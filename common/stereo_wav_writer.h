@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wav_header.h"
+#include "common/wav_header.h"
 
 #include <cstdint>
 #include <iosfwd>

@@ -1,4 +1,4 @@
-#include "tone_burst.h"
+#include "common/tone_burst.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "wav_header.h"
+#include "common/wav_header.h"
 
-#include "bits.h"
+#include "common/little_endian.h"
 
 #include <cstring>
 #include <istream>

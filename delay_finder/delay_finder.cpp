@@ -1,21 +1,22 @@
-#include "delay_finder.h"
+#include "delay_finder/delay_finder.h"
 
-#include "bits.h"
-#include "burst_locator.h"
-#include "burst_schedule.h"
-#include "command_line.h"
-#include "exit_codes.h"
-#include "finding_words.h"
-#include "recording_start.h"
-#include "report_format.h"
-#include "schedule_check.h"
-#include "step_table.h"
-#include "timing_solution.h"
-#include "wav_header.h"
+#include "common/burst_schedule.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/little_endian.h"
+#include "common/recording_start.h"
+#include "common/report_format.h"
+#include "common/wav_header.h"
+#include "locator/burst_locator.h"
+#include "locator/finding_words.h"
+#include "locator/schedule_check.h"
+#include "locator/step_table.h"
+#include "locator/timing_solution.h"
 
 #include <cmath>
 #include <istream>
 #include <ostream>
+#include <vector>
 
 namespace {
 
@@ -26,14 +27,14 @@ constexpr int blockFrames = 8192;
 // data end.
 void locate(std::istream& in, BurstLocator& locator)
 {
-    static unsigned char block[blockFrames * 4];
-    static double frames[blockFrames * 2];
+    std::vector<unsigned char> block(blockFrames * 4);
+    std::vector<double> frames(blockFrames * 2);
     while (!locator.done()) {
-        in.read(reinterpret_cast<char*>(block), sizeof block);
+        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
         std::int64_t count = in.gcount() / 4;
         for (std::int64_t i = 0; i < 2 * count; ++i)
-            frames[i] = littleEndian16(block + 2 * i);
-        locator.push(frames, count);
+            frames[static_cast<std::size_t>(i)] = littleEndian16(&block[static_cast<std::size_t>(2 * i)]);
+        locator.push(frames.data(), count);
         if (count < blockFrames)
             break;
     }
@@ -77,7 +78,7 @@ int runDelayFinder(int argc, const char* const* argv, std::istream& in, std::ost
     warnAboutForeignHeader(header, errors);
     schedule.printSettings(report);
 
-    static BurstLocator locator;
+    BurstLocator locator;
     locator.start(StepTable::from(schedule), schedule.sampRate);
     locate(in, locator);
     if (in.bad()) {

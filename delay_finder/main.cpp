@@ -1,7 +1,7 @@
-#include "command_line.h"
-#include "delay_finder.h"
+#include "common/command_line.h"
+#include "delay_finder/delay_finder.h"
 
-#include "report_check.h"
+#include "common/report_check.h"
 
 #include <fstream>
 #include <iostream>

@@ -1,20 +1,20 @@
-#include "fit.h"
+#include "fit/fit.h"
 
-#include "aligned_writer.h"
-#include "command_line.h"
-#include "exit_codes.h"
-#include "fit_options.h"
-#include "fit_report.h"
-#include "float_wav.h"
-#include "identification.h"
-#include "option_reader.h"
-#include "output_target.h"
-#include "prep_findings.h"
-#include "replacing_file.h"
-#include "report_format.h"
-#include "step_gatherer.h"
-#include "timed_recording.h"
-#include "units.h"
+#include "audio/float_wav.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/option_reader.h"
+#include "common/output_target.h"
+#include "common/replacing_file.h"
+#include "common/report_format.h"
+#include "common/units.h"
+#include "fit/fit_options.h"
+#include "fit/fit_report.h"
+#include "fit/identification.h"
+#include "fit/step_gatherer.h"
+#include "recording/aligned_writer.h"
+#include "recording/recording_findings.h"
+#include "recording/timed_recording.h"
 
 #include <cmath>
 #include <ostream>
@@ -167,8 +167,7 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
         return exitUsage;
     if (!options.impulseFile.empty() && outputRefused(options.impulseFile, "Failed to open output file: ", errors))
         return exitOpen;
-    TimedRecording recording;
-    recording.program = "ravfit";
+    TimedRecording recording({"ravfit", "left out of the fit"});
     code = recording.start(options.input, table.synopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
@@ -192,9 +191,7 @@ int runFit(int argc, const char* const* argv, std::ostream& report, std::ostream
     if (code != exitOk)
         return code;
     recording.printFacts(report);
-    for (const std::string& warning : prepWarnings(*recording.locator, recording.timing, recording.verdict,
-                                                   options.input.reference == ReferenceChoice::none,
-                                                   "left out of the fit"))
+    for (const std::string& warning : recording.warnings(options.input))
         errors << warning << std::endl;
     report << "taps:\t" << fit.taps << std::endl;
     if (!options.impulseFile.empty()) {

@@ -1,13 +1,13 @@
-#include "fit_options.h"
+#include "fit/fit_options.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
-#include "identification.h"
-#include "impulse_fit.h"
-#include "number_text.h"
-#include "report_format.h"
-#include "step_table.h"
-#include "units.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/number_text.h"
+#include "common/report_format.h"
+#include "common/units.h"
+#include "fit/identification.h"
+#include "fit/impulse_fit.h"
+#include "locator/step_table.h"
 
 #include <algorithm>
 #include <ostream>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "option_reader.h"
-#include "recording_options.h"
+#include "common/option_reader.h"
+#include "recording/recording_options.h"
 
 #include <iosfwd>
 #include <string>

@@ -1,6 +1,6 @@
-#include "fit_report.h"
+#include "fit/fit_report.h"
 
-#include "report_format.h"
+#include "common/report_format.h"
 
 #include <cmath>
 #include <ostream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "identification.h"
+#include "fit/identification.h"
 
 #include <iosfwd>
 

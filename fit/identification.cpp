@@ -1,7 +1,7 @@
-#include "identification.h"
+#include "fit/identification.h"
 
-#include "tone_burst.h"
-#include "units.h"
+#include "common/tone_burst.h"
+#include "common/units.h"
 
 #include <algorithm>
 #include <cmath>

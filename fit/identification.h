@@ -1,9 +1,9 @@
 #pragma once
 
-#include "impulse_fit.h"
-#include "real_fft.h"
-#include "response_window.h"
-#include "step_table.h"
+#include "audio/real_fft.h"
+#include "fit/impulse_fit.h"
+#include "fit/response_window.h"
+#include "locator/step_table.h"
 
 #include <complex>
 #include <cstdint>

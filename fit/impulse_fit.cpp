@@ -1,4 +1,4 @@
-#include "impulse_fit.h"
+#include "fit/impulse_fit.h"
 
 #include <algorithm>
 #include <cmath>

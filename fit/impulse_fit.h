@@ -1,7 +1,7 @@
 #pragma once
 
-#include "real_fft.h"
-#include "units.h"
+#include "audio/real_fft.h"
+#include "common/units.h"
 
 #include <complex>
 #include <cstddef>

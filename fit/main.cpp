@@ -1,7 +1,7 @@
-#include "fit.h"
+#include "fit/fit.h"
 
-#include "replacing_file.h"
-#include "report_check.h"
+#include "common/replacing_file.h"
+#include "common/report_check.h"
 
 #include <iostream>
 

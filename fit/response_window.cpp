@@ -1,6 +1,6 @@
-#include "response_window.h"
+#include "fit/response_window.h"
 
-#include "units.h"
+#include "common/units.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "step_gatherer.h"
+#include "fit/step_gatherer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "step_table.h"
+#include "locator/step_table.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "burst_samples.h"
+#include "generator/burst_samples.h"
 
-#include "tone_burst.h"
+#include "common/tone_burst.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "burst_writer.h"
+#include "generator/burst_writer.h"
 
-#include "bits.h"
-#include "burst_samples.h"
-#include "tone_burst.h"
+#include "common/little_endian.h"
+#include "common/tone_burst.h"
+#include "generator/burst_samples.h"
 
 #include <algorithm>
 #include <cstring>

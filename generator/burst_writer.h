@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "zeroed_array.h"
+#include "common/burst_schedule.h"
+#include "common/zeroed_array.h"
 
 #include <cstdint>
 #include <iosfwd>

@@ -1,11 +1,11 @@
-#include "generator.h"
+#include "generator/generator.h"
 
-#include "burst_schedule.h"
-#include "burst_writer.h"
-#include "command_line.h"
-#include "exit_codes.h"
-#include "stereo_wav_writer.h"
-#include "wav_header.h"
+#include "common/burst_schedule.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/stereo_wav_writer.h"
+#include "common/wav_header.h"
+#include "generator/burst_writer.h"
 
 #include <fstream>
 #include <ostream>

@@ -1,6 +1,6 @@
-#include "generator.h"
+#include "generator/generator.h"
 
-#include "report_check.h"
+#include "common/report_check.h"
 
 #include <iostream>
 

@@ -1,7 +1,7 @@
-#include "burst_left_over.h"
+#include "locator/burst_left_over.h"
 
-#include "kaiser_sinc.h"
-#include "tone_burst.h"
+#include "common/kaiser_sinc.h"
+#include "common/tone_burst.h"
 
 #include <algorithm>
 #include <array>

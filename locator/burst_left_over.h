@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_shape.h"
-#include "frame_ring.h"
+#include "locator/burst_shape.h"
+#include "locator/frame_ring.h"
 
 #include <cmath>
 

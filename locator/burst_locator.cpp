@@ -1,4 +1,6 @@
-#include "burst_locator.h"
+#include "locator/burst_locator.h"
+
+#include "common/units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +20,7 @@ constexpr double minimumScore = 0.5;
 void BurstLocator::start(const StepTable& steps, double inputRate)
 {
     table = steps;
-    nominalRatio = inputRate / 44100.0;
+    nominalRatio = inputRate / sampleRate;
     BurstSchedule sweep;
     sweep.startFreq = table.steps.empty() ? 100.0 : table.steps.front().nomFreq;
     sweepFromStart = StepTable::from(sweep);
@@ -34,7 +36,7 @@ void BurstLocator::start(const StepTable& steps, double inputRate)
     pushed = 0;
     shifts.clear();
     // Latency up to 10 s and a clock 0.2 % fast, beyond the whole run.
-    giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * 44100.0) * nominalRatio * 1.002) + 65536;
+    giveUpAt = static_cast<std::int64_t>((table.playedLength() + 10 * sampleRate) * nominalRatio * 1.002) + 65536;
     for (Channel& channel : channels) {
         channel.tracks.clear();
         channel.confirmed = -1;
@@ -115,7 +117,7 @@ bool BurstLocator::evaluate(Channel& channel, BurstTrack& track)
     // again over most of the interval: the recording may have lost or
     // gained frames. One that tells steps apart looks over all of it.
     int wide = confirmed ? std::max(reach, wideReach(shape, trackRatio)) : reach;
-    bool tells = confirmed && tellsSteps(track);
+    bool tells = confirmed && canTellStepsApart(track);
     int whole = tells && track.missesInRow < 3 ? std::max(wide, runReach(shape, trackRatio)) : wide;
     std::int64_t first = static_cast<std::int64_t>(std::floor(predicted)) - whole - 2;
     // Its edges are judged too: wait for the frames after it.
@@ -211,11 +213,13 @@ void BurstLocator::recordHit(const Channel& channel, BurstTrack& track, const Bu
     found.leftOver = burstLeftOver(channel.ring, shape, fit.time);
     if (track.hits.size() < identifiedHits) {
         found.playedStep = identifyStep(channel, fit.time, trackRatio, found.playedScore);
-        found.heardFactor = heardFactor(channel, table.stepOf(track.next), fit.time, trackRatio, found.fineFactor);
+        found.heardFrequencyFactor =
+            heardFrequencyFactor(channel, table.stepOf(track.next), fit.time, trackRatio, found.fineFactor);
         if (!track.hits.empty() && track.hits.back().burst == track.next - 1) {
             const BurstHit& previous = track.hits.back();
             double span = shapes[static_cast<std::size_t>(previous.burst / table.numAvg)].span;
-            found.unlikePrevious = unlike(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
+            found.differenceFromPrevious =
+                sampleDifference(channel, previous.time - span / 2, fit.time, std::min(span, shape.span));
         }
     }
     // The line's own prediction, without a move the other channel found:
@@ -267,8 +271,8 @@ int BurstLocator::identifyStep(const Channel& channel, double start, double trac
     return best;
 }
 
-double BurstLocator::heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
-                                 double& fine) const
+double BurstLocator::heardFrequencyFactor(const Channel& channel, const StepInfo& step, double start,
+                                          double trackRatio, double& fine) const
 {
     // The frequencies a wrong start frequency or a wrong speed would put
     // there; the step's own wins unless another matches clearly better.
@@ -344,7 +348,7 @@ double BurstLocator::factorScore(const Channel& channel, const StepInfo& step, d
     return fitBurst(channel.ring, shape, start, reach, 1).score;
 }
 
-double BurstLocator::unlike(const Channel& channel, double earlier, double later, double span) const
+double BurstLocator::sampleDifference(const Channel& channel, double earlier, double later, double span) const
 {
     // The same step's bursts are the same samples, whatever the device
     // does to them; a neighbouring step's differ by a few thousandths. The
@@ -447,7 +451,8 @@ BurstHit BurstLocator::earlierHit(const Channel& channel, std::int64_t burst, co
     BurstHit found = hitFrom(fit, burst, shape, nominalRatio);
     found.leftOver = burstLeftOver(channel.ring, shape, fit.time);
     found.playedStep = identifyStep(channel, fit.time, nominalRatio, found.playedScore);
-    found.heardFactor = heardFactor(channel, table.stepOf(burst), fit.time, nominalRatio, found.fineFactor);
+    found.heardFrequencyFactor =
+        heardFrequencyFactor(channel, table.stepOf(burst), fit.time, nominalRatio, found.fineFactor);
     return found;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "burst_track.h"
-#include "event_probe.h"
-#include "frame_ring.h"
-#include "onset_detector.h"
-#include "step_table.h"
+#include "locator/burst_track.h"
+#include "locator/event_probe.h"
+#include "locator/frame_ring.h"
+#include "locator/onset_detector.h"
+#include "locator/step_table.h"
 
 #include <cstdint>
 #include <vector>
@@ -24,14 +24,6 @@ struct ChannelBursts {
     double noise() const { return leadIn.frames > 0 ? leadIn.variance : 0; }
 };
 
-/// Finds every burst of a run in a two-channel recording at any sample
-/// rate, streaming: frames are pushed in order and memory stays fixed
-/// whatever the recording's length. Per channel, a detector proposes first
-/// bursts; each proposal is followed through the schedule and kept once
-/// `confirmations` later bursts lie where the schedule puts them, each well
-/// above the silence before it. A confirmed burst must also follow a quiet
-/// lead-in (unless the run has none), so a recording that begins inside a
-/// step is refused rather than read from a later burst.
 /// Where the recording moved the run by more than the wide search reaches,
 /// or by whole bursts: a channel that tells the steps apart found, where its
 /// line put burst `fromBurst`, burst `fromBurst + by`, `moved` input frames
@@ -42,6 +34,14 @@ struct RunShift {
     double moved = 0;
 };
 
+/// Finds every burst of a run in a two-channel recording at any sample
+/// rate, streaming: frames are pushed in order and memory stays fixed
+/// whatever the recording's length. Per channel, a detector proposes first
+/// bursts; each proposal is followed through the schedule and kept once
+/// `confirmations` later bursts lie where the schedule puts them, each well
+/// above the silence before it. A confirmed burst must also follow a quiet
+/// lead-in (unless the run has none), so a recording that begins inside a
+/// step is refused rather than read from a later burst.
 struct BurstLocator {
     static constexpr int channelCount = 2;
     static constexpr int confirmations = 3;
@@ -133,18 +133,25 @@ private:
                    double onLine);
     int wideReach(const BurstShape& shape, double trackRatio) const;
     // Telling the steps apart, where a jump moved the run (run_shift.cpp).
-    bool tellsSteps(const BurstTrack& track) const;
+    /// Whether the track's bursts match their own step so much better than
+    /// its neighbours that a whole-burst move can be read from them.
+    bool canTellStepsApart(const BurstTrack& track) const;
     int runReach(const BurstShape& shape, double trackRatio) const;
     std::int64_t heardBurst(const Channel& channel, const BurstTrack& track, const BurstFit& fit,
                             double trackRatio) const;
     void followShifts(BurstTrack& track) const;
-    double heardFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
-                       double& fine) const;
+    /// The burst's frequency as a factor of the step's, where a burst of
+    /// another frequency (a harmonic, an alias) matches it better; 1
+    /// otherwise. `fine` gets the factor within 2 %.
+    double heardFrequencyFactor(const Channel& channel, const StepInfo& step, double start, double trackRatio,
+                                double& fine) const;
     /// How well a burst `factor` times the step's frequency matches at
     /// `start`; -1 above half the rate, -2 when the ring does not hold it.
     double factorScore(const Channel& channel, const StepInfo& step, double start, double trackRatio, double factor,
                        bool wide) const;
-    double unlike(const Channel& channel, double earlier, double later, double span) const;
+    /// 1 - the correlation of `span` frames at `earlier` with those at
+    /// `later`: near 0 for two bursts of the same step.
+    double sampleDifference(const Channel& channel, double earlier, double later, double span) const;
     void alignWithOther(Channel& channel);
     void reindex(BurstTrack& track, std::int64_t late);
     void confirm(Channel& channel, BurstTrack& track);

@@ -1,6 +1,6 @@
-#include "burst_shape.h"
+#include "locator/burst_shape.h"
 
-#include "tone_burst.h"
+#include "common/tone_burst.h"
 
 #include <algorithm>
 #include <cmath>

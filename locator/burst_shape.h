@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame_ring.h"
-#include "step_table.h"
+#include "locator/frame_ring.h"
+#include "locator/step_table.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "burst_track.h"
+#include "locator/burst_track.h"
 
 #include <algorithm>
 #include <cmath>

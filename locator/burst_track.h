@@ -1,8 +1,8 @@
 #pragma once
 
-#include "burst_left_over.h"
-#include "burst_shape.h"
-#include "step_table.h"
+#include "locator/burst_left_over.h"
+#include "locator/burst_shape.h"
+#include "locator/step_table.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,9 +18,9 @@ struct BurstHit {
     double peak = 0;              ///< the largest sample of the burst
     int playedStep = -1;          ///< the step of a sweep from the start frequency it matches best; -1 unknown
     double playedScore = 0;       ///< how well it matches that step, 0 .. 1
-    double heardFactor = 1;       ///< the burst's frequency against the step's, where another matches better
+    double heardFrequencyFactor = 1;  ///< the burst's frequency against the step's, where another matches better
     double fineFactor = 1;        ///< the same within 2 %, where the shape fits the burst all but wholly
-    double unlikePrevious = -1;   ///< 1 - the correlation of its samples with the burst before's; -1 unknown
+    double differenceFromPrevious = -1;  ///< 1 - the correlation of its samples with the burst before's; -1 unknown
     double amplitude = 0;    ///< gain, negative when inverted
     double unclipped = 0;    ///< the gain from the samples that did not clip
     double score = 0;        ///< normalised correlation, 0 .. 1

@@ -1,4 +1,4 @@
-#include "clock_segments.h"
+#include "locator/clock_segments.h"
 
 #include <algorithm>
 #include <cmath>

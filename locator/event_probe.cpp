@@ -1,4 +1,4 @@
-#include "event_probe.h"
+#include "locator/event_probe.h"
 
 #include <cmath>
 

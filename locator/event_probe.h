@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/units.h"
+
 #include <cstdint>
 
 /// Notes the first sound in one channel that rises 20 dB above the quiet
@@ -10,7 +12,7 @@ struct EventProbe {
     static constexpr int blockFrames = 32;
     static constexpr int maxBlocks = 128;  ///< frames counted: 4096
 
-    double rate = 44100;
+    double rate = sampleRate;
     double quiet = -1;                ///< the quietest block so far
     double crossingMargin = 0;        ///< the least size of a sample that can cross, from the quiet
     double blockSquares = 0;

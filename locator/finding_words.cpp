@@ -1,6 +1,6 @@
-#include "finding_words.h"
+#include "locator/finding_words.h"
 
-#include "report_format.h"
+#include "common/report_format.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "findings.h"
-#include "step_table.h"
+#include "locator/findings.h"
+#include "locator/step_table.h"
 
 #include <string>
 

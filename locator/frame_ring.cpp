@@ -1,4 +1,4 @@
-#include "frame_ring.h"
+#include "locator/frame_ring.h"
 
 #include <algorithm>
 

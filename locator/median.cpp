@@ -1,4 +1,4 @@
-#include "median.h"
+#include "locator/median.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "onset_detector.h"
+#include "locator/onset_detector.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "burst_shape.h"
+#include "locator/burst_shape.h"
 
 #include <cstdint>
 

@@ -2,12 +2,12 @@
 // generator's shape tells neighbouring steps of a sweep apart, so it can
 // look over a whole interval and say which burst it heard there. The other
 // channel, whose filtered bursts cannot tell, follows what it found.
-#include "burst_locator.h"
+#include "locator/burst_locator.h"
 
 #include <algorithm>
 #include <cmath>
 
-bool BurstLocator::tellsSteps(const BurstTrack& track) const
+bool BurstLocator::canTellStepsApart(const BurstTrack& track) const
 {
     // A polar run's steps are one burst, and a falling sweep's neighbours
     // lie too close together to be told apart. Near a move just found, the

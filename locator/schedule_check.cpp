@@ -1,6 +1,6 @@
-#include "schedule_check.h"
+#include "locator/schedule_check.h"
 
-#include "units.h"
+#include "common/units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double fullScale = 32767;
 constexpr double generatorShape = 0.98;
 // A match's level says how loud a burst is only where its shape is the
 // burst's (a harmonic near a recorder's half rate makes it neither).
@@ -46,8 +45,8 @@ int repeatsHeard(const BurstLocator& locator, int c)
 {
     std::vector<std::pair<std::int64_t, double>> pairs;  // later burst, unlikeness
     for (const BurstHit& hit : locator.channel(c).hits)
-        if (hit.unlikePrevious >= 0 && pairs.size() < BurstLocator::identifiedHits)
-            pairs.emplace_back(hit.burst, hit.unlikePrevious);
+        if (hit.differenceFromPrevious >= 0 && pairs.size() < BurstLocator::identifiedHits)
+            pairs.emplace_back(hit.burst, hit.differenceFromPrevious);
     if (pairs.size() < 6)
         return 0;
     for (int period = 8; period >= 2; --period)
@@ -97,7 +96,8 @@ std::optional<Finding> heardElsewhere(const BurstLocator& locator, const TimingS
     for (const BurstHit& hit : locator.channel(c).hits) {
         if (starts.size() >= BurstLocator::identifiedHits)
             break;
-        double factor = hit.heardFactor == 1.0 && timing.reference == c ? hit.fineFactor : hit.heardFactor;
+        double factor =
+            hit.heardFrequencyFactor == 1.0 && timing.reference == c ? hit.fineFactor : hit.heardFrequencyFactor;
         factors.push_back(factor);
         double k = double(hit.burst / table.numAvg);
         double power = table.sweep && given != last && span > k ? span / (span - k) : 1;
@@ -316,7 +316,7 @@ std::optional<Finding> namedStepsFinding(const BurstLocator& locator)
         bool heldBefore = quietBefore >= locator.nominalRatio * double(table.numAvg) * table.interval;
         Finding finding = found(heldBefore ? FindingKind::firstStepsUnheard : FindingKind::startedLate, heard);
         finding.step = first;
-        finding.seconds = quietBefore / locator.nominalRatio / 44100.0;
+        finding.seconds = quietBefore / locator.nominalRatio / sampleRate;
         return finding;
     }
     return std::nullopt;
@@ -408,7 +408,7 @@ void levelFindings(const BurstLocator& locator, const TimingSolution& timing, in
         Finding finding = found(FindingKind::clipped, table.stepOf(firstClipped->burst).nomFreq);
         finding.channel = c;
         finding.step = firstClipped->burst / table.numAvg;
-        finding.decibels = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, fullScale) / fullScale) + 1));
+        finding.decibels = std::max(1.0, std::ceil(20 * std::log10(std::max(loudest, double(largestCode16)) / largestCode16) + 1));
         findings.push_back(finding);
     }
     if (timing.channels[c].levelAboveNoise < 20) {

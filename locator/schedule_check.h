@@ -1,7 +1,7 @@
 #pragma once
 
-#include "findings.h"
-#include "timing_solution.h"
+#include "locator/findings.h"
+#include "locator/timing_solution.h"
 
 #include <optional>
 #include <vector>

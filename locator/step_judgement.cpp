@@ -1,9 +1,9 @@
-#include "step_judgement.h"
+#include "locator/step_judgement.h"
 
-#include "cubic_middle.h"
-#include "median.h"
-#include "tone_burst.h"
-#include "units.h"
+#include "common/tone_burst.h"
+#include "common/units.h"
+#include "locator/cubic_middle.h"
+#include "locator/median.h"
 
 #include <algorithm>
 #include <cmath>
@@ -311,7 +311,7 @@ void judgeLoopback(const BurstLocator& locator, const TimingSolution& timing, co
 
 double highestCarried(double inputRate)
 {
-    return inputRate < 44100 ? carriedShare * inputRate : std::numeric_limits<double>::infinity();
+    return inputRate < sampleRate ? carriedShare * inputRate : std::numeric_limits<double>::infinity();
 }
 
 std::vector<std::int64_t> StepVerdict::damagedSteps(int c) const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timing_solution.h"
+#include "locator/timing_solution.h"
 
 #include <cstdint>
 #include <vector>

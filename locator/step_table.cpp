@@ -1,4 +1,4 @@
-#include "step_table.h"
+#include "locator/step_table.h"
 
 StepTable StepTable::from(BurstSchedule schedule)
 {

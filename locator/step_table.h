@@ -1,6 +1,6 @@
 #pragma once
 
-#include "burst_schedule.h"
+#include "common/burst_schedule.h"
 
 #include <cstdint>
 #include <vector>

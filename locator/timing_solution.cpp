@@ -1,7 +1,7 @@
-#include "timing_solution.h"
+#include "locator/timing_solution.h"
 
-#include "cubic_middle.h"
-#include "median.h"
+#include "locator/cubic_middle.h"
+#include "locator/median.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_locator.h"
-#include "clock_segments.h"
+#include "locator/burst_locator.h"
+#include "locator/clock_segments.h"
 
 #include <cstdint>
 #include <vector>
@@ -102,10 +102,12 @@ struct CourseDeparture {
 /// The largest departure of a burst of the clock's channel from the course
 /// the same repetition of the two steps on each side sets (their
 /// departures from their lines, a cubic through them), beyond six times
-/// the spread its noise gives, over
-/// bursts the generator's tones explain all but wholly (to 1e-3 of
-/// themselves and three times their noise), undamaged in `damaged`, with
-/// such neighbours.
+/// the spread its noise gives, over bursts the generator's tones explain
+/// all but wholly (to 1e-3 of themselves and three times their noise),
+/// undamaged in `damaged`, with such neighbours.
+CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolution& solution,
+                                const std::vector<std::uint8_t>& damaged);
+
 /// Without a loopback, the first burst after a cut of the clock's lines
 /// whose two bursts nearest it on either side are not all explained by the
 /// generator's tones (as `courseDeparture` counts them): there the device's
@@ -113,6 +115,3 @@ struct CourseDeparture {
 /// no proof of frames lost. -1 where every cut is explained, or with a
 /// loopback.
 std::int64_t unexplainedCut(const BurstLocator& locator, const TimingSolution& solution);
-
-CourseDeparture courseDeparture(const BurstLocator& locator, const TimingSolution& solution,
-                                const std::vector<std::uint8_t>& damaged);

@@ -1,8 +1,8 @@
-#include "healing.h"
+#include "measure/healing.h"
 
-#include "report_format.h"
-#include "stereo_wav_writer.h"
-#include "units.h"
+#include "common/report_format.h"
+#include "common/stereo_wav_writer.h"
+#include "common/units.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "jack_session.h"
-#include "sound_file.h"
-#include "stimulus_feed.h"
+#include "audio/jack_session.h"
+#include "audio/sound_file.h"
+#include "measure/stimulus_feed.h"
 
 #include <cstdint>
 #include <string>

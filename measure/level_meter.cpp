@@ -1,6 +1,7 @@
-#include "level_meter.h"
+#include "measure/level_meter.h"
 
-#include "report_format.h"
+#include "common/report_format.h"
+#include "common/units.h"
 
 #include <cmath>
 
@@ -8,7 +9,7 @@ namespace {
 
 // A 16-bit converter's largest value on the server's scale: a sample that
 // reaches it is pinned at the rail.
-constexpr double railLevel = 32767.0 / 32768.0;
+constexpr double railLevel = largestCode16 / sampleScale16;
 
 } // namespace
 

@@ -1,6 +1,6 @@
-#include "measure.h"
+#include "measure/measure.h"
 
-#include "report_check.h"
+#include "common/report_check.h"
 
 #include <csignal>
 #include <iostream>

@@ -1,8 +1,8 @@
-#include "measure_options.h"
+#include "measure/measure_options.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
-#include "number_text.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/number_text.h"
 
 #include <ostream>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "option_reader.h"
+#include "common/burst_schedule.h"
+#include "common/option_reader.h"
 
 #include <cstddef>
 #include <cstdint>

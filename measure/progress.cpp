@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "measure/progress.h"
 
 #include <cstdio>
 #include <ostream>

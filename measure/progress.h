@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "level_meter.h"
+#include "common/burst_schedule.h"
+#include "measure/level_meter.h"
 
 #include <cstdint>
 #include <iosfwd>

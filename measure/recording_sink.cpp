@@ -1,4 +1,6 @@
-#include "recording_sink.h"
+#include "measure/recording_sink.h"
+
+#include "common/units.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +10,9 @@
 bool RecordingSink::open(const std::string& path, int serverRate, std::int64_t frameTarget)
 {
     target = frameTarget;
-    resampling = serverRate != 44100;
+    resampling = serverRate != sampleRate;
     for (Resampler& resampler : resamplers)
-        if (resampling && !resampler.start(serverRate, 44100.0)) {
+        if (resampling && !resampler.start(serverRate, sampleRate)) {
             error = "the resampler refused " + std::to_string(serverRate) + " Hz to 44100 Hz";
             return false;
         }
@@ -47,7 +49,7 @@ bool RecordingSink::drain(JackSession& session, std::size_t& took)
         recent[channel].take(taken[channel].data(), took);
         std::vector<double> scaled(taken[channel].begin(), taken[channel].end());
         for (double& sample : scaled)
-            sample *= 32768.0;
+            sample *= sampleScale16;
         if (resampling)
             resamplers[channel].process(scaled.data(), scaled.size(), converted[channel]);
         else

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "jack_session.h"
-#include "level_meter.h"
-#include "replacing_file.h"
-#include "resampler.h"
-#include "stereo_wav_writer.h"
+#include "audio/jack_session.h"
+#include "audio/resampler.h"
+#include "common/replacing_file.h"
+#include "common/stereo_wav_writer.h"
+#include "measure/level_meter.h"
 
 #include <cstdint>
 #include <fstream>

@@ -1,4 +1,6 @@
-#include "stimulus_feed.h"
+#include "measure/stimulus_feed.h"
+
+#include "common/units.h"
 
 #include <algorithm>
 
@@ -10,9 +12,9 @@ constexpr std::size_t blockFrames = 4096;
 
 bool StimulusFeed::start(int serverRate)
 {
-    resampling = serverRate != 44100;
+    resampling = serverRate != sampleRate;
     for (Resampler& resampler : resamplers)
-        if (resampling && !resampler.start(44100.0, serverRate)) {
+        if (resampling && !resampler.start(sampleRate, serverRate)) {
             error = "the resampler refused 44100 Hz to " + std::to_string(serverRate) + " Hz";
             return false;
         }
@@ -102,7 +104,7 @@ bool StimulusFeed::feed(JackSession& session, std::size_t& pushed)
             scaled[channel].resize(count);
             // 16-bit samples to the server's scale, exactly.
             for (std::size_t i = 0; i < count; ++i)
-                scaled[channel][i] = static_cast<float>(pending[channel][pendingAt + i] / 32768.0);
+                scaled[channel][i] = static_cast<float>(pending[channel][pendingAt + i] / sampleScale16);
         }
         session.pushPlayback(scaled[0].data(), scaled[1].data(), count);
         pendingAt += count;

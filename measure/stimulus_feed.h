@@ -1,8 +1,8 @@
 #pragma once
 
-#include "jack_session.h"
-#include "resampler.h"
-#include "sound_file.h"
+#include "audio/jack_session.h"
+#include "audio/resampler.h"
+#include "audio/sound_file.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,16 +1,16 @@
-#include "prep.h"
+#include "recording_prep/prep.h"
 
-#include "aligned_writer.h"
-#include "command_line.h"
-#include "exit_codes.h"
-#include "option_reader.h"
-#include "output_target.h"
-#include "prep_findings.h"
-#include "prep_options.h"
-#include "replacing_file.h"
-#include "step_table.h"
-#include "stereo_wav_writer.h"
-#include "timed_recording.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/option_reader.h"
+#include "common/output_target.h"
+#include "common/replacing_file.h"
+#include "common/stereo_wav_writer.h"
+#include "locator/step_table.h"
+#include "recording/aligned_writer.h"
+#include "recording/recording_findings.h"
+#include "recording/timed_recording.h"
+#include "recording_prep/prep_options.h"
 
 #include <ostream>
 #include <string>
@@ -60,14 +60,12 @@ int runPrep(int argc, const char* const* argv, std::ostream& report, std::ostrea
         return exitUsage;
     if (outputRefused(options.aligned, "Failed to open output file: ", errors))
         return exitOpen;
-    TimedRecording recording;
+    TimedRecording recording({"ravprep", "written as silence, so ravan reads -inf"});
     code = recording.start(options.input, table.synopsis, argc, argv, report, errors);
     if (code != exitOk)
         return code;
     recording.printFacts(report);
-    for (const std::string& warning : prepWarnings(*recording.locator, recording.timing, recording.verdict,
-                                                   options.input.reference == ReferenceChoice::none,
-                                                   "written as silence, so ravan reads -inf"))
+    for (const std::string& warning : recording.warnings(options.input))
         errors << warning << std::endl;
 
     AlignedOutput output;

@@ -1,7 +1,7 @@
-#include "prep_options.h"
+#include "recording_prep/prep_options.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
 
 #include <ostream>
 #include <vector>

@@ -9,8 +9,8 @@
 // burst's level on both channels. --cardioid START turns a polar run into a
 // turntable measurement: from frame START on, channel 1's level follows a
 // cardioid over the 72 one-second steps.
-#include "replacing_file.h"
-#include "simulator.h"
+#include "common/replacing_file.h"
+#include "simulator/simulator.h"
 
 #include <iostream>
 

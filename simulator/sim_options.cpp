@@ -1,9 +1,9 @@
-#include "sim_options.h"
+#include "simulator/sim_options.h"
 
-#include "exit_codes.h"
-#include "number_text.h"
-#include "tone_burst.h"
-#include "units.h"
+#include "common/exit_codes.h"
+#include "common/number_text.h"
+#include "common/tone_burst.h"
+#include "common/units.h"
 
 #include <cmath>
 #include <ostream>
@@ -11,7 +11,7 @@
 namespace {
 
 constexpr double nyquist = sampleRate / 2;
-constexpr double longestDelay = 441000;   // ten seconds: the delay line is held in memory
+constexpr double longestDelay = 10 * sampleRate;   // ten seconds: the delay line is held in memory
 constexpr double largestFrameCount = 2147483647;
 
 const OptionRule peakFrequency = OptionRule::real("", "", "Hz", 0, nyquist, "", false, false);

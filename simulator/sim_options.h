@@ -1,7 +1,7 @@
 #pragma once
 
-#include "option_reader.h"
-#include "simulated_path.h"
+#include "common/option_reader.h"
+#include "simulator/simulated_path.h"
 
 #include <iosfwd>
 #include <string>

@@ -1,7 +1,10 @@
-#include "simulated_path.h"
+#include "simulator/simulated_path.h"
 
-#include "bits.h"
-#include "stereo_wav_writer.h"
+#include "common/burst_schedule.h"
+#include "common/little_endian.h"
+#include "common/stereo_wav_writer.h"
+#include "common/units.h"
+#include "common/wav_header.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,8 +16,6 @@
 
 namespace {
 
-constexpr double sampleRate = 44100.0;
-const double pi = std::acos(-1.0);
 
 Biquad normalised(double b0, double b1, double b2, double a0, double a1, double a2)
 {
@@ -57,7 +58,7 @@ struct ChannelRun {
 // A turntable turning channel 1 away in 5 degree steps, one per second.
 double cardioidGain(std::int64_t frame, std::int64_t start)
 {
-    double angle = pi / 36 * static_cast<double>((frame - start) / 44100);
+    double angle = pi / 36 * static_cast<double>((frame - start) / polarInterval);
     return std::fmax(0.02, (1 + std::cos(angle)) / 2);
 }
 
@@ -116,8 +117,8 @@ std::complex<double> ChannelPath::response(double frequencyHz) const
 
 bool SimulatedPath::record(std::istream& in, std::int64_t inputFrames, std::ostream& out) const
 {
-    unsigned char ignored[44];
-    if (!in.read(reinterpret_cast<char*>(ignored), 44))
+    unsigned char ignored[WavHeader::size];
+    if (!in.read(reinterpret_cast<char*>(ignored), WavHeader::size))
         return false;
     StereoWavWriter wav(out);
     if (!wav.begin(inputFrames + extraFramesBefore))
@@ -156,7 +157,9 @@ std::string SimulatedPath::record(const std::string& generated) const
 {
     std::istringstream in(generated);
     std::ostringstream out;
-    record(in, generated.size() < 44 ? 0 : std::int64_t(generated.size() - 44) / StereoWavWriter::frameBytes, out);
+    const std::int64_t header = WavHeader::size;
+    const std::int64_t bytes = static_cast<std::int64_t>(generated.size());
+    record(in, bytes < header ? 0 : (bytes - header) / StereoWavWriter::frameBytes, out);
     std::string recording = out.str();
     if (keepBytes >= 0 && static_cast<std::size_t>(keepBytes) < recording.size())
         recording.resize(static_cast<std::size_t>(keepBytes));

@@ -1,11 +1,11 @@
-#include "simulator.h"
+#include "simulator/simulator.h"
 
-#include "exit_codes.h"
-#include "output_target.h"
-#include "replacing_file.h"
-#include "sim_options.h"
-#include "stereo_wav_writer.h"
-#include "wav_header.h"
+#include "common/exit_codes.h"
+#include "common/output_target.h"
+#include "common/replacing_file.h"
+#include "common/stereo_wav_writer.h"
+#include "common/wav_header.h"
+#include "simulator/sim_options.h"
 
 #include <cstdint>
 #include <fstream>
@@ -32,13 +32,13 @@ int runSimulator(int argc, const char* const* argv, std::ostream& report, std::o
     }
     const std::int64_t inputBytes = in.tellg();
     in.seekg(0);
-    if (inputBytes < 44) {
-        errors << "ravsim: " << options.input << " holds no 44-byte WAV header" << std::endl;
+    if (inputBytes < WavHeader::size) {
+        errors << "ravsim: " << options.input << " holds no " << WavHeader::size << "-byte WAV header" << std::endl;
         return exitHeader;
     }
     // The recording's header describes what is written: the input's frames
     // and the latency ahead of them.
-    const std::int64_t inputFrames = (inputBytes - 44) / StereoWavWriter::frameBytes;
+    const std::int64_t inputFrames = (inputBytes - WavHeader::size) / StereoWavWriter::frameBytes;
     if (inputFrames + options.path.extraFramesBefore > StereoWavWriter::maxFrames) {
         return table.refuse(errors, "--latency " + std::to_string(options.path.extraFramesBefore)
                                         + " refused: the recording would hold more than the "

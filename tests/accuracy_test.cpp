@@ -1,6 +1,6 @@
-#include "simulated_path.h"
-#include "test_support.h"
-#include "units.h"
+#include "common/units.h"
+#include "simulator/simulated_path.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "burst_schedule.h"
-#include "report_format.h"
-#include "test_support.h"
-#include "tone_burst.h"
+#include "common/burst_schedule.h"
+#include "common/report_format.h"
+#include "common/tone_burst.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the burst formula at a fractional start (no file, no locator): the tone
 // model explains a clean burst, a gain and an offset, and leaves a sample
 // struck inside the burst or next to it.
-#include "burst_left_over.h"
-#include "tone_burst.h"
+#include "common/tone_burst.h"
+#include "locator/burst_left_over.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The locator on its own, fed frames made here from the burst formula (no
 // file, no resampler): every step found, each channel's arrival and the
 // clock as the timing solution reads them.
-#include "burst_locator.h"
-#include "event_probe.h"
-#include "finding_words.h"
-#include "test_support.h"
-#include "timing_solution.h"
-#include "tone_burst.h"
+#include "common/tone_burst.h"
+#include "locator/burst_locator.h"
+#include "locator/event_probe.h"
+#include "locator/finding_words.h"
+#include "locator/timing_solution.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,7 @@ TEST_P(Locator, FindsEveryStepAndEachArrival)
 {
     const LocatorCase& c = GetParam();
     StepTable table = StepTable::from(scheduleFor(c.args));
-    static BurstLocator locator;  // large: kept off the stack
+    BurstLocator locator;
     locator.start(table, 44100);
     feed(locator, table, c);
     for (int ch = 0; ch < 2; ++ch)

@@ -1,4 +1,4 @@
-#include "burst_schedule.h"
+#include "common/burst_schedule.h"
 
 #include <gtest/gtest.h>
 

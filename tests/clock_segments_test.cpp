@@ -1,6 +1,6 @@
 // The clock's segmentation fed with arrivals directly: where a recording
 // jumped, where a burst is only damaged, and where nothing happened.
-#include "clock_segments.h"
+#include "locator/clock_segments.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
-#include "command_line.h"
-#include "exit_codes.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -133,4 +134,20 @@ TEST(CommandLine, RunHeaderCountsArgumentsAfterProgram)
     EXPECT_EQ(report.str(), "executable:\t./ravan\n arguments:\t5\n file name:\trec.wav\n");
     EXPECT_TRUE(argumentsAccepted(2, args));
     EXPECT_FALSE(argumentsAccepted(1, args));
+}
+
+// ravgen's and ravan's "Useage" stays, as do the programs' that share their
+// message; the two newer programs spell it plainly. A program whose name
+// only begins like theirs keeps the old label.
+TEST(CommandLine, UsageLabelPerProgram)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {generatorSynopsis, "Useage: "},      {analyzerSynopsis, "Useage: "},
+        {"ravprep recording aligned.wav", "Useage: "}, {"ravdelay recording.wav", "Useage: "},
+        {"ravmeasure stimulus.wav recording.wav", "Useage: "},
+        {"ravfit recording", "Usage: "},      {"ravsim in.wav out.wav", "Usage: "},
+        {"ravfitter x", "Useage: "},
+    };
+    for (const auto& [synopsis, label] : cases)
+        EXPECT_STREQ(usageLabel(synopsis), label) << synopsis;
 }

@@ -1,7 +1,7 @@
-#include "bits.h"
-#include "simulated_path.h"
-#include "test_support.h"
-#include "units.h"
+#include "common/little_endian.h"
+#include "common/units.h"
+#include "simulator/simulated_path.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

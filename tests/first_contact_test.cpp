@@ -1,9 +1,9 @@
-#include "analyzer.h"
-#include "delay_finder.h"
-#include "exit_codes.h"
-#include "generator.h"
-#include "simulator.h"
-#include "test_support.h"
+#include "analyzer/analyzer.h"
+#include "common/exit_codes.h"
+#include "delay_finder/delay_finder.h"
+#include "generator/generator.h"
+#include "simulator/simulator.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ TEST(FirstContact, RavsimHelpListsItsOptionsAndOptionsMayStandFirst)
 {
     RunResult asked = runFlow(runSimulator, "ravsim", {"--help"});
     EXPECT_EQ(asked.code, exitOk);
-    EXPECT_EQ(asked.report.rfind("Useage: ravsim", 0), 0u) << asked.report;
+    EXPECT_EQ(asked.report.rfind("Usage: ravsim", 0), 0u) << asked.report;
     EXPECT_NE(asked.report.find("\nOptions:\n  --latency N "), std::string::npos) << asked.report;
     TempDir dir;
     const std::string in = dir.file("in.wav"), out = dir.file("out.wav");

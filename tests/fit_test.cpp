@@ -2,10 +2,10 @@
 // the generator's bursts evaluated at the recorder's sample times, through
 // textbook biquads, a reflection, a soft clip or a turntable, at 16 bits and
 // with noise. Channel 2 is the loopback, channel 1 the device.
-#include "fit.h"
-#include "prep_support.h"
-#include "step_table.h"
-#include "tone_burst.h"
+#include "common/tone_burst.h"
+#include "fit/fit.h"
+#include "locator/step_table.h"
+#include "tests/prep_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -410,7 +410,7 @@ TEST_P(Options, RefusedWithTheUsage)
     RunResult run = fitWith(GetParam().args);
     EXPECT_EQ(run.code, -1);
     EXPECT_NE(run.errors.find(GetParam().line), std::string::npos) << run.errors;
-    EXPECT_NE(run.errors.find("Useage: ravfit recording"), std::string::npos);
+    EXPECT_NE(run.errors.find("Usage: ravfit recording"), std::string::npos);
 }
 
 TEST(Options, ImpulseFileIsNotTheRecording)

@@ -1,8 +1,8 @@
-#include "bits.h"
-#include "burst_samples.h"
-#include "burst_schedule.h"
-#include "test_support.h"
-#include "tone_burst.h"
+#include "common/burst_schedule.h"
+#include "common/little_endian.h"
+#include "common/tone_burst.h"
+#include "generator/burst_samples.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

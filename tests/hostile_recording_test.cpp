@@ -3,9 +3,9 @@
 // edits as a recorder makes them), each prepared and held against the same
 // path recorded cleanly: ravprep mends them or refuses them, and never
 // writes a wrong step with status 0.
-#include "bits.h"
-#include "prep_support.h"
-#include "step_table.h"
+#include "common/little_endian.h"
+#include "locator/step_table.h"
+#include "tests/prep_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,7 +1,7 @@
-#include "exit_codes.h"
-#include "measure.h"
-#include "measure_options.h"
-#include "recording_sink.h"
+#include "common/exit_codes.h"
+#include "measure/measure.h"
+#include "measure/measure_options.h"
+#include "measure/recording_sink.h"
 
 #include <gtest/gtest.h>
 

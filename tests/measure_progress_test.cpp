@@ -1,5 +1,5 @@
-#include "level_meter.h"
-#include "progress.h"
+#include "measure/level_meter.h"
+#include "measure/progress.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "option_reader.h"
+#include "common/option_reader.h"
 
 #include <gtest/gtest.h>
 

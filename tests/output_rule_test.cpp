@@ -2,11 +2,11 @@
 // new name is replaced whole, a link is followed and its target replaced
 // (the link stays), a character device is written through and stays a
 // device, a directory or an empty name is refused with -2 naming the file.
-#include "exit_codes.h"
-#include "fit.h"
-#include "prep.h"
-#include "simulator.h"
-#include "test_support.h"
+#include "common/exit_codes.h"
+#include "fit/fit.h"
+#include "recording_prep/prep.h"
+#include "simulator/simulator.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The process cycle's bookkeeping over a stall, on the rings alone (no
 // server): frames the stimulus and the recording owe are paid as the rings
 // allow, however long the stall, and a run of lost frames takes one note.
-#include "jack_session.h"
+#include "audio/jack_session.h"
 
 #include <gtest/gtest.h>
 

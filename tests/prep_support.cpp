@@ -1,6 +1,6 @@
-#include "prep_support.h"
+#include "tests/prep_support.h"
 
-#include "prep.h"
+#include "recording_prep/prep.h"
 
 #include <gtest/gtest.h>
 

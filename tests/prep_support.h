@@ -1,7 +1,7 @@
 #pragma once
 
-#include "synthetic_recording.h"
-#include "test_support.h"
+#include "tests/synthetic_recording.h"
+#include "tests/test_support.h"
 
 #include <string>
 #include <vector>

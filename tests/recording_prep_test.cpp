@@ -1,7 +1,7 @@
-#include "fractional_delay.h"
-#include "prep_support.h"
-#include "synthetic_recording.h"
-#include "test_support.h"
+#include "recording/fractional_delay.h"
+#include "tests/prep_support.h"
+#include "tests/synthetic_recording.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

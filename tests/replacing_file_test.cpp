@@ -1,5 +1,5 @@
-#include "replacing_file.h"
-#include "test_support.h"
+#include "common/replacing_file.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "report_format.h"
+#include "common/report_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,115 +1,86 @@
-#include "prep_support.h"
-#include "simulated_path.h"
-#include "test_support.h"
+// The check of the schedule fed with the bursts a locator would report and
+// the timing solved from them (no samples, no file): a recording that
+// follows the arguments passes; one from another start frequency, one that
+// started late and one that ends early are named as such.
+#include "locator/schedule_check.h"
+#include "tests/found_bursts.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <cmath>
+#include <functional>
+#include <optional>
 
 namespace {
 
-RunResult prepOn(const std::string& recording, const std::vector<std::string>& args)
-{
-    TempDir dir;
-    writeFile(dir.file("rec.wav"), recording);
-    std::vector<std::string> all{dir.file("rec.wav"), dir.file("aligned.wav")};
-    all.insert(all.end(), args.begin(), args.end());
-    return runPrepWith(all);
-}
+const StepTable sweep = StepTable::from(scheduleFor({"22050", "1", "100"}));
 
-std::string withoutFrames(std::string wav, std::size_t from, std::size_t count)
-{
-    wav.erase(44 + 4 * from, 4 * count);
-    return wav;
-}
-
-// A recording as the user made it (built when its case runs), what they
-// give ravdelay and ravprep, and what both must say.
-struct Mistake {
+struct ScheduleCase {
     const char* name;
-    std::string (*recording)();
-    std::vector<std::string> args;
-    int code;
-    const char* says;  // in the error stream
+    std::function<void(FoundBursts&)> recording;
+    std::function<double(const FoundBursts&)> inputFrames;
+    std::optional<FindingKind> kind;
+    std::int64_t step = -1;
+    double frequency = 0;
 };
 
-void PrintTo(const Mistake& c, std::ostream* out)
+void PrintTo(const ScheduleCase& c, std::ostream* out)
 {
     *out << c.name;
 }
 
-std::string sweep()
+double whole(const FoundBursts& bursts)
 {
-    return generatedFile({});
+    return bursts.burstStart(0, sweep.bursts()) + 1000;
 }
 
-std::string through(SimulatedPath path)
-{
-    return path.record(sweep());
-}
-
-const Mistake mistakes[] = {
-    {"NumAvg4AnalysedAs1", [] { return generatedFile({"22050", "4"}); }, {}, -7,
-     "Bursts repeat every 88200 frames, the arguments give 22050: was the file generated with numAvg 4?"},
-    {"NumAvg1AnalysedAs4", sweep, {"22050", "4"}, -7,
-     "Bursts repeat every 22050 frames, the arguments give 88200: was the file generated with numAvg 1?"},
-    {"PolarRunAnalysedAsASweep", [] { return generatedFile({"22050", "1", "100", "polar"}); }, {}, -7,
-     "was the file generated as a polar run?"},
-    {"PolarRunAt1000Hz", [] { return generatedFile({"22050", "1", "1000", "polar"}); }, {}, -7,
-     "Hz, the arguments give a sweep from 100 Hz: give the start frequency"},
-    {"SweepAnalysedAsAPolarRun", sweep, {"22050", "1", "100", "polar"}, -7,
-     "The bursts do not follow a polar run at 100 Hz"},
-    {"RecordingStartedInStep2", [] { return withoutFrames(sweep(), 0, 22050 + 10000); }, {}, -7, "step 2's"},
-    {"RecordingEndedInStep151", [] { return sweep().substr(0, 44 + 4 * (22050 + 22050 * 150)); }, {}, -7,
-     "The recording ends in step 151 of 201: 25.0 s are missing"},
-    {"Recorder10dBTooHot", [] {
-         SimulatedPath hot;
-         hot.channels[0].gain = hot.channels[1].gain = 3.16;
-         return through(hot);
-     }, {}, 0, "reaches full scale from step 1 (100 Hz) on: lower the recording level by at least"},
-    {"LoopbackOnChannel1", [] {
-         SimulatedPath swapped;  // the loopback wired to channel 1, the device to 2
-         swapped.channels[1].filter = Biquad::lowPass(3000, 0.7);
-         swapped.channels[1].delayFrames = 64;
-         return through(swapped);
-     }, {}, 0, "the loopback is on channel 1"},
-    {"BurstsBarelyAboveTheNoise", [] {
-         SimulatedPath weak;
-         weak.channels[0].gain = weak.channels[1].gain = 0.01;
-         weak.noiseRms = 20;
-         return through(weak);
-     }, {}, 0, "dB above the lead-in's noise"},
+const ScheduleCase scheduleCases[] = {
+    {"FollowsTheArguments", [](FoundBursts&) {}, whole, std::nullopt},
+    // Burst k of a sweep from 150 Hz is 1.5^(1 - k / 200) times that of one
+    // from 100 Hz.
+    {"SweepFrom150Hz",
+     [](FoundBursts& b) {
+         b.touch = [](int, BurstHit& hit) { hit.heardFrequencyFactor = std::pow(1.5, 1 - double(hit.burst) / 200); };
+     },
+     whole, FindingKind::otherStart, -1, 150},
+    {"EndsInStep151", [](FoundBursts&) {}, [](const FoundBursts& b) { return b.burstStart(0, 150) + 100; },
+     FindingKind::endsEarly, 150},
+    {"StartedInStep21",
+     [](FoundBursts& b) {
+         b.latency = -(22050.0 + 20 * 22050) + 300;
+         for (auto& lost : b.missing)
+             for (std::int64_t k = 0; k < 20; ++k)
+                 lost.insert(k);
+         b.touch = [](int, BurstHit& hit) { hit.heardFrequencyFactor = std::pow(100.0, 20.0 / 200); };
+     },
+     whole, FindingKind::startedLate, 20},
 };
 
-class ScheduleMistake : public ::testing::TestWithParam<Mistake> {};
+class ScheduleCheck : public testing::TestWithParam<ScheduleCase> {};
 
-TEST_P(ScheduleMistake, IsRefusedOrWarnedByBothPrograms)
+TEST_P(ScheduleCheck, NamesWhatTheRecordingFollows)
 {
-    const Mistake& c = GetParam();
-    const std::string recording = c.recording();
-    RunResult delay = runDelayFinderOn(recording, c.args);
-    EXPECT_EQ(delay.code, c.code) << "ravdelay\n" << delay.errors;
-    EXPECT_NE(delay.errors.find(c.says), std::string::npos) << "ravdelay\n" << delay.errors;
-    RunResult prep = prepOn(recording, c.args);
-    EXPECT_EQ(prep.code, c.code) << "ravprep\n" << prep.errors;
-    EXPECT_NE(prep.errors.find(c.says), std::string::npos) << "ravprep\n" << prep.errors;
-    std::printf("%-28s %s", c.name, prep.errors.c_str());
+    const ScheduleCase& c = GetParam();
+    FoundBursts bursts(sweep);
+    c.recording(bursts);
+    BurstLocator locator;
+    bursts.fill(locator);
+    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const std::optional<Finding> finding = scheduleFinding(locator, timing, c.inputFrames(bursts), 44100);
+    ASSERT_EQ(finding.has_value(), c.kind.has_value());
+    if (!finding)
+        return;
+    EXPECT_EQ(int(finding->kind), int(*c.kind));
+    if (c.step >= 0) {
+        EXPECT_EQ(finding->step, c.step);
+    }
+    if (c.frequency > 0) {
+        EXPECT_NEAR(finding->frequency, c.frequency, 0.5);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ScheduleMistake, ::testing::ValuesIn(mistakes),
-                         [](const ::testing::TestParamInfo<Mistake>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Recordings, ScheduleCheck, testing::ValuesIn(scheduleCases),
+                         [](const testing::TestParamInfo<ScheduleCase>& info) { return info.param.name; });
 
 } // namespace
-
-TEST(ScheduleCheck, TheRecordingIsNeverItsOwnOutput)
-{
-    TempDir dir;
-    std::string recording = generatedFile({"100", "1", "2000", "polar"});
-    writeFile(dir.file("rec.wav"), recording);
-    std::string path = dir.file("rec.wav"), again = dir.path + "/./rec.wav";
-    RunResult run = runPrepWith({path, again, "100", "1", "2000", "polar"});
-    EXPECT_EQ(run.code, -1);
-    EXPECT_NE(run.errors.find("is the recording itself"), std::string::npos);
-    EXPECT_EQ(readFile(path), recording);
-}

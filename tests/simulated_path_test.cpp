@@ -1,7 +1,7 @@
-#include "burst_schedule.h"
-#include "simulated_path.h"
-#include "tone_burst.h"
-#include "test_support.h"
+#include "common/burst_schedule.h"
+#include "common/tone_burst.h"
+#include "simulator/simulated_path.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

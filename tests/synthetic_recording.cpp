@@ -1,8 +1,8 @@
-#include "synthetic_recording.h"
+#include "tests/synthetic_recording.h"
 
-#include "step_table.h"
-#include "test_support.h"
-#include "tone_burst.h"
+#include "common/tone_burst.h"
+#include "locator/step_table.h"
+#include "tests/test_support.h"
 
 #include <sndfile.h>
 

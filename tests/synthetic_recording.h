@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simulated_path.h"
+#include "simulator/simulated_path.h"
 
 #include <string>
 #include <vector>

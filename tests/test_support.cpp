@@ -1,10 +1,10 @@
-#include "test_support.h"
+#include "tests/test_support.h"
 
-#include "analyzer.h"
-#include "bits.h"
-#include "command_line.h"
-#include "delay_finder.h"
-#include "generator.h"
+#include "analyzer/analyzer.h"
+#include "common/command_line.h"
+#include "common/little_endian.h"
+#include "delay_finder/delay_finder.h"
+#include "generator/generator.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 // writes FOLDER/woofer.wav, FOLDER/tweeter.wav and FOLDER/whole.wav, made by
 // the synthetic recorder (the burst formula at the recorder's sample times,
 // through textbook biquads), never by the programs under test.
-#include "synthetic_recording.h"
+#include "tests/synthetic_recording.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "stereo_wav_writer.h"
-#include "wav_header.h"
+#include "common/stereo_wav_writer.h"
+#include "common/wav_header.h"
 
 #include <gtest/gtest.h>
 

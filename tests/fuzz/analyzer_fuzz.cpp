@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes as a recording to the analyzer's and the delay
 // finder's main flows. The first byte picks one of a handful of command
 // lines; the rest is the file.
-#include "analyzer.h"
-#include "delay_finder.h"
+#include "analyzer/analyzer.h"
+#include "delay_finder/delay_finder.h"
 
 #include <cstddef>
 #include <cstdint>

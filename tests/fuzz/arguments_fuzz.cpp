@@ -1,10 +1,10 @@
 // Feeds arbitrary argument strings to the programs' shared argument handling
 // and to the options layer (through ravsim's table, the largest): the input
 // is split at zero bytes into at most six words after the program name.
-#include "burst_schedule.h"
-#include "command_line.h"
-#include "number_text.h"
-#include "sim_options.h"
+#include "common/burst_schedule.h"
+#include "common/command_line.h"
+#include "common/number_text.h"
+#include "simulator/sim_options.h"
 
 #include <cstddef>
 #include <cstdint>

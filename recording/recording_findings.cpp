@@ -1,10 +1,10 @@
-#include "prep_findings.h"
+#include "recording/recording_findings.h"
 
-#include "exit_codes.h"
-#include "report_format.h"
-#include "finding_words.h"
-#include "schedule_check.h"
-#include "units.h"
+#include "common/exit_codes.h"
+#include "common/report_format.h"
+#include "common/units.h"
+#include "locator/finding_words.h"
+#include "locator/schedule_check.h"
 
 #include <cmath>
 
@@ -37,8 +37,9 @@ std::string runText(const std::pair<std::int64_t, std::int64_t>& run)
     return text;
 }
 
-// ravprep's options, where a finding's sentence names one.
-const FindingVoice prepVoice{"give --reference none to say so, or ", " or give --reference", ""};
+// The options of every program that reads a recording (RecordingOptions),
+// where a finding's sentence names one.
+const FindingVoice readerVoice{"give --reference none to say so, or ", " or give --reference", ""};
 
 std::string hertz(double value)
 {
@@ -65,16 +66,16 @@ constexpr double provenFrames = 0.1;
 // thousandths of a frame; a frame lost or inserted, half a frame or more.
 constexpr double courseFrames = 0.25;
 
-Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
+Refusal recordingRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames)
 {
     const StepTable& table = locator.table;
     std::optional<Finding> mismatch = scheduleFinding(locator, timing, inputFrames, inputRate);
     if (std::optional<Finding> speed = speedFinding(locator, inputRate))
-        return {exitMismatch, findingText(*speed, table, prepVoice)};
+        return {exitMismatch, findingText(*speed, table, readerVoice)};
     if (!timing.anyFound()) {
         if (mismatch)
-            return {exitMismatch, findingText(*mismatch, table, prepVoice)};
+            return {exitMismatch, findingText(*mismatch, table, readerVoice)};
         return {exitNotFound, "No tone burst found in either channel: the recording holds no burst of the run's "
                               "shape after a quiet lead-in. Check the wiring, the level and the arguments, and "
                               "start recording before playback."};
@@ -85,7 +86,7 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
                                   + "), more than 1000: the sample rate looks wrong (the file says "
                                   + fixedText(inputRate, 0) + " Hz)."};
     if (mismatch)
-        return {exitMismatch, findingText(*mismatch, table, prepVoice)};
+        return {exitMismatch, findingText(*mismatch, table, readerVoice)};
     // A channel with no burst at all would be written as whatever it holds,
     // under the other channel's timing: a number that nothing explains.
     for (int c = 0; c < BurstLocator::channelCount; ++c)
@@ -160,13 +161,13 @@ Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, c
     return {};
 }
 
-std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
+std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
                                       const StepVerdict& verdict, bool noReference,
                                       const std::string& damagedConsequence)
 {
     std::vector<std::string> warnings;
     for (const Finding& finding : recordingFindings(locator, timing, noReference))
-        warnings.push_back(findingText(finding, locator.table, prepVoice));
+        warnings.push_back(findingText(finding, locator.table, readerVoice));
     double phase = timing.phaseSpread(locator.table);
     if (timing.reference < 0 && !timing.clockFromRepeats && phase > phaseWarning)
         warnings.push_back("Warning: without a loopback and with numAvg 1 the clock is known to "

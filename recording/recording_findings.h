@@ -1,15 +1,15 @@
 #pragma once
 
-#include "aligned_writer.h"
-#include "burst_locator.h"
-#include "step_judgement.h"
-#include "timing_solution.h"
+#include "locator/burst_locator.h"
+#include "locator/step_judgement.h"
+#include "locator/timing_solution.h"
+#include "recording/aligned_writer.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-/// Why ravprep will not write the aligned file, in its own words.
+/// Why a recording is not read, in the words of the program reading it.
 struct Refusal {
     int code = 0;  ///< an ExitCode; exitOk when nothing is refused
     std::string text;
@@ -23,13 +23,13 @@ std::string stepList(const std::vector<std::int64_t>& steps);
 /// all, a clock so far off that the sample rate must be wrong, bursts that
 /// do not follow the arguments' schedule, more than 5 % of the steps of a
 /// channel damaged.
-Refusal prepRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
+Refusal recordingRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
                     double inputRate, double inputFrames);
 
 /// What to tell the user about a recording that is used: the recording's
 /// own warnings, then one line per stretch of damaged steps, each ending
 /// with what was done with them (`damagedConsequence`).
-std::vector<std::string> prepWarnings(const BurstLocator& locator, const TimingSolution& timing,
+std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
                                       const StepVerdict& verdict, bool noReference,
                                       const std::string& damagedConsequence);
 

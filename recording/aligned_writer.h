@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sound_file.h"
-#include "step_judgement.h"
-#include "step_table.h"
+#include "audio/sound_file.h"
+#include "locator/step_judgement.h"
+#include "locator/step_table.h"
 
 #include <cstdint>
 #include <functional>

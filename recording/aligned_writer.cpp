@@ -1,8 +1,8 @@
-#include "aligned_writer.h"
+#include "recording/aligned_writer.h"
 
-#include "bits.h"
-#include "channel_aligner.h"
-#include "stereo_wav_writer.h"
+#include "common/little_endian.h"
+#include "common/stereo_wav_writer.h"
+#include "recording/channel_aligner.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "burst_schedule.h"
-#include "option_rule.h"
-#include "timing_solution.h"
+#include "common/burst_schedule.h"
+#include "common/option_rule.h"
+#include "locator/timing_solution.h"
 
 #include <string>
 #include <vector>

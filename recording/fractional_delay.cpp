@@ -1,6 +1,6 @@
-#include "fractional_delay.h"
+#include "recording/fractional_delay.h"
 
-#include "kaiser_sinc.h"
+#include "common/kaiser_sinc.h"
 
 #include <cmath>
 #include <cstring>

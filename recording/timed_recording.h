@@ -1,22 +1,31 @@
 #pragma once
 
-#include "aligned_writer.h"
-#include "burst_locator.h"
-#include "recording_options.h"
-#include "sound_file.h"
-#include "step_judgement.h"
-#include "timing_solution.h"
+#include "audio/sound_file.h"
+#include "locator/burst_locator.h"
+#include "locator/step_judgement.h"
+#include "locator/timing_solution.h"
+#include "recording/aligned_writer.h"
+#include "recording/recording_options.h"
 
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <string>
 #include <vector>
 
+/// The program that reads a recording, as its words name it.
+struct ReadingProgram {
+    const char* name;                ///< the program's own name
+    const char* damagedConsequence;  ///< what it does with a damaged step, ending that warning
+};
+
 /// A recording opened, its bursts found, its clock worked out and every
-/// step judged: where ravprep and ravfit both begin. `program` names the
-/// program in what it writes.
+/// step judged: where every program that reads a recording onto the
+/// generator's frames begins. `program` speaks in what it writes.
 struct TimedRecording {
-    const char* program = "ravprep";
+    explicit TimedRecording(const ReadingProgram& reader) : program(reader) {}
+
+    ReadingProgram program;
     SoundFile file;
     std::unique_ptr<BurstLocator> locator = std::make_unique<BurstLocator>();
     std::vector<std::int64_t> nonfinite[BurstLocator::channelCount];  ///< input frames that are not numbers
@@ -50,6 +59,10 @@ struct TimedRecording {
     /// Writes what was found: channels, reference, clock, time of flight,
     /// residual, segments, jumps and damaged steps.
     void printFacts(std::ostream& report) const;
+
+    /// What to tell the user about the recording used: its own warnings,
+    /// then one line per stretch of damaged steps (recordingWarnings).
+    std::vector<std::string> warnings(const RecordingOptions& options) const;
 
     /// How the recording maps onto the generator's frames, one stretch per
     /// segment of the clock, for a file of the schedule's length.

@@ -1,10 +1,11 @@
-#include "timed_recording.h"
+#include "recording/timed_recording.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
-#include "prep_findings.h"
-#include "report_format.h"
-#include "step_table.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/report_format.h"
+#include "common/units.h"
+#include "locator/step_table.h"
+#include "recording/recording_findings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,7 +82,7 @@ int TimedRecording::open(RecordingOptions& options, const char* synopsis, std::o
     }
     if (!file.seekable) {
         errors << "Failed to open input file: " << options.recording << ": it can be read only once (a pipe or "
-               << "FIFO); " << program << " reads a recording twice, so save it to a file first." << std::endl;
+               << "FIFO); " << program.name << " reads a recording twice, so save it to a file first." << std::endl;
         return exitOpen;
     }
     if (file.channels == 1 && !options.channelsGiven)
@@ -121,9 +122,9 @@ int TimedRecording::solve(const RecordingOptions& options, std::ostream& errors)
         timing = solveTiming(*locator, options.reference, verdict.clockDamage);
         verdict = judgeSteps(*locator, timing, file.rate, nonfinite);
     }
-    Refusal refusal = prepRefusal(*locator, timing, verdict, file.rate, double(file.frames));
+    Refusal refusal = recordingRefusal(*locator, timing, verdict, file.rate, double(file.frames));
     if (refusal.code == exitNotFound && file.channels > 2 && !options.channelsGiven)
-        refusal.text += " The recording has " + std::to_string(file.channels) + " channels and " + program
+        refusal.text += " The recording has " + std::to_string(file.channels) + " channels and " + program.name
             + " reads 1 and 2: name others with --channels A,B.";
     if (refusal.code != exitOk)
         errors << refusal.text << std::endl;
@@ -142,7 +143,7 @@ int TimedRecording::start(RecordingOptions& options, const char* synopsis, int a
 
 int TimedRecording::refuseDamage(std::ostream& errors) const
 {
-    Refusal refusal = prepRefusal(*locator, timing, verdict, file.rate, double(file.frames));
+    Refusal refusal = recordingRefusal(*locator, timing, verdict, file.rate, double(file.frames));
     if (refusal.code != exitOk)
         errors << refusal.text << std::endl;
     return refusal.code;
@@ -159,7 +160,7 @@ void TimedRecording::printFacts(std::ostream& report) const
     report << "clock:\t" << fixedText(timing.ppm, 3) << " ppm" << std::endl;
     if (timing.reference >= 0 && timing.channels[1 - timing.reference].found) {
         double frames = timing.timeOfFlight;
-        double ms = frames / 44.1;
+        double ms = frames / (sampleRate / 1000);
         report << "time of flight:\t" << fixedText(frames, 2) << " frames\t" << fixedText(ms, 3) << " ms\t"
                << fixedText(ms * 343.0, 1) << " mm" << std::endl;
     } else {
@@ -182,9 +183,15 @@ void TimedRecording::printFacts(std::ostream& report) const
         report << "damaged " << c + 1 << ":\t" << stepList(verdict.damagedSteps(c)) << std::endl;
 }
 
+std::vector<std::string> TimedRecording::warnings(const RecordingOptions& options) const
+{
+    return recordingWarnings(*locator, timing, verdict, options.reference == ReferenceChoice::none,
+                             program.damagedConsequence);
+}
+
 bool TimedRecording::needsResampling() const
 {
-    bool resample = file.rate != 44100;
+    bool resample = file.rate != sampleRate;
     for (const ClockSegment& segment : timing.segments)
         resample = resample || std::fabs((segment.ratio - 1) * 1e6) >= sameClockPpm;
     return resample;

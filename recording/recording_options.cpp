@@ -1,7 +1,7 @@
-#include "recording_options.h"
+#include "recording/recording_options.h"
 
-#include "number_text.h"
-#include "option_reader.h"
+#include "common/number_text.h"
+#include "common/option_reader.h"
 
 #include <cctype>
 

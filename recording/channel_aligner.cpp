@@ -1,4 +1,4 @@
-#include "channel_aligner.h"
+#include "recording/channel_aligner.h"
 
 #include <algorithm>
 #include <cmath>

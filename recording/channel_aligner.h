@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fractional_delay.h"
-#include "resampler.h"
+#include "audio/resampler.h"
+#include "recording/fractional_delay.h"
 
 #include <cstdint>
 #include <vector>
