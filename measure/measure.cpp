@@ -1,16 +1,17 @@
-#include "measure.h"
+#include "measure/measure.h"
 
-#include "command_line.h"
-#include "exit_codes.h"
-#include "healing.h"
-#include "jack_session.h"
-#include "measure_options.h"
-#include "output_target.h"
-#include "progress.h"
-#include "recording_sink.h"
-#include "report_format.h"
-#include "stimulus_feed.h"
-#include "wav_header.h"
+#include "audio/jack_session.h"
+#include "common/command_line.h"
+#include "common/exit_codes.h"
+#include "common/output_target.h"
+#include "common/report_format.h"
+#include "common/units.h"
+#include "common/wav_header.h"
+#include "measure/healing.h"
+#include "measure/measure_options.h"
+#include "measure/progress.h"
+#include "measure/recording_sink.h"
+#include "measure/stimulus_feed.h"
 
 #include <algorithm>
 #include <chrono>
@@ -48,7 +49,7 @@ bool startHealing(Healer& healer, const MeasureOptions& options, const JackSessi
 {
     healer.mainEnd = target;
     healer.stimulusEnd = stimulusFrames;
-    healer.toPlayed = 44100.0 / rate;
+    healer.toPlayed = sampleRate / rate;
     healer.latency = static_cast<std::int64_t>(std::ceil(double(latency + session.period()) * healer.toPlayed));
     healer.budget = stimulusFrames / 10;
     healer.checkpoint = target;
@@ -156,76 +157,77 @@ void writeFacts(std::ostream& facts, const JackSession& session, int rate, int p
     facts << "wrote:\t" << recording << std::endl;
 }
 
-// One run of ravmeasure, step by step in the order a run takes them. Each
-// step returns exitOk, or the code of a refusal already written to `errors`.
-struct MeasureRun {
-    std::ostream& facts;
-    std::ostream& errors;
-    MeasureOptions options;
+// How long the run records, 44100 Hz frames: the stimulus, then its tail.
+struct RunLength {
+    std::int64_t stimulusFrames = 0, tailFrames = 0, target = 0;
+    bool stepsKnown = false;  ///< the stimulus is the run the arguments describe
+};
+
+// The server as the run joined it.
+struct ServerFacts {
+    int rate = 0, period = 0;
+    std::int64_t latency = 0;  ///< as the server reports it, server frames
+};
+
+// What a run moves for as long as it lasts: what it plays, the server, what
+// it records, and the healer of lost cycles. Torn down in reverse order.
+struct RunParts {
     StimulusFeed feed;
     JackSession session;
     RecordingSink sink;
     Healer healer;
-    std::int64_t stimulusFrames = 0, tail44 = 0, target = 0;  ///< 44100 Hz frames
-    bool stepsKnown = false;
-    int rate = 0, period = 0;
-    std::int64_t latency = 0;  ///< as the server reports it, server frames
-    bool readOk = true, writeOk = true, complete = false;
-    RunBreak reason = RunBreak::none;
-
-    MeasureRun(std::ostream& factsOut, std::ostream& errorsOut) : facts(factsOut), errors(errorsOut) {}
-
-    /// The stimulus: 44100 Hz stereo, short enough to record.
-    int openStimulus();
-    /// The server: its rate checked, not freewheeling for another client,
-    /// the ports connected.
-    int joinServer();
-    /// The recording's file, the feed with the tail, the healer, freewheel.
-    int prepare();
-    /// Plays, records and heals until the run ends or is stopped.
-    void play(bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested);
-    /// Writes the rest of the recording and puts healed stretches in place.
-    void finish();
-    /// The facts on standard output and how the run ended.
-    int conclude();
-
-    ProgressReport progress{nullptr, false};
-    std::chrono::steady_clock::time_point started;
-    void showProgress();
 };
 
-int MeasureRun::openStimulus()
+// The progress line and when the run began.
+struct ProgressShown {
+    ProgressReport report;
+    std::chrono::steady_clock::time_point started;
+};
+
+// How the playing ended.
+struct RunEnd {
+    bool readOk = true, writeOk = true, complete = false;
+    RunBreak reason = RunBreak::none;
+};
+
+// The stimulus: 44100 Hz stereo, short enough to record. exitOk with
+// `length` set, or the code of a refusal already written to `errors`.
+int openStimulus(const MeasureOptions& options, StimulusFeed& feed, RunLength& length, std::ostream& errors)
 {
     if (!feed.file.open(options.stimulus)) {
         errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.file.error << std::endl;
         return exitOpen;
     }
-    if (feed.file.rate != 44100 || feed.file.channels != 2) {
+    if (feed.file.rate != sampleRate || feed.file.channels != 2) {
         errors << "ravmeasure: " << options.stimulus << " is " << feed.file.rate << " Hz with "
                << feed.file.channels << " channels; the stimulus is ravgen's file, 44100 Hz stereo." << std::endl;
         return exitHeader;
     }
-    stimulusFrames = feed.file.frames;
-    tail44 = std::llround(options.tailSeconds * 44100.0);
-    target = stimulusFrames + tail44;
-    if (4 * target > largestWavData) {
-        errors << "ravmeasure: the recording would take " << 4 * target << " bytes, more than the "
+    length.stimulusFrames = feed.file.frames;
+    length.tailFrames = std::llround(options.tailSeconds * sampleRate);
+    length.target = length.stimulusFrames + length.tailFrames;
+    if (4 * length.target > largestWavData) {
+        errors << "ravmeasure: the recording would take " << 4 * length.target << " bytes, more than the "
                << largestWavData << " that a WAV file's size fields describe; "
-               << (4 * stimulusFrames > largestWavData ? "the stimulus alone is too long to record: generate it "
-                                                         "with a smaller numAvg."
-                                                       : "shorten --tail.")
+               << (4 * length.stimulusFrames > largestWavData ? "the stimulus alone is too long to record: generate "
+                                                                "it with a smaller numAvg."
+                                                              : "shorten --tail.")
                << std::endl;
         return exitUsage;
     }
-    stepsKnown = scheduleFrames(options.schedule) == stimulusFrames;
-    if (!stepsKnown)
-        errors << "ravmeasure: note: " << options.stimulus << " holds " << stimulusFrames
+    length.stepsKnown = scheduleFrames(options.schedule) == length.stimulusFrames;
+    if (!length.stepsKnown)
+        errors << "ravmeasure: note: " << options.stimulus << " holds " << length.stimulusFrames
                << " frames, the generator's arguments describe " << scheduleFrames(options.schedule)
                << "; give them after the file names to see the steps." << std::endl;
     return exitOk;
 }
 
-int MeasureRun::joinServer()
+// The server: its rate checked, not freewheeling for another client, the
+// ports chosen (into `options`) and connected. exitOk with `server` set, or
+// the code of a refusal already written to `errors`.
+int joinServer(MeasureOptions& options, const RunLength& length, JackSession& session, ServerFacts& server,
+               std::ostream& errors)
 {
     if (!session.open(options.server, "ravmeasure")) {
         const std::string name = options.server.empty() ? "default" : options.server;
@@ -236,15 +238,15 @@ int MeasureRun::joinServer()
             errors << "ravmeasure: " << session.error << " (server \"" << name << "\")." << std::endl;
         return exitNoServer;
     }
-    rate = session.rate();
-    period = session.period();
+    server.rate = session.rate();
+    server.period = session.period();
     // A rate below this share of a burst's frequency cannot carry it whole
     // through the converters' filters.
     constexpr double carriedRatio = 2.2;
     const double highest = highestBurst(options.schedule);
-    if (stepsKnown && rate < carriedRatio * highest)
-        errors << "ravmeasure: warning: the server runs at " << rate << " Hz, which carries bursts up to about "
-               << fixedText(rate / carriedRatio, 0) << " Hz; the run's reach " << fixedText(highest, 0)
+    if (length.stepsKnown && server.rate < carriedRatio * highest)
+        errors << "ravmeasure: warning: the server runs at " << server.rate << " Hz, which carries bursts up to about "
+               << fixedText(server.rate / carriedRatio, 0) << " Hz; the run's reach " << fixedText(highest, 0)
                << " Hz, so ravprep will find the steps above that damaged. Run the server at 44100 Hz or more."
                << std::endl;
     if (!options.loopback && (!choosePorts(session, options.play, true, errors)
@@ -273,78 +275,89 @@ int MeasureRun::joinServer()
                << "; capture ports: " << joined(session.allPorts(false)) << ")." << std::endl;
         return exitNoServer;
     }
-    latency = session.latencyFrames(options.loopback);
+    server.latency = session.latencyFrames(options.loopback);
     return exitOk;
 }
 
-int MeasureRun::prepare()
+// The recording's file, the feed with the tail, the healer, freewheel.
+// exitOk, or the code of a refusal already written to `errors`.
+int prepare(const MeasureOptions& options, const RunLength& length, const ServerFacts& server, RunParts& parts,
+            std::ostream& errors)
 {
     // The recording runs on past the stimulus and its tail while stretches
-    // are played again; it is cut back to `target` at the end.
-    if (!feed.start(rate) || !sink.open(options.recording, rate, std::numeric_limits<std::int64_t>::max() / 8)) {
-        errors << "ravmeasure: " << (feed.error.empty() ? "cannot write " + options.recording + ": " + sink.error
-                                                        : feed.error)
+    // are played again; it is cut back to the target at the end.
+    if (!parts.feed.start(server.rate)
+        || !parts.sink.open(options.recording, server.rate, std::numeric_limits<std::int64_t>::max() / 8)) {
+        errors << "ravmeasure: "
+               << (parts.feed.error.empty() ? "cannot write " + options.recording + ": " + parts.sink.error
+                                            : parts.feed.error)
                << std::endl;
         return exitOpen;
     }
     // The tail is played as silence, so that what is played again can follow it.
-    feed.add(FeedPiece{-1, tail44});
-    session.tailFrames = feed.resampling ? conversionMargin : 0;
-    if (!startHealing(healer, options, session, target, stimulusFrames, latency, rate, errors))
+    parts.feed.add(FeedPiece{-1, length.tailFrames});
+    parts.session.tailFrames = parts.feed.resampling ? conversionMargin : 0;
+    if (!startHealing(parts.healer, options, parts.session, length.target, length.stimulusFrames, server.latency,
+                      server.rate, errors))
         return exitOpen;
     if (options.missFrame >= 0) {
-        session.missAt = static_cast<std::int64_t>(double(options.missFrame) * rate / 44100.0);
-        session.missCycles = options.missCycles;
+        parts.session.missAt = static_cast<std::int64_t>(double(options.missFrame) * server.rate / sampleRate);
+        parts.session.missCycles = options.missCycles;
     }
     // A freewheeling run starts once the server freewheels: a cycle at the
     // pace of the sound card before it could miss its time.
-    if (options.freewheel && !session.startFreewheel()) {
-        errors << "ravmeasure: " << session.error << "." << std::endl;
+    if (options.freewheel && !parts.session.startFreewheel()) {
+        errors << "ravmeasure: " << parts.session.error << "." << std::endl;
         return exitNoServer;
     }
-    for (int wait = 0; options.freewheel && !session.freewheeling && wait < 2000; ++wait)
+    for (int wait = 0; options.freewheel && !parts.session.freewheeling && wait < 2000; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return exitOk;
 }
 
-void MeasureRun::showProgress()
+void showProgress(ProgressShown& progress, const MeasureOptions& options, const RunLength& length,
+                  RunParts& parts)
 {
-    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const double elapsed = double(sink.writer.written) / 44100.0;
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.started).count();
+    const double elapsed = double(parts.sink.writer.written) / sampleRate;
     // Stretches played again lengthen the run.
-    const double planned = std::max(double(target), double(feed.queued)) / 44100.0;
-    progress.show(now, progressText(elapsed, planned, stepAt(options.schedule, sink.writer.written),
-                                    stepsKnown ? options.schedule.numSteps : 0, sink.recent[0], sink.recent[1]));
-    sink.recent[0].reset();
-    sink.recent[1].reset();
+    const double planned = std::max(double(length.target), double(parts.feed.queued)) / sampleRate;
+    progress.report.show(now, progressText(elapsed, planned, stepAt(options.schedule, parts.sink.writer.written),
+                                           length.stepsKnown ? options.schedule.numSteps : 0, parts.sink.recent[0],
+                                           parts.sink.recent[1]));
+    parts.sink.recent[0].reset();
+    parts.sink.recent[1].reset();
 }
 
-void MeasureRun::play(bool errorsAreTerminal, const volatile std::sig_atomic_t& stopRequested)
+// Plays, records and heals until the run ends or is stopped.
+RunEnd play(const MeasureOptions& options, const RunLength& length, RunParts& parts, ProgressShown& progress,
+            const volatile std::sig_atomic_t& stopRequested)
 {
+    JackSession& session = parts.session;
+    RunEnd end;
     // The rings are filled before the first cycle plays from them.
     std::size_t moved = 0;
-    readOk = feed.feed(session, moved);
+    end.readOk = parts.feed.feed(session, moved);
     session.arm();
-    started = std::chrono::steady_clock::now();
-    progress = ProgressReport{&errors, errorsAreTerminal};
+    progress.started = std::chrono::steady_clock::now();
     // A server that dies without a word stops running cycles: after this
     // long without one the run counts as broken rather than waiting forever.
     constexpr double silentServerSeconds = 5.0;
     std::int64_t lastCycles = -1;
     double lastCycleAt = 0;
-    while (readOk && writeOk && !stopRequested && session.broken == RunBreak::none
+    while (end.readOk && end.writeOk && !stopRequested && session.broken == RunBreak::none
            && !(session.finished && session.captureReady() == 0)) {
         std::size_t pushed = 0, took = 0;
-        readOk = feed.feed(session, pushed);
-        if (!healer.take(session) || !healer.review(session, feed))
+        end.readOk = parts.feed.feed(session, pushed);
+        if (!parts.healer.take(session) || !parts.healer.review(session, parts.feed))
             session.breakRun(RunBreak::xrun);
-        keepPlaying(session, feed);
-        if (feed.allPushed())
+        keepPlaying(session, parts.feed);
+        if (parts.feed.allPushed())
             session.stimulusEnded = true;
-        writeOk = sink.drain(session, took);
-        const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        if (progress.due(now))
-            showProgress();
+        end.writeOk = parts.sink.drain(session, took);
+        const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.started).count();
+        if (progress.report.due(now))
+            showProgress(progress, options, length, parts);
         if (session.cycles != lastCycles) {
             lastCycles = session.cycles;
             lastCycleAt = now;
@@ -354,59 +367,68 @@ void MeasureRun::play(bool errorsAreTerminal, const volatile std::sig_atomic_t& 
         if (pushed == 0 && took == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    return end;
 }
 
-void MeasureRun::finish()
+// Writes the rest of the recording and puts healed stretches in place.
+void finish(const MeasureOptions& options, const RunLength& length, RunParts& parts, ProgressShown& progress,
+            RunEnd& end)
 {
-    complete = session.finished;
-    reason = session.broken;
-    session.close();
+    RecordingSink& sink = parts.sink;
+    end.complete = parts.session.finished;
+    end.reason = parts.session.broken;
+    parts.session.close();
     std::size_t took = 0;
-    if (writeOk)
-        writeOk = sink.drain(session, took);
-    sink.target = complete ? target : sink.writer.written;
-    writeOk = sink.finish(complete && writeOk) && writeOk;
-    if (complete && writeOk && !applySplices(sink.output.temporary, healer.splices, target, sink.error))
-        writeOk = false;
+    if (end.writeOk)
+        end.writeOk = sink.drain(parts.session, took);
+    sink.target = end.complete ? length.target : sink.writer.written;
+    end.writeOk = sink.finish(end.complete && end.writeOk) && end.writeOk;
+    if (end.complete && end.writeOk
+        && !applySplices(sink.output.temporary, parts.healer.splices, length.target, sink.error))
+        end.writeOk = false;
     // What was recorded is what the user asked to keep, however the run
     // ended; a run that recorded nothing, or could not write, leaves any
     // earlier recording as it was.
-    if (writeOk && sink.writer.written > 0 && !sink.keep())
-        writeOk = false;
-    showProgress();
-    progress.finish();
+    if (end.writeOk && sink.writer.written > 0 && !sink.keep())
+        end.writeOk = false;
+    showProgress(progress, options, length, parts);
+    progress.report.finish();
 }
 
-int MeasureRun::conclude()
+// The facts on standard output and how the run ended.
+int conclude(const MeasureOptions& options, const RunLength& length, const ServerFacts& server,
+             const RunParts& parts, const RunEnd& end, std::ostream& facts, std::ostream& errors)
 {
+    const RecordingSink& sink = parts.sink;
     // Over the digital loopback the run measures its own latency: servers
     // differ in whether a client hears its own output in the same cycle or
     // the next, and in what they report.
-    const std::int64_t measured = options.loopback ? session.measuredLatency() : -1;
-    writeFacts(facts, session, rate, period, measured >= 0 ? measured : latency, sink,
-               healedText(healer, options.schedule, stepsKnown, complete), options.recording);
-    const std::string kept = "kept what was recorded (" + std::to_string(complete ? target : sink.writer.written)
-                             + " frames) in " + options.recording;
-    const std::string at = fixedText(double(sink.writer.written) / 44100.0, 1) + " s";
-    if (!writeOk) {
+    const std::int64_t measured = options.loopback ? parts.session.measuredLatency() : -1;
+    writeFacts(facts, parts.session, server.rate, server.period, measured >= 0 ? measured : server.latency, sink,
+               healedText(parts.healer, options.schedule, length.stepsKnown, end.complete), options.recording);
+    const std::string kept = "kept what was recorded ("
+                             + std::to_string(end.complete ? length.target : sink.writer.written) + " frames) in "
+                             + options.recording;
+    const std::string at = fixedText(double(sink.writer.written) / sampleRate, 1) + " s";
+    if (!end.writeOk) {
         errors << "ravmeasure: cannot write " << options.recording << ": " << sink.error << std::endl;
         return exitStreamFailed;
     }
-    if (!readOk) {
-        errors << "ravmeasure: cannot read " << options.stimulus << ": " << feed.error << "; " << kept << "."
+    if (!end.readOk) {
+        errors << "ravmeasure: cannot read " << options.stimulus << ": " << parts.feed.error << "; " << kept << "."
                << std::endl;
         return exitStreamFailed;
     }
-    if (complete)
+    if (end.complete)
         return exitOk;
-    if (reason != RunBreak::none) {
-        errors << "ravmeasure: " << breakText(reason, at)
-               << (healer.failure.empty() ? "" : " and " + healer.failure + ", so it cannot be healed") << "; " << kept
-               << ", but its frames no longer count the stimulus's: measure again." << std::endl;
+    if (end.reason != RunBreak::none) {
+        errors << "ravmeasure: " << breakText(end.reason, at)
+               << (parts.healer.failure.empty() ? "" : " and " + parts.healer.failure + ", so it cannot be healed")
+               << "; " << kept << ", but its frames no longer count the stimulus's: measure again." << std::endl;
         return exitBroken;
     }
-    errors << "ravmeasure: stopped at " << at << " of " << fixedText(double(target) / 44100.0, 1) << " s; " << kept
-           << "." << std::endl;
+    errors << "ravmeasure: stopped at " << at << " of " << fixedText(double(length.target) / sampleRate, 1) << " s; "
+           << kept << "." << std::endl;
     return exitStopped;
 }
 
@@ -419,27 +441,35 @@ int runMeasure(int argc, const char* const* argv, std::ostream& facts, std::ostr
     const OptionTable& table = measureOptionTable();
     if (table.helpHandled(argc, argv, facts, code))
         return code;
-    MeasureRun run(facts, errors);
-    code = run.options.read(argc, argv, errors);
+    MeasureOptions options;
+    code = options.read(argc, argv, errors);
     if (code != exitOk)
         return code;
-    if (table.outputIsInput(run.options.stimulus, "the stimulus", run.options.recording, errors))
+    if (table.outputIsInput(options.stimulus, "the stimulus", options.recording, errors))
         return exitUsage;
-    code = run.options.readMissHook(std::getenv("RAVMEASURE_MISS"), errors);
+    code = options.readMissHook(std::getenv("RAVMEASURE_MISS"), errors);
     if (code != exitOk)
         return code;
-    const OutputTarget output = OutputTarget::of(run.options.recording);
+    const OutputTarget output = OutputTarget::of(options.recording);
     if (output.kind != OutputTarget::Kind::replaced) {
-        errors << "ravmeasure: cannot write " << run.options.recording << ": "
+        errors << "ravmeasure: cannot write " << options.recording << ": "
                << (output.refused() ? output.problem : seekingRefusal) << "." << std::endl;
         return exitOpen;
     }
-    for (int (MeasureRun::*step)() : {&MeasureRun::openStimulus, &MeasureRun::joinServer, &MeasureRun::prepare}) {
-        code = (run.*step)();
-        if (code != exitOk)
-            return code;
-    }
-    run.play(errorsAreTerminal, stopRequested);
-    run.finish();
-    return run.conclude();
+    RunParts parts;
+    RunLength length;
+    code = openStimulus(options, parts.feed, length, errors);
+    if (code != exitOk)
+        return code;
+    ServerFacts server;
+    code = joinServer(options, length, parts.session, server, errors);
+    if (code != exitOk)
+        return code;
+    code = prepare(options, length, server, parts, errors);
+    if (code != exitOk)
+        return code;
+    ProgressShown progress{ProgressReport{&errors, errorsAreTerminal}, {}};
+    RunEnd end = play(options, length, parts, progress, stopRequested);
+    finish(options, length, parts, progress, end);
+    return conclude(options, length, server, parts, end, facts, errors);
 }
