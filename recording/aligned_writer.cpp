@@ -182,6 +182,15 @@ bool readAlignedFrames(SoundFile& file, const int (&inputs)[2], const std::vecto
                        const AlignedSink& sink, std::string& error)
 {
     for (const OutputStretch& stretch : stretches) {
+        if (stretch.silent) {
+            const std::vector<double> silence(static_cast<std::size_t>(2 * blockFrames), 0.0);
+            bool going = true;
+            for (std::int64_t frame = stretch.firstFrame; going && frame < stretch.endFrame; frame += blockFrames)
+                going = sink(frame, silence.data(), std::min(blockFrames, stretch.endFrame - frame));
+            if (!going)
+                break;
+            continue;
+        }
         StretchReader reader(file, inputs, sink, error);
         if (!reader.read(stretch, &stretch == &stretches.front() ? 0 : std::min(warmUpFrames, stretch.firstFrame)))
             return false;

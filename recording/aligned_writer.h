@@ -18,6 +18,9 @@ struct OutputStretch {
     std::int64_t endFrame = 0;
     double ratio = 1;
     double start[2] = {0, 0};
+    /// Frames that no line of the recording holds (lost at a jump): written
+    /// as silence, nothing read.
+    bool silent = false;
 };
 
 /// What writing the aligned file saw.

@@ -615,3 +615,27 @@ TEST(DelayFinderOnAnotherRate, NamesTheRateAndPointsToRavprep)
               std::string::npos)
         << run.errors;
 }
+
+// Frames lost in the silence after step 101 (or inserted there) leave that
+// silence silent in the aligned file: the line before the jump does not
+// read on into the next burst, which came early, nor the line after it
+// back into the burst before. (Before, a loss of 10000 frames wrote step
+// 102's burst into step 101's silence, which ravfit's window of step 101
+// then held.)
+TEST(HostileSeam, TheSilenceAroundAJumpStaysSilent)
+{
+    for (std::int64_t frames : {-300, -10000, -15000, 1024, 22050}) {
+        PrepRun run = prepare(edited(silenceFrame - 5000, frames));
+        ASSERT_EQ(run.code, 0) << frames << run.errors;
+        const StepTable table = StepTable::from(scheduleFor(device().args));
+        const auto* bytes = reinterpret_cast<const unsigned char*>(run.aligned.data());
+        for (std::int64_t step = 100; step <= 101; ++step) {
+            const std::int64_t quietFrom = table.delay + step * table.interval + table.steps[step].duration + 200;
+            const std::int64_t quietTo = table.delay + (step + 1) * table.interval - 100;
+            int loudest = 0;
+            for (std::int64_t f = quietFrom; f < quietTo; ++f)
+                loudest = std::max(loudest, std::abs(int(littleEndian16(bytes + 44 + 4 * f + 2))));
+            EXPECT_LE(loudest, 100) << frames << " frames, the silence after step " << step + 1;
+        }
+    }
+}
