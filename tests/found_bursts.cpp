@@ -1,12 +1,13 @@
 #include "tests/found_bursts.h"
 
 #include "common/tone_burst.h"
+#include "common/units.h"
 
 #include <cmath>
 
 double FoundBursts::burstStart(int c, std::int64_t burst) const
 {
-    const double ratio = inputRate / 44100.0 * (1 + ppm * 1e-6);
+    const double ratio = inputRate / sampleRate * (1 + ppm * 1e-6);
     return (double(table.delay) + table.playedOffset(burst)) * ratio + latency + lag[c] + moved(burst);
 }
 

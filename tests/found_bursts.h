@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/units.h"
 #include "locator/burst_locator.h"
 #include "locator/step_table.h"
 
@@ -17,7 +18,7 @@
 /// the judgement and the schedule's check are fed these hits directly.
 struct FoundBursts {
     StepTable table;
-    double inputRate = 44100;
+    double inputRate = sampleRate;
     double ppm = 0;
     double latency = 1500.25;
     double lag[2] = {3.5, 0};
