@@ -110,13 +110,17 @@ struct ToneTerms {
         for (std::int32_t k = 0; k < shape.duration; ++k)
             gated[static_cast<std::size_t>(k)] = {std::cos(played * k), std::sin(played * k), std::cos(played2 * k),
                                                   std::sin(played2 * k), 0.0};
+        // A recorder below the player's rate keeps only its own band, as its
+        // converter's filter does: the sinc is widened to its half rate.
+        const double band = std::min(1.0, shape.scale);
+        const double reach = Interpolation::reach / band;
         for (std::size_t j = 0; j < rows.size(); ++j) {
             const double tau = (double(first) + double(j) - time) / shape.scale;
             Row row{0, 0, 0, 0, 1.0};
-            const double low = std::max(0.0, std::ceil(tau - Interpolation::reach));
-            const double high = std::min(double(shape.duration) - 1, std::floor(tau + Interpolation::reach));
+            const double low = std::max(0.0, std::ceil(tau - reach));
+            const double high = std::min(double(shape.duration) - 1, std::floor(tau + reach));
             for (double k = low; k <= high; ++k) {
-                const double w = interpolation.at(tau - k);
+                const double w = band * interpolation.at(band * (tau - k));
                 const Row& g = gated[static_cast<std::size_t>(k)];
                 for (int i = 0; i < 4; ++i)
                     row[i] += w * g[i];

@@ -72,6 +72,21 @@ double harmonicOf(const BurstLocator& locator, std::int64_t burst)
     return locator.shapes[static_cast<std::size_t>(burst / locator.table.numAvg)].harmonic;
 }
 
+// Below the player's rate a recorder's own filter cuts near its half rate,
+// each recorder its own way. A burst whose harmonic, with the sidebands of
+// its gate, lies on that edge is explained only as well as the model
+// guesses the filter: what it leaves is neither judged nor a neighbour's
+// measure, and its level alone is held to its neighbours'.
+bool onRecorderEdge(const BurstLocator& locator, std::int64_t burst)
+{
+    if (locator.nominalRatio >= 1)
+        return false;
+    const StepInfo& step = locator.table.stepOf(burst);
+    const double halfRate = sampleRate * locator.nominalRatio / 2;
+    const double sidebands = 2 * sampleRate / std::max(1, step.duration);
+    return std::fabs(2 * step.actFreq - halfRate) < sidebands;
+}
+
 // What a burst's match leaves unexplained: on a `flat` channel (a
 // loopback) what the tone at free amplitudes and phases leaves, which a
 // recorder's filter on the harmonic or a converter's ringing does not
@@ -97,7 +112,7 @@ bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const
     const BurstHit& hit = *byBurst.at(burst);
     // Only where the tone explains the burst all but wholly is its match
     // placed well enough to tell its edges from its own ends.
-    if (hit.leftOver.tone > quietEdge)
+    if (hit.leftOver.tone > quietEdge || onRecorderEdge(locator, burst))
         return false;
     // The noise's share of an edge, for a burst of `power` per frame.
     auto noiseShare = [&](const BurstHit& h) {
@@ -113,6 +128,7 @@ bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const
         for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + k);
             if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge)
+                || onRecorderEdge(locator, burst + k)
                 || (!flat && harmonicOf(locator, burst + k) != harmonicOf(locator, burst)))
                 continue;
             if (near->second->leftOver.tone > quietEdge)
@@ -170,7 +186,8 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
         bool taken = false;
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + side * k);
-            if (near == byBurst.end() || (!byTone && harmonicOf(locator, burst + side * k) != harmonicOf(locator, burst)))
+            if (near == byBurst.end() || onRecorderEdge(locator, burst + side * k)
+                || (!byTone && harmonicOf(locator, burst + side * k) != harmonicOf(locator, burst)))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
             usualInside = std::max(usualInside, near->second->leftOver.inside);
@@ -193,6 +210,8 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     if (flat)
         expected = median(levels);
     const double off = std::fabs(level(hit) - expected);
+    if (onRecorderEdge(locator, burst))
+        return off > levelDb;
     // Where the neighbours are left unexplained (a converter's ringing, or
     // what a recorder at a lower rate keeps of each burst, differs from
     // step to step), a flat channel's level wanders by tenths of a decibel.

@@ -75,6 +75,13 @@ SyntheticRecording device()
     return recording;
 }
 
+// The frame just past step `step`'s burst in the generated file.
+double playedBurstEnd(int step)
+{
+    static const StepTable table = StepTable::from(scheduleFor(device().args));
+    return playedBurst(step) + table.steps[static_cast<std::size_t>(step - 1)].duration;
+}
+
 SyntheticRecording edited(std::int64_t at, std::int64_t frames, double ppm = 0)
 {
     SyntheticRecording recording = device();
@@ -371,6 +378,20 @@ const HostileCase cases[] = {
     // A device's last burst, whose harmonic the shape leaves out where its
     // neighbours' keep it, was never judged (16 frames lost in it read
     // 1.36 dB off, undamaged).
+    // A recorder below the player's rate keeps its own band: what the
+    // model leaves of a top burst is no longer its filter, and one sample
+    // struck in a burst's last frames stands out (it read 0.40 and 0.36 dB
+    // off, undamaged).
+    {"SampleStruckInADevicesTopBurstAt32kHz", [] {
+         SyntheticRecording recording = overwritten(0, playedBurstEnd(195) - 9, playedBurstEnd(195) - 8, 9000, 0);
+         recording.rate = 32000;
+         return recording;
+     }(), {}, 0, {"damaged 1:\t195\n", "damaged 2:\tnone\n"}, 1, false},
+    {"SampleZeroedInTheLoopbacksBurstAt22050Hz", [] {
+         SyntheticRecording recording = overwritten(1, playedBurstEnd(185) - 4, playedBurstEnd(185) - 3, 0, 0);
+         recording.rate = 22050;
+         return recording;
+     }(), {}, 0, {"damaged 1:\t185,201\n", "damaged 2:\t185,201\n"}, 1, false},
     {"DropoutInTheDevicesLastBurst", overwritten(0, playedBurst(201) + 51, playedBurst(201) + 67, 0, 0), {}, 0,
      {"damaged 1:\t201\n", "damaged 2:\tnone\n"}, 1},
     // At the top steps the shape leaves some of every burst unexplained;
