@@ -11,8 +11,9 @@
 /// fundamental and second harmonic (or alias), each at an amplitude and
 /// phase of its own, and a constant; at the higher steps each tone gated
 /// as the generator gates it and played through a converter's
-/// band-limited interpolation, so that the converter's ringing at the
-/// burst's ends is part of what the model explains.
+/// band-limited interpolation (cut at the recorder's half rate, where that
+/// is below the player's), so that the converter's ringing at the burst's
+/// ends is part of what the model explains.
 struct BurstLeftOver {
     /// Frames looked at on each side of the window: as far as the
     /// aligned file's interpolation carries a sample into the burst by
