@@ -41,8 +41,8 @@ constexpr double edgeNoise = 6;
 // model are quiet: what a converter's filter leaves, not a device's onset.
 constexpr double quietEdge = 1e-3;
 // What a recorder's own filter leaves inside a loopback's bursts (the
-// model plays them through the player's converter, not the recorder's)
-// changes with where each burst falls between two samples and grows
+// model plays them through an ideal converter and band, not the
+// recorder's own filter) changes with where each burst falls between two samples and grows
 // towards the top: from one step to the next by up to about 4 times the
 // largest of its neighbours'.
 constexpr double insideRise = 8;
@@ -67,9 +67,9 @@ double stimulusLevel(const StepInfo& step)
 }
 
 // Whether the shape that matched `burst` holds the second harmonic.
-double harmonicOf(const BurstLocator& locator, std::int64_t burst)
+bool holdsHarmonic(const BurstLocator& locator, std::int64_t burst)
 {
-    return locator.shapes[static_cast<std::size_t>(burst / locator.table.numAvg)].harmonic;
+    return locator.shapes[static_cast<std::size_t>(burst / locator.table.numAvg)].harmonic != 0;
 }
 
 // Below the player's rate a recorder's own filter cuts near its half rate,
@@ -129,7 +129,7 @@ bool edgesDepart(const BurstLocator& locator, const std::map<std::int64_t, const
             auto near = byBurst.find(burst + k);
             if (k == 0 || near == byBurst.end() || !std::isfinite(near->second->leftOver.*edge)
                 || onRecorderEdge(locator, burst + k)
-                || (!flat && harmonicOf(locator, burst + k) != harmonicOf(locator, burst)))
+                || (!flat && holdsHarmonic(locator, burst + k) != holdsHarmonic(locator, burst)))
                 continue;
             if (near->second->leftOver.tone > quietEdge)
                 return false;
@@ -166,7 +166,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
     std::size_t likeShaped = 0;
     for (std::int64_t k = -neighbourhood; k <= neighbourhood; ++k)
         likeShaped += k != 0 && byBurst.count(burst + k) != 0
-            && harmonicOf(locator, burst + k) == harmonicOf(locator, burst);
+            && holdsHarmonic(locator, burst + k) == holdsHarmonic(locator, burst);
     const bool byTone = flat || likeShaped < 2;
     // Such a device's match places its burst's ends differently from its
     // neighbours', so only the burst's inside is compared.
@@ -187,7 +187,7 @@ bool departs(const BurstLocator& locator, const std::map<std::int64_t, const Bur
         for (std::int64_t k = 1; k <= neighbourhood; ++k) {
             auto near = byBurst.find(burst + side * k);
             if (near == byBurst.end() || onRecorderEdge(locator, burst + side * k)
-                || (!byTone && harmonicOf(locator, burst + side * k) != harmonicOf(locator, burst)))
+                || (!byTone && holdsHarmonic(locator, burst + side * k) != holdsHarmonic(locator, burst)))
                 continue;
             usual = std::max(usual, unexplained(*near->second));
             usualInside = std::max(usualInside, near->second->leftOver.inside);
@@ -237,7 +237,7 @@ bool bendsAway(const BurstLocator& locator, const std::map<std::int64_t, const B
     double left[5];
     for (std::int64_t k = -2; k <= 2; ++k) {
         auto near = byBurst.find(burst + k);
-        if (near == byBurst.end() || harmonicOf(locator, burst + k) != harmonicOf(locator, burst))
+        if (near == byBurst.end() || holdsHarmonic(locator, burst + k) != holdsHarmonic(locator, burst))
             return false;
         left[k + 2] = leftOver(*near->second, flat);
     }

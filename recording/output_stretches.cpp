@@ -12,6 +12,23 @@ namespace {
 // clean take's arrival is measured to about a ten-thousandth.
 constexpr double wholeFrameTolerance = 0.001;
 
+// The recording frames around a cut of the clock's lines, per output
+// channel: where the first burst found after the earlier line's last
+// begins, where the last found before the later line's first ends, and the
+// lag each channel is read with.
+struct CutBursts {
+    double nextStart[2] = {0, 0};
+    double lastEnd[2] = {0, 0};
+    double lag[2] = {0, 0};
+};
+
+// The lag output channel `c` is read with: that of the channel `lagOf[c]`
+// names, or of the other where that one has no bursts.
+double readingLag(const TimingSolution& timing, const int (&lagOf)[2], int c)
+{
+    return timing.lag[timing.channels[lagOf[c]].found ? lagOf[c] : 1 - lagOf[c]];
+}
+
 // Where the output passes from one segment's stretch to the next's. Near
 // a jump neither line holds the recording: past the frames lost, the
 // earlier stretch reads frames that belong later, and before them the
@@ -57,17 +74,17 @@ Seam seamBetween(const StepTable& table, const ClockSegment& before, const Clock
     return seam;
 }
 
-} // namespace
-
-CutBursts TimedRecording::cutBursts(std::size_t k, const int (&lagOf)[2]) const
+// The bursts around the cut before segment `k` (from 1), as the stretches
+// read them.
+CutBursts cutBursts(const BurstLocator& locator, const TimingSolution& timing, std::size_t k,
+                    const int (&lagOf)[2])
 {
-    const StepTable& table = locator->table;
+    const StepTable& table = locator.table;
     const ClockSegment& before = timing.segments[k - 1];
     const ClockSegment& after = timing.segments[k];
     CutBursts cut;
     for (int c = 0; c < 2; ++c) {
-        const int own = timing.channels[lagOf[c]].found ? lagOf[c] : 1 - lagOf[c];
-        cut.lag[c] = timing.lag[own];
+        cut.lag[c] = readingLag(timing, lagOf, c);
         const double earlierEnd = before.at(table.playedOffset(before.lastBurst)
                                             + table.stepOf(before.lastBurst).duration) + cut.lag[c];
         const double laterStart = after.at(table.playedOffset(after.firstBurst)) + cut.lag[c];
@@ -86,10 +103,10 @@ CutBursts TimedRecording::cutBursts(std::size_t k, const int (&lagOf)[2]) const
                 cut.lastEnd[c] = std::max(cut.lastEnd[c], onEarlier);
         }
         // So do the bursts found, on a line or off every line.
-        for (const BurstHit& hit : locator->channel(c).hits) {
-            const double span = locator->shapes[static_cast<std::size_t>(hit.burst / table.numAvg)].span;
+        for (const BurstHit& hit : locator.channel(c).hits) {
+            const double span = locator.shapes[static_cast<std::size_t>(hit.burst / table.numAvg)].span;
             const double start = hit.time - span / 2;
-            const double end = start + table.stepOf(hit.burst).duration * locator->nominalRatio;
+            const double end = start + table.stepOf(hit.burst).duration * locator.nominalRatio;
             if (hit.burst > before.lastBurst && start > earlierEnd)
                 cut.nextStart[c] = std::min(cut.nextStart[c], start);
             if (hit.burst < after.firstBurst && end < laterStart)
@@ -98,6 +115,8 @@ CutBursts TimedRecording::cutBursts(std::size_t k, const int (&lagOf)[2]) const
     }
     return cut;
 }
+
+} // namespace
 
 std::vector<OutputStretch> TimedRecording::stretches(const int (&lagOf)[2]) const
 {
@@ -111,9 +130,9 @@ std::vector<OutputStretch> TimedRecording::stretches(const int (&lagOf)[2]) cons
         stretch.firstFrame = first;
         stretch.ratio = resample ? segment.ratio : 1.0;
         for (int c = 0; c < 2; ++c) {
-            int own = timing.channels[lagOf[c]].found ? lagOf[c] : 1 - lagOf[c];
+            const double lag = readingLag(timing, lagOf, c);
             double played = double(first - table.delay);
-            double start = resample ? segment.at(played) + timing.lag[own] : segment.offset + timing.lag[own] + played;
+            double start = resample ? segment.at(played) + lag : segment.offset + lag + played;
             if (!resample && std::fabs(start - std::round(start)) < wholeFrameTolerance)
                 start = std::round(start);
             stretch.start[c] = start;
@@ -122,7 +141,8 @@ std::vector<OutputStretch> TimedRecording::stretches(const int (&lagOf)[2]) cons
     };
     std::vector<OutputStretch> stretches{stretchOf(0, 0)};
     for (std::size_t k = 1; k < timing.segments.size(); ++k) {
-        const Seam seam = seamBetween(table, timing.segments[k - 1], timing.segments[k], cutBursts(k, lagOf), frames);
+        const Seam seam = seamBetween(table, timing.segments[k - 1], timing.segments[k],
+                                      cutBursts(*locator, timing, k, lagOf), frames);
         stretches.back().endFrame = seam.earlierEnds;
         if (seam.laterBegins > seam.earlierEnds) {
             OutputStretch silence;

@@ -67,7 +67,7 @@ constexpr double provenFrames = 0.1;
 constexpr double courseFrames = 0.25;
 
 Refusal recordingRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
-                    double inputRate, double inputFrames)
+                         double inputRate, double inputFrames)
 {
     const StepTable& table = locator.table;
     std::optional<Finding> mismatch = scheduleFinding(locator, timing, inputFrames, inputRate);
@@ -162,8 +162,8 @@ Refusal recordingRefusal(const BurstLocator& locator, const TimingSolution& timi
 }
 
 std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                      const StepVerdict& verdict, bool noReference,
-                                      const std::string& damagedConsequence)
+                                           const StepVerdict& verdict, bool noReference,
+                                           const std::string& damagedConsequence)
 {
     std::vector<std::string> warnings;
     for (const Finding& finding : recordingFindings(locator, timing, noReference))

@@ -24,14 +24,14 @@ std::string stepList(const std::vector<std::int64_t>& steps);
 /// do not follow the arguments' schedule, more than 5 % of the steps of a
 /// channel damaged.
 Refusal recordingRefusal(const BurstLocator& locator, const TimingSolution& timing, const StepVerdict& verdict,
-                    double inputRate, double inputFrames);
+                         double inputRate, double inputFrames);
 
 /// What to tell the user about a recording that is used: the recording's
 /// own warnings, then one line per stretch of damaged steps, each ending
 /// with what was done with them (`damagedConsequence`).
 std::vector<std::string> recordingWarnings(const BurstLocator& locator, const TimingSolution& timing,
-                                      const StepVerdict& verdict, bool noReference,
-                                      const std::string& damagedConsequence);
+                                           const StepVerdict& verdict, bool noReference,
+                                           const std::string& damagedConsequence);
 
 /// What to tell the user about the file written: clipped samples, and a
 /// channel whose bursts rounded to nothing.

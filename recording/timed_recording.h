@@ -13,16 +13,6 @@
 #include <string>
 #include <vector>
 
-/// The recording frames around a cut of the clock's lines, per output
-/// channel: where the first burst found after the earlier line's last
-/// begins, where the last found before the later line's first ends, and
-/// the lag each channel is read with.
-struct CutBursts {
-    double nextStart[2] = {0, 0};
-    double lastEnd[2] = {0, 0};
-    double lag[2] = {0, 0};
-};
-
 /// The program that reads a recording, as its words name it.
 struct ReadingProgram {
     const char* name;                ///< the program's own name
@@ -80,10 +70,6 @@ struct TimedRecording {
     /// channel without bursts follows the other). Without a need to
     /// resample (needsResampling), the recording's own frames are kept.
     std::vector<OutputStretch> stretches(const int (&lagOf)[2]) const;
-
-    /// The bursts around the cut before segment `k` (from 1), as
-    /// `stretches` reads them.
-    CutBursts cutBursts(std::size_t k, const int (&lagOf)[2]) const;
 
     /// Whether the recording must be converted: another rate, or a clock
     /// off by 0.02 ppm or more on any stretch.

@@ -2,8 +2,21 @@
 
 #include "common/tone_burst.h"
 #include "common/units.h"
+#include "tests/test_support.h"
 
 #include <cmath>
+
+const StepTable& sweepFrom100Hz()
+{
+    static const StepTable table = StepTable::from(scheduleFor({"22050", "1", "100"}));
+    return table;
+}
+
+TimingSolution FoundBursts::solve(BurstLocator& locator, ReferenceChoice choice) const
+{
+    fill(locator);
+    return solveTiming(locator, choice);
+}
 
 double FoundBursts::burstStart(int c, std::int64_t burst) const
 {

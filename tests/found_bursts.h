@@ -3,6 +3,7 @@
 #include "common/units.h"
 #include "locator/burst_locator.h"
 #include "locator/step_table.h"
+#include "locator/timing_solution.h"
 
 #include <cstdint>
 #include <functional>
@@ -45,4 +46,10 @@ struct FoundBursts {
     /// The locator as it stands after such a recording: started on the run,
     /// each channel's bursts found.
     void fill(BurstLocator& locator) const;
+
+    /// Fills `locator` and solves the timing from it.
+    TimingSolution solve(BurstLocator& locator, ReferenceChoice choice = ReferenceChoice::automatic) const;
 };
+
+/// The default sweep from 100 Hz: ravgen's run with delay 22050 and numAvg 1.
+const StepTable& sweepFrom100Hz();

@@ -4,7 +4,6 @@
 // started late and one that ends early are named as such.
 #include "locator/schedule_check.h"
 #include "tests/found_bursts.h"
-#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +13,7 @@
 
 namespace {
 
-const StepTable sweep = StepTable::from(scheduleFor({"22050", "1", "100"}));
+const StepTable& sweep = sweepFrom100Hz();
 
 struct ScheduleCase {
     const char* name;
@@ -65,8 +64,7 @@ TEST_P(ScheduleCheck, NamesWhatTheRecordingFollows)
     FoundBursts bursts(sweep);
     c.recording(bursts);
     BurstLocator locator;
-    bursts.fill(locator);
-    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const TimingSolution timing = bursts.solve(locator);
     const std::optional<Finding> finding = scheduleFinding(locator, timing, c.inputFrames(bursts), 44100);
     ASSERT_EQ(finding.has_value(), c.kind.has_value());
     if (!finding)

@@ -3,7 +3,6 @@
 // damaged, and where the recording jumped.
 #include "locator/step_judgement.h"
 #include "tests/found_bursts.h"
-#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +13,7 @@
 
 namespace {
 
-const StepTable sweep = StepTable::from(scheduleFor({"22050", "1", "100"}));
+const StepTable& sweep = sweepFrom100Hz();
 
 struct JudgementCase {
     const char* name;
@@ -60,8 +59,7 @@ TEST_P(Judgement, DamagesWhatTheTimingAndTheBurstsDoNotExplain)
     FoundBursts bursts(sweep);
     c.recording(bursts);
     BurstLocator locator;
-    bursts.fill(locator);
-    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const TimingSolution timing = bursts.solve(locator);
     ASSERT_EQ(timing.reference, 1);
     const std::vector<std::int64_t> nonfinite[2] = {c.nonfinite, {}};
     const StepVerdict verdict = judgeSteps(locator, timing, bursts.inputRate, nonfinite);
@@ -82,8 +80,7 @@ TEST(Judgement, AJumpLiesBetweenTheBurstsAroundIt)
     FoundBursts bursts(sweep);
     bursts.moved = [](std::int64_t k) { return k >= 143 ? -16.0 : 0.0; };
     BurstLocator locator;
-    bursts.fill(locator);
-    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const TimingSolution timing = bursts.solve(locator);
     const std::vector<std::int64_t> nonfinite[2];
     const StepVerdict verdict = judgeSteps(locator, timing, 44100, nonfinite);
     ASSERT_EQ(verdict.jumps.size(), 1u);

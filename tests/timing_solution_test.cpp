@@ -3,7 +3,6 @@
 // channel's lag, and the proof that every burst lies on its line.
 #include "locator/timing_solution.h"
 #include "tests/found_bursts.h"
-#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,7 @@
 
 namespace {
 
-const StepTable sweep = StepTable::from(scheduleFor({"22050", "1", "100"}));
+const StepTable& sweep = sweepFrom100Hz();
 
 struct TimingCase {
     const char* name;
@@ -72,8 +71,7 @@ TEST_P(Timing, FindsTheLoopbackTheClockAndEveryCut)
     FoundBursts bursts(sweep);
     c.recording(bursts);
     BurstLocator locator;
-    bursts.fill(locator);
-    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const TimingSolution timing = bursts.solve(locator);
     EXPECT_EQ(timing.reference, c.reference);
     EXPECT_NEAR(timing.ppm, c.ppm, 0.001);
     ASSERT_EQ(timing.segments.size(), c.cuts.size() + 1);
@@ -98,8 +96,7 @@ TEST(Timing, AStepOffItsLineShowsInTheProofUntilDamaged)
     FoundBursts bursts(sweep);
     bursts.moved = [](std::int64_t k) { return k == 100 ? 0.5 : 0.0; };
     BurstLocator locator;
-    bursts.fill(locator);
-    const TimingSolution timing = solveTiming(locator, ReferenceChoice::automatic);
+    const TimingSolution timing = bursts.solve(locator);
     ASSERT_EQ(timing.segments.size(), 1u);
     std::vector<std::uint8_t> damaged(sweep.steps.size(), 0);
     EXPECT_NEAR(provenResidual(locator, timing, damaged), 0.5, 0.02);
